@@ -1,0 +1,65 @@
+# Third-party code: PCRE, Boost's headers and GoogleTest, all from Debian.
+include(ExternalProject)
+
+set(VARDOK_DEPS_DIR "/opt/vardok-deps" CACHE PATH "Where scripts/setup.sh keeps source packages")
+
+if(WIN32)
+  # PCRE 8.39 from Debian's pcre3 source package, cross-built as a static library.
+  set(_pcre_prefix ${CMAKE_BINARY_DIR}/pcre)
+  ExternalProject_Add(pcre_build
+    SOURCE_DIR ${VARDOK_DEPS_DIR}/pcre3
+    INSTALL_DIR ${_pcre_prefix}
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}
+      -DCMAKE_BUILD_TYPE=Release
+      -DCMAKE_INSTALL_PREFIX=<INSTALL_DIR>
+      -DBUILD_SHARED_LIBS=OFF
+      -DPCRE_BUILD_PCRE8=ON -DPCRE_BUILD_PCRE16=OFF -DPCRE_BUILD_PCRE32=OFF
+      -DPCRE_BUILD_PCRECPP=OFF -DPCRE_BUILD_PCREGREP=OFF -DPCRE_BUILD_TESTS=OFF
+      -DPCRE_SUPPORT_JIT=OFF -DPCRE_SUPPORT_UTF=ON -DPCRE_NEWLINE=LF
+      -DPCRE_MATCH_LIMIT=10000000
+      -DPCRE_SUPPORT_LIBBZ2=OFF -DPCRE_SUPPORT_LIBZ=OFF
+      -DPCRE_SUPPORT_LIBREADLINE=OFF -DPCRE_SUPPORT_LIBEDIT=OFF
+      -DPCRE_SHOW_REPORT=OFF
+    BUILD_BYPRODUCTS ${_pcre_prefix}/lib/libpcre.a
+    UPDATE_COMMAND "" UPDATE_DISCONNECTED ON
+  )
+  file(MAKE_DIRECTORY ${_pcre_prefix}/include)
+  add_library(pcre STATIC IMPORTED GLOBAL)
+  set_target_properties(pcre PROPERTIES
+    IMPORTED_LOCATION ${_pcre_prefix}/lib/libpcre.a
+    INTERFACE_INCLUDE_DIRECTORIES ${_pcre_prefix}/include
+    INTERFACE_COMPILE_DEFINITIONS PCRE_STATIC)
+  add_dependencies(pcre pcre_build)
+
+  # Only the boost folder is shown to the cross compiler, never /usr/include.
+  set(_boost_include ${CMAKE_BINARY_DIR}/boost-include)
+  file(MAKE_DIRECTORY ${_boost_include})
+  if(NOT EXISTS ${_boost_include}/boost)
+    file(CREATE_LINK /usr/include/boost ${_boost_include}/boost SYMBOLIC)
+  endif()
+  add_library(boost_headers INTERFACE)
+  target_include_directories(boost_headers SYSTEM INTERFACE ${_boost_include})
+
+  string(APPEND CMAKE_EXE_LINKER_FLAGS " -static")
+  string(APPEND CMAKE_SHARED_LINKER_FLAGS " -static")
+else()
+  find_path(PCRE_INCLUDE_DIR pcre.h REQUIRED)
+  find_library(PCRE_LIBRARY pcre REQUIRED)
+  add_library(pcre INTERFACE)
+  target_include_directories(pcre INTERFACE ${PCRE_INCLUDE_DIR})
+  target_link_libraries(pcre INTERFACE ${PCRE_LIBRARY})
+
+  add_library(boost_headers INTERFACE)
+
+  set(VARDOK_SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_compile_options(${VARDOK_SANITIZE})
+  add_link_options(${VARDOK_SANITIZE})
+endif()
+
+# GoogleTest from the sources that Debian's googletest package ships.
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+include(GoogleTest)

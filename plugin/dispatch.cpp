@@ -1,0 +1,130 @@
+#include "plugin/dispatch.h"
+
+#include "plugin/columns.h"
+#include "plugin/contact_events.h"
+#include "plugin/host.h"
+#include "plugin/messages.h"
+#include "plugin/settings_page.h"
+#include "plugin/texts.h"
+
+namespace Vardok {
+
+namespace {
+
+// Bytes of a record before the message id ends: anything shorter has no id.
+constexpr uint16_t kHeaderBytes = 6;
+
+int notHandled() {
+  ReportNotHandled(1);
+  return 0;
+}
+
+int answerText(const char* text) { return reinterpret_cast<int>(text); }
+
+void defineNotification(const char* name, const char* description) {
+  NotifyDefine record{};
+  record.size = sizeof(NotifyDefine);
+  record.id = HM_NOTIFY_DEFINE;
+  record.routeType = kNotifyRouteType;
+  record.routeTarget = kNotifyRouteTarget;
+  record.minusOne = -1;
+  record.name = name;
+  record.description = description;
+  record.one = 1;
+  record.zero = 0;
+  Send(reinterpret_cast<HostMessage*>(&record));
+}
+
+int dispatch(HostMessage* message) {
+  if (!message || message->size < kHeaderBytes) return notHandled();
+  // The parameters p1 and p2 are there only in a full 30-byte record.
+  const HostMessage* params = message->size >= sizeof(HostMessage) ? message : nullptr;
+
+  switch (message->id) {
+    case HM_ATTACH_CORE:
+      if (!params || !params->p1) return notHandled();
+      attachCore(reinterpret_cast<HostCore*>(params->p1));
+      return 1;
+    case HM_DETACH_CORE:
+      detachCore();
+      return 1;
+    case HM_PROBE_1:
+      return 2;
+    case HM_PROBE_2:
+      return 59;
+    case HM_UPGRADE:
+      if (!params) return notHandled();
+      return migrateContacts(params->p1);
+    case HM_SETUP_COLUMNS:
+      return setupColumns();
+    case HM_SETUP_UI:
+      return setupUi();
+    case HM_START:
+      return onStart();
+    case HM_START_ACK:
+      return 1;
+    case HM_ACTION: {
+      if (!params || !params->p1) return notHandled();
+      return onAction(reinterpret_cast<const ActionEvent*>(params->p1));
+    }
+    case HM_CONTACT_REMOVING:
+      if (!params) return notHandled();
+      return onContactRemoving(params->p1);
+    case HM_CONTACT_NEW:
+      if (!params) return notHandled();
+      return onContactNew(params->p1);
+    case HM_CONTACT_CHANGED: {
+      if (message->size < sizeof(HostMessage3)) return notHandled();
+      const auto* changed = reinterpret_cast<const HostMessage3*>(message);
+      return onContactChanged(changed->head.p1, changed->head.p2, changed->p3);
+    }
+    case HM_ID_NET:
+      return kNetwork;
+    case HM_ID_TYPE_BITS:
+      return kTypeBits;
+    case HM_ID_RESERVED_1:
+    case HM_ID_RESERVED_2:
+      return 0;
+    case HM_ID_TAG:
+      return answerText(kPluginTag);
+    case HM_ID_PLATFORM_TAG:
+      return answerText(kPlatformTag);
+    case HM_ID_NAME:
+    case HM_ID_NET_NAME:
+      return answerText(kPluginName);
+    case HM_CONTACT_ACTIVATE:
+      if (!params) return notHandled();
+      return onContactActivate(params->p1);
+    case HM_REGISTER_NOTIFICATIONS:
+      defineNotifications();
+      return 0;
+    default:
+      return notHandled();
+  }
+}
+
+}  // namespace
+
+int migrateContacts(int32_t previousVersion) {
+  if (previousVersion == 0 || previousVersion >= kVersionNoMigration) return 0;
+  const int count = SendSimple(HM_CONTACT_COUNT, 0, 0);
+  // Row 0 is visited too: contacts of the old network may sit anywhere.
+  for (int row = 0; row < count; ++row) {
+    if (GetContactInt(row, kColumnNetwork) != kOldNetwork) continue;
+    if (GetContactText(row, commandColumn()).empty()) continue;
+    Log(Texts::kMigrated, row);
+    SetContactInt(row, kColumnNetwork, kNetwork, -1);
+  }
+  return 0;
+}
+
+void defineNotifications() {
+  defineNotification(Texts::kFailedName, Texts::kFailedDescription);
+  defineNotification(Texts::kCriticalName, Texts::kCriticalDescription);
+}
+
+}  // namespace Vardok
+
+extern "C" int __stdcall IMessageProc(Vardok::HostMessage* message) {
+  return Vardok::dispatch(message);
+}

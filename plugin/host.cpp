@@ -1,0 +1,175 @@
+#include "plugin/host.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace Vardok {
+
+namespace {
+
+std::atomic<HostCore*> g_core{nullptr};
+// Calls inside the host, on all threads.
+std::atomic<int> g_callsInHost{0};
+// Calls inside the host on this thread (a host may call back into the
+// plug-in, which may call the host again).
+thread_local int t_callsInHost = 0;
+
+constexpr size_t kLogLineBytes = 256;
+constexpr size_t kLogLineChars = 254;
+
+void sendLog(int level, const char* format, va_list args) {
+  char line[kLogLineBytes];
+  vsnprintf(line, kLogLineChars + 1, format, args);
+  line[kLogLineChars] = '\0';
+  HostMessage message = MakeMessage(HM_LOG, reinterpret_cast<int32_t>(line), level);
+  Send(&message);
+}
+
+}  // namespace
+
+void attachCore(HostCore* core) { g_core.store(core); }
+
+void detachCore() {
+  g_core.store(nullptr);
+  // Calls that other threads started before the core was cleared may still
+  // be inside the host; wait for them, but not for this thread's own.
+  while (g_callsInHost.load() > t_callsInHost) Sleep(1);
+}
+
+bool hasCore() { return g_core.load() != nullptr; }
+
+CoreCall::CoreCall() {
+  // Count first, then read the core: detachCore clears the core first, then
+  // reads the count, so one of the two always sees the other.
+  g_callsInHost.fetch_add(1);
+  ++t_callsInHost;
+  _core = g_core.load();
+}
+
+CoreCall::~CoreCall() {
+  --t_callsInHost;
+  g_callsInHost.fetch_sub(1);
+}
+
+HostMessage MakeMessage(uint32_t id, int32_t p1, int32_t p2) {
+  HostMessage message{};
+  message.size = sizeof(HostMessage);
+  message.id = id;
+  message.p1 = p1;
+  message.p2 = p2;
+  return message;
+}
+
+int GetPluginId() {
+  CoreCall core;
+  return core ? core->GetPluginId() : 0;
+}
+
+HINSTANCE GetPluginInstance() {
+  CoreCall core;
+  return core ? core->GetPluginInstance() : nullptr;
+}
+
+int GetHostMode() {
+  CoreCall core;
+  return core ? core->GetHostMode() : 0;
+}
+
+void ReportNotHandled(int code) {
+  CoreCall core;
+  if (core) core->ReportNotHandled(code);
+}
+
+int Send(HostMessage* message) {
+  CoreCall core;
+  return core ? core->Send(message) : 0;
+}
+
+int SendTo(int pluginId, HostMessage* message) {
+  CoreCall core;
+  return core ? core->SendTo(pluginId, message) : 0;
+}
+
+int GetRowId(int table, int index) {
+  CoreCall core;
+  return core ? core->GetRowId(table, index) : -1;
+}
+
+int GetContactInt(int row, int column) {
+  ColumnValue value{kColumnInt, 0, 0};
+  CoreCall core;
+  if (core) core->GetValue(kContactTable, row, column, &value);
+  return value.value;
+}
+
+std::string GetContactText(int row, int column) {
+  ColumnValue value{kColumnText, 0, 0};
+  CoreCall core;
+  if (!core) return std::string();
+  core->GetValue(kContactTable, row, column, &value);
+  const char* text = reinterpret_cast<const char*>(value.value);
+  return text ? std::string(text) : std::string();
+}
+
+void SetContactInt(int row, int column, int value, int mask) {
+  if (mask != -1) value |= GetContactInt(row, column) & ~mask;
+  ColumnValue cell{kColumnInt, value, 0};
+  CoreCall core;
+  if (core) core->SetValue(kContactTable, row, column, &cell);
+}
+
+void SetContactText(int row, int column, const std::string& text) {
+  ColumnValue cell{kColumnText, reinterpret_cast<int32_t>(text.c_str()), 0};
+  CoreCall core;
+  if (core) core->SetValue(kContactTable, row, column, &cell);
+}
+
+int SendSimple(uint32_t id, int32_t p1, int32_t p2) {
+  HostMessage message = MakeMessage(id, p1, p2);
+  return Send(&message);
+}
+
+int SendRouted(uint32_t id, int32_t routeType, int32_t routeTarget, int32_t p1, int32_t p2) {
+  HostMessage message = MakeMessage(id, p1, p2);
+  message.routeType = routeType;
+  message.routeTarget = routeTarget;
+  return Send(&message);
+}
+
+void Log(const char* format, ...) {
+  if (!hasCore()) return;
+  va_list args;
+  va_start(args, format);
+  sendLog(kLogAlways, format, args);
+  va_end(args);
+}
+
+void LogIf(int level, const char* format, ...) {
+  {
+    CoreCall core;
+    if (!core || !core->IsLogLevelOn(level)) return;
+  }
+  va_list args;
+  va_start(args, format);
+  sendLog(level, format, args);
+  va_end(args);
+}
+
+void SetContactStatus(int contact, int status, const char* text) {
+  StatusMessage message{};
+  message.size = sizeof(StatusMessage);
+  message.id = HM_SET_STATUS;
+  message.contact = contact;
+  message.status = status;
+  message.text = text;
+  Send(reinterpret_cast<HostMessage*>(&message));
+}
+
+void RaiseNotification(const char* name, int contact) {
+  SendRouted(HM_NOTIFY_RAISE, kNotifyRouteType, kNotifyRouteTarget,
+             reinterpret_cast<int32_t>(name), contact);
+}
+
+}  // namespace Vardok

@@ -1,0 +1,73 @@
+// The plug-in's access to the host: the core pointer and the shorthands
+// that every part of the plug-in calls.
+//
+// Any thread. Every call goes through CoreCall, which counts the calls that
+// are inside the host; detachCore() clears the core and then waits until
+// the calls that other threads already made have returned, so no host call
+// starts after detach has returned. Without a core every shorthand does
+// nothing and answers 0 or an empty text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "plugin/host_core.h"
+#include "plugin/messages.h"
+
+namespace Vardok {
+
+// Keeps the core for later calls (HM_ATTACH_CORE). Main thread only.
+void attachCore(HostCore* core);
+// Forgets the core and waits for calls already inside the host
+// (HM_DETACH_CORE). Main thread only.
+void detachCore();
+bool hasCore();
+
+// One call into the host: holds the core for the scope of the call.
+class CoreCall {
+ public:
+  CoreCall();
+  ~CoreCall();
+  CoreCall(const CoreCall&) = delete;
+  CoreCall& operator=(const CoreCall&) = delete;
+
+  explicit operator bool() const { return _core != nullptr; }
+  HostCore* operator->() const { return _core; }
+
+ private:
+  HostCore* _core;
+};
+
+int GetPluginId();
+HINSTANCE GetPluginInstance();
+int GetHostMode();
+void ReportNotHandled(int code);
+int Send(HostMessage* message);
+int SendTo(int pluginId, HostMessage* message);
+int GetRowId(int table, int index);
+
+// Contact columns (table 1); rows by index or by id.
+int GetContactInt(int row, int column);
+// Copies the host's text at once; a missing text is empty.
+std::string GetContactText(int row, int column);
+// mask -1 writes value; any other mask keeps the old bits outside it:
+// value OR (old AND NOT mask).
+void SetContactInt(int row, int column, int value, int mask = -1);
+void SetContactText(int row, int column, const std::string& text);
+
+// A 30-byte message with zero routing words.
+int SendSimple(uint32_t id, int32_t p1, int32_t p2);
+int SendRouted(uint32_t id, int32_t routeType, int32_t routeTarget, int32_t p1, int32_t p2);
+
+// HM_LOG at level 256. A line keeps at most 254 characters.
+void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// HM_LOG only when the host wants lines of this level.
+void LogIf(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+void SetContactStatus(int contact, int status, const char* text);
+void RaiseNotification(const char* name, int contact);
+
+// Answers a zeroed 30-byte message with the given id and parameters.
+HostMessage MakeMessage(uint32_t id, int32_t p1 = 0, int32_t p2 = 0);
+
+}  // namespace Vardok

@@ -1,0 +1,33 @@
+#include "plugin/texts.h"
+
+#include "plugin/messages.h"
+
+namespace Vardok {
+
+const char kPluginName[] = "Vardok";
+const char kPluginTag[] = "VARDOK";
+const char kPlatformTag[] = "W98";
+
+namespace Texts {
+
+const char kMigrated[] = "Sieć kontaktu %d zamieniona na 82";
+const char kFailedName[] = "vardokFailed";
+const char kFailedDescription[] = "Vardok wykrył błąd";
+const char kCriticalName[] = "vardokCritical";
+const char kCriticalDescription[] = "Vardok wykrył błąd krytyczny";
+
+const char kPageDescription[] =
+    "<div>Wtyczka uruchamia polecenie co <i>n</i> sekund. Jeżeli polecenie zwróci dowolny kod "
+    "błędu, Vardok uzna że wystąpił problem i nas o tym poinformuje.</div><div>Polecenia "
+    "uruchamiane są w osobnym wątku. Wynik zapisywany jest w polu 'Więcej/Opis własny'.";
+const char kCredit[] = "<small>&copy; 2026 autorzy wtyczki Vardok</small>";
+const char kCommandCaption[] = "Polecenie";
+const char kCommandTip[] = "\x1A" "tip=Komenda do wywołania";
+const char kIntervalCaption[] = "Interwał";
+const char kEnabledCaption[] = "Włączony";
+const char kCheckButton[] = "Sprawdź" "\x1A" "tip=Najpierw zapisz zmiany!";
+const char kGroupTitle[] = "Komenda";
+const char kRefresh[] = "Odśwież";
+
+}  // namespace Texts
+}  // namespace Vardok

@@ -1,0 +1,24 @@
+// The plug-in's own texts. Sources are UTF-8; the compiler stores them as
+// Windows-1250 bytes, which is what the host shows.
+#pragma once
+
+namespace Vardok::Texts {
+
+extern const char kMigrated[];          // log line of the network migration (%d: row index)
+extern const char kFailedName[];        // notification kind of a failed check
+extern const char kFailedDescription[];
+extern const char kCriticalName[];      // notification kind of a critical check
+extern const char kCriticalDescription[];
+
+// The settings page and the contact menu.
+extern const char kPageDescription[];
+extern const char kCredit[];
+extern const char kCommandCaption[];
+extern const char kCommandTip[];
+extern const char kIntervalCaption[];
+extern const char kEnabledCaption[];
+extern const char kCheckButton[];
+extern const char kGroupTitle[];
+extern const char kRefresh[];
+
+}  // namespace Vardok::Texts

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on a Debian 12 machine:
+# the i686 mingw-w64 cross compilers, Wine (32-bit), Boost headers,
+# GoogleTest sources, PCRE for the native build, clang with libFuzzer, and
+# the PCRE 8.39 source package for the cross build. Every step is skipped
+# when its result is already in place, so running it again is quick.
+set -euo pipefail
+
+DEPS_DIR=${VARDOK_DEPS_DIR:-/opt/vardok-deps}
+export DEBIAN_FRONTEND=noninteractive
+
+packages=(
+  cmake ninja-build make dpkg-dev
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
+  wine wine32
+  libboost-dev googletest libpcre3-dev
+  clang libclang-rt-14-dev
+  python3
+)
+
+need_root() {
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: installing packages needs root (run as root, or install: ${packages[*]})" >&2
+    exit 1
+  fi
+}
+
+missing=()
+for p in "${packages[@]}"; do
+  arch_p=$p
+  [ "$p" = wine32 ] && arch_p=wine32:i386
+  dpkg-query -W -f='${Status}' "$arch_p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$arch_p")
+done
+
+src_list=/etc/apt/sources.list.d/vardok-deb-src.sources
+apt_updated=0
+apt_update() {
+  if [ "$apt_updated" -eq 0 ]; then apt-get update -qq; apt_updated=1; fi
+}
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  need_root
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  apt_update
+  echo "setup: installing ${missing[*]}"
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# PCRE 8.39 sources (with Debian's patches) for the cross build.
+if [ ! -f "$DEPS_DIR/pcre3/CMakeLists.txt" ]; then
+  need_root
+  if [ ! -f "$src_list" ]; then
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+      sed 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources > "$src_list"
+    else
+      printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: bookworm bookworm-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' > "$src_list"
+    fi
+    apt_updated=0
+  fi
+  apt_update
+  rm -rf "$DEPS_DIR/pcre3.tmp"
+  mkdir -p "$DEPS_DIR/pcre3.tmp"
+  (cd "$DEPS_DIR/pcre3.tmp" && apt-get source -qq pcre3 >/dev/null 2>&1)
+  src=$(find "$DEPS_DIR/pcre3.tmp" -maxdepth 1 -mindepth 1 -type d -name 'pcre3-*' | head -n1)
+  [ -n "$src" ] || { echo "setup: apt-get source pcre3 gave no source tree" >&2; exit 1; }
+  rm -rf "$DEPS_DIR/pcre3"
+  mv "$src" "$DEPS_DIR/pcre3"
+  rm -rf "$DEPS_DIR/pcre3.tmp"
+fi
+
+echo "setup: dependencies in place"

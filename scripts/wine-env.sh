@@ -1,0 +1,25 @@
+# Sourced by the project's scripts: the Wine prefix and a persistent
+# wineserver, so that each Wine process starts quickly.
+export WINEDEBUG=-all
+export WINEARCH=win32
+export WINEPREFIX=${VARDOK_WINEPREFIX:-$HOME/.vardok/wine}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree=;mshtml=}
+
+wine_prefix_ready() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine: creating the prefix $WINEPREFIX (once)"
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    wineboot -i </dev/null >/dev/null 2>&1 || true
+    wineserver -w </dev/null >/dev/null 2>&1 || true
+  fi
+}
+
+wine_server_start() {
+  wine_prefix_ready
+  wineserver -p </dev/null >/dev/null 2>&1 || true
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+wine_server_stop() {
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+}
