@@ -1,0 +1,96 @@
+// The DLL's resources: the version information and the three icon groups.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "tests/plugin_fixture.h"
+
+namespace {
+
+class Resources : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path = VardokTest::programFolder() + "Vardok.dll";
+    module = LoadLibraryA(path.c_str());
+    ASSERT_NE(module, nullptr);
+  }
+  void TearDown() override { FreeLibrary(module); }
+
+  std::string path;
+  HMODULE module = nullptr;
+};
+
+TEST_F(Resources, VersionInformation) {
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+  ASSERT_GT(size, 0u);
+  std::vector<char> data(size);
+  ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, data.data()));
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010003u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00020000u);
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00000006u);
+
+  WORD* translation = nullptr;
+  ASSERT_TRUE(VerQueryValueA(data.data(), "\\VarFileInfo\\Translation",
+                             reinterpret_cast<void**>(&translation), &length));
+  EXPECT_EQ(translation[0], 0x0415);
+
+  char* text = nullptr;
+  const struct {
+    const char* key;
+    const char* value;
+  } strings[] = {{"ProductName", "Vardok"}, {"FileDescription", "Vardok"}, {"FileVersion", "1.3.2"},
+                 {"ProductVersion", "0.6"}};
+  for (const auto& s : strings) {
+    const std::string query = std::string("\\StringFileInfo\\041504e2\\") + s.key;
+    ASSERT_TRUE(VerQueryValueA(data.data(), query.c_str(), reinterpret_cast<void**>(&text), &length)) << s.key;
+    EXPECT_STREQ(text, s.value);
+  }
+}
+
+TEST_F(Resources, IconsLoad) {
+  for (int id : {101, 102, 103}) {
+    for (int size : {16, 32}) {
+      HANDLE icon = LoadImageA(module, MAKEINTRESOURCEA(id), IMAGE_ICON, size, size, 0);
+      EXPECT_NE(icon, nullptr) << id << " at " << size;
+      if (icon) DestroyIcon(static_cast<HICON>(icon));
+    }
+  }
+}
+
+#pragma pack(push, 1)
+struct GroupIconEntry {
+  BYTE width, height, colours, reserved;
+  WORD planes, bitCount;
+  DWORD bytes;
+  WORD id;
+};
+#pragma pack(pop)
+
+std::vector<std::pair<int, int>> groupImages(HMODULE module, int id) {
+  std::vector<std::pair<int, int>> images;
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), reinterpret_cast<LPCSTR>(RT_GROUP_ICON));
+  if (!found) return images;
+  const BYTE* group = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
+  const WORD count = *reinterpret_cast<const WORD*>(group + 4);
+  const auto* entries = reinterpret_cast<const GroupIconEntry*>(group + 6);
+  for (WORD i = 0; i < count; ++i) images.emplace_back(entries[i].width, entries[i].bitCount);
+  return images;
+}
+
+TEST_F(Resources, IconGroupsHoldTheListedSizesAndDepths) {
+  using Images = std::vector<std::pair<int, int>>;
+  EXPECT_EQ(groupImages(module, 101), (Images{{32, 8}, {16, 8}, {32, 32}, {16, 32}}));
+  EXPECT_EQ(groupImages(module, 102), (Images{{48, 4}, {32, 4}, {16, 4}, {48, 1}, {32, 1}, {16, 1},
+                                              {48, 8}, {32, 8}, {16, 8}, {48, 32}, {32, 32}, {16, 32}}));
+  EXPECT_EQ(groupImages(module, 103), (Images{{48, 8}, {32, 8}, {16, 8}, {48, 32}, {32, 32}, {16, 32}}));
+}
+
+}  // namespace
