@@ -1,0 +1,116 @@
+#include "support/threads/threads.h"
+
+#include <process.h>
+
+namespace Quorlin {
+
+Thread mainThread(GetCurrentThread(), 0);
+
+Thread::Thread(HANDLE thread, DWORD id) : _id(id) {
+  if (thread) {
+    HANDLE duplicate = nullptr;
+    if (DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &duplicate, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS))
+      _handle.reset(duplicate);
+  }
+  if (_id == 0 && thread == GetCurrentThread()) _id = GetCurrentThreadId();
+}
+
+Thread::~Thread() = default;
+
+bool Thread::invoke(PAPCFUNC fn, ULONG_PTR arg, bool queueAlways) {
+  if (!queueAlways && isCurrent()) {
+    fn(arg);
+    return true;
+  }
+  return _handle && QueueUserAPC(fn, _handle.get(), arg) != 0;
+}
+
+namespace detail {
+
+HMODULE pinOwnModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                     reinterpret_cast<LPCSTR>(&pinOwnModule), &module);
+  return module;
+}
+
+void queueModuleRelease(Thread& thread, HMODULE module) {
+  // FreeLibrary has the shape of an APC routine (one pointer-sized argument,
+  // __stdcall) and lives outside this module, so it can run after the call
+  // queued in front of it has returned into code that it then unloads.
+  auto release = reinterpret_cast<PAPCFUNC>(reinterpret_cast<void*>(&FreeLibrary));
+  if (!thread.handle() || !QueueUserAPC(release, thread.handle(), reinterpret_cast<ULONG_PTR>(module)))
+    FreeLibrary(module);
+}
+
+namespace {
+
+constexpr DWORD kSetThreadNameException = 0x406D1388;
+
+#pragma pack(push, 4)
+struct ThreadNameInfo {
+  DWORD type;        // 0x1000
+  LPCSTR name;
+  DWORD threadId;
+  DWORD flags;       // 0
+};
+#pragma pack(pop)
+
+LONG CALLBACK continueAfterThreadName(EXCEPTION_POINTERS* info) {
+  if (info->ExceptionRecord->ExceptionCode == kSetThreadNameException) return EXCEPTION_CONTINUE_EXECUTION;
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// Names the thread for a debugger: a debugger reads the name from the
+// exception; without one, our handler lets the exception pass.
+void nameThread(DWORD threadId, const char* name) {
+  ThreadNameInfo info{0x1000, name, threadId, 0};
+  PVOID handler = AddVectoredExceptionHandler(0, &continueAfterThreadName);
+  RaiseException(kSetThreadNameException, 0, sizeof info / sizeof(ULONG_PTR),
+                 reinterpret_cast<const ULONG_PTR*>(&info));
+  if (handler) RemoveVectoredExceptionHandler(handler);
+}
+
+unsigned __stdcall threadTrampoline(void* argument) {
+  auto* start = static_cast<ThreadStart*>(argument);
+  start->run(start->call);
+  start->destroy(start->call);
+  HMODULE module = start->module;
+  delete start;
+  if (module) FreeLibraryAndExitThread(module, 0);
+  return 0;
+}
+
+}  // namespace
+
+HANDLE startThread(ThreadStart* start, const char* name, SECURITY_ATTRIBUTES* security,
+                   bool suspended, DWORD* threadId) {
+  start->module = pinOwnModule();
+  unsigned id = 0;
+  const uintptr_t thread = _beginthreadex(security, 0, &threadTrampoline, start,
+                                          suspended ? CREATE_SUSPENDED : 0, &id);
+  if (!thread) {
+    if (start->module) FreeLibrary(start->module);
+    start->destroy(start->call);
+    delete start;
+    return nullptr;
+  }
+  if (threadId) *threadId = id;
+  if (name && *name) nameThread(id, name);
+  return reinterpret_cast<HANDLE>(thread);
+}
+
+}  // namespace detail
+
+WaitableTimer::~WaitableTimer() {
+  if (_timer) CancelWaitableTimer(_timer.get());
+}
+
+void CALLBACK WaitableTimer::apcRoutine(LPVOID object, DWORD lowTime, DWORD highTime) {
+  auto* timer = static_cast<WaitableTimer*>(object);
+  if (timer->_armed) timer->_armed = false;
+  timer->onTimer((static_cast<uint64_t>(highTime) << 32) | lowTime);
+}
+
+}  // namespace Quorlin

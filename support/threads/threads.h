@@ -1,0 +1,146 @@
+// The threading kit: a reference to a thread through which calls can be run
+// on that thread, queued member calls, threads for bound calls, and the
+// waitable-timer base class.
+//
+// Queued calls and timer routines run only while their thread waits
+// alertably (SleepEx, WaitForSingleObjectEx, MsgWaitForMultipleObjectsEx
+// with MWMO_ALERTABLE, ... with the alertable flag set).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+#include <windows.h>
+
+#include "support/threads/unique_handle.h"
+
+namespace Quorlin {
+
+// One thread, by a real handle and its id. Owns a duplicate of the handle
+// it was given; any thread may call invoke.
+class Thread {
+ public:
+  // thread may be the pseudo-handle of the current thread (it is duplicated
+  // into a real one) or null. An id of 0 is worked out when thread is the
+  // current thread's pseudo-handle; otherwise it stays 0.
+  Thread(HANDLE thread, DWORD id);
+  ~Thread();
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+
+  // Runs fn(arg) at once when called on this thread and queueAlways is
+  // false; otherwise queues it as an APC to this thread. Answers whether the
+  // call ran or was queued.
+  virtual bool invoke(PAPCFUNC fn, ULONG_PTR arg, bool queueAlways);
+
+  DWORD id() const { return _id; }
+  HANDLE handle() const { return _handle.get(); }
+  bool isCurrent() const { return GetCurrentThreadId() == _id; }
+
+  // Closes the handle; later queued calls fail. Used at unload.
+  void close() { _handle.reset(); }
+
+ private:
+  ThreadHandle _handle;
+  DWORD _id;
+};
+
+// The thread that loaded the library: it runs the message procedure, sets
+// every timer and runs the timer routines and queued re-arming calls.
+extern Thread mainThread;
+
+namespace detail {
+
+// Runs a heap-held call, then frees it. The module that holds this code is
+// pinned by postCall until the call has run.
+template <typename Call>
+void CALLBACK postedTrampoline(ULONG_PTR record) {
+  std::unique_ptr<Call> call(reinterpret_cast<Call*>(record));
+  (*call)();
+}
+
+// Takes a reference on the module that holds this code.
+HMODULE pinOwnModule();
+// Queues the release of a pinned module behind the calls already queued to
+// thread; releases it at once when that fails.
+void queueModuleRelease(Thread& thread, HMODULE module);
+
+}  // namespace detail
+
+// Runs call on thread: at once when the caller is that thread and
+// queueAlways is false, else queued. A queued call keeps the library loaded
+// until it has run, so unloading with calls in the queue is safe.
+template <typename Call>
+bool postCall(Thread& thread, Call call, bool queueAlways) {
+  auto* record = new Call(std::move(call));
+  const bool queued = queueAlways || !thread.isCurrent();
+  HMODULE pinned = queued ? detail::pinOwnModule() : nullptr;
+  const bool ok = thread.invoke(&detail::postedTrampoline<Call>, reinterpret_cast<ULONG_PTR>(record), queueAlways);
+  if (!ok) {
+    delete record;
+    if (pinned) FreeLibrary(pinned);
+    return false;
+  }
+  if (pinned) detail::queueModuleRelease(thread, pinned);
+  return true;
+}
+
+// A member function and the object to call it on.
+template <typename T>
+bool postCall(Thread& thread, std::pair<void (T::*)(), T*> call, bool queueAlways) {
+  return postCall(thread, [call] { (call.second->*call.first)(); }, queueAlways);
+}
+
+namespace detail {
+struct ThreadStart {
+  void (*run)(void* call);
+  void (*destroy)(void* call);
+  void* call;
+  HMODULE module;
+};
+HANDLE startThread(ThreadStart* start, const char* name, SECURITY_ATTRIBUTES* security,
+                   bool suspended, DWORD* threadId);
+}  // namespace detail
+
+// Runs a copy of call on a new thread and answers the thread's handle,
+// owned by the caller (null on failure). A non-empty name is given to a
+// debugger, if one listens. The thread keeps the library loaded while it
+// runs and ends through FreeLibraryAndExitThread, so the host may unload
+// the library while a thread still runs.
+template <typename Call>
+HANDLE startThread(const Call& call, const char* name = nullptr, SECURITY_ATTRIBUTES* security = nullptr,
+                   bool suspended = false, DWORD* threadId = nullptr) {
+  auto* start = new detail::ThreadStart{
+      [](void* c) { (*static_cast<Call*>(c))(); },
+      [](void* c) { delete static_cast<Call*>(c); },
+      new Call(call),
+      nullptr};
+  return detail::startThread(start, name, security, suspended, threadId);
+}
+
+// Owns one waitable timer and turns its firing into onTimer. The derived
+// class creates the timer and sets it, with apcRoutine as the completion
+// routine and the object as its argument. Destruction cancels the timer,
+// which also drops a firing that is queued but has not run: after the
+// destructor the routine never runs for this object.
+class WaitableTimer {
+ public:
+  WaitableTimer() = default;
+  virtual ~WaitableTimer();
+  WaitableTimer(const WaitableTimer&) = delete;
+  WaitableTimer& operator=(const WaitableTimer&) = delete;
+
+  virtual void onTimer(uint64_t firingTime) = 0;
+
+  // The completion routine: clears _armed, then calls onTimer.
+  static void CALLBACK apcRoutine(LPVOID object, DWORD lowTime, DWORD highTime);
+
+  bool armed() const { return _armed; }
+
+ protected:
+  TimerHandle _timer;
+  bool _armed = false;
+};
+
+}  // namespace Quorlin

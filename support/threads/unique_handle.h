@@ -1,0 +1,72 @@
+// Quorlin::UniqueHandle: the one owner of a Win32 handle.
+//
+// Each kind of handle has one alias, fixed by its close function and its
+// idea of "invalid". Owners are move-only; closing never disturbs
+// GetLastError, so an owner may go out of scope between a failing call and
+// the code that reads its error.
+#pragma once
+
+#include <utility>
+
+#include <windows.h>
+
+namespace Quorlin {
+
+template <typename Traits>
+class UniqueHandle {
+ public:
+  using Type = typename Traits::Type;
+
+  UniqueHandle() noexcept : _handle(Traits::invalid()) {}
+  // Takes ownership of handle.
+  explicit UniqueHandle(Type handle) noexcept : _handle(handle) {}
+  UniqueHandle(UniqueHandle&& other) noexcept : _handle(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  ~UniqueHandle() { reset(); }
+
+  Type get() const noexcept { return _handle; }
+  explicit operator bool() const noexcept { return _handle != Traits::invalid(); }
+
+  // Gives up ownership without closing.
+  Type release() noexcept { return std::exchange(_handle, Traits::invalid()); }
+
+  // Closes the owned handle, if any, and takes ownership of handle.
+  void reset(Type handle = Traits::invalid()) noexcept {
+    if (_handle != Traits::invalid()) {
+      const DWORD error = GetLastError();
+      Traits::close(_handle);
+      SetLastError(error);
+    }
+    _handle = handle;
+  }
+
+  // Closes the owned handle and answers the place for an API to write a new one.
+  Type* put() noexcept {
+    reset();
+    return &_handle;
+  }
+
+ private:
+  Type _handle;
+};
+
+// Threads, processes, timers, events, pipes: null is invalid.
+struct KernelHandleTraits {
+  using Type = HANDLE;
+  static Type invalid() noexcept { return nullptr; }
+  static void close(Type handle) noexcept { CloseHandle(handle); }
+};
+
+using KernelHandle = UniqueHandle<KernelHandleTraits>;
+using ThreadHandle = KernelHandle;
+using ProcessHandle = KernelHandle;
+using TimerHandle = KernelHandle;
+using PipeHandle = KernelHandle;
+using EventHandle = KernelHandle;
+
+}  // namespace Quorlin
