@@ -16,6 +16,14 @@ const char kFailedDescription[] = "Vardok wykrył błąd";
 const char kCriticalName[] = "vardokCritical";
 const char kCriticalDescription[] = "Vardok wykrył błąd krytyczny";
 
+const char kBadCommand[] = "Wprowadzona komenda jest niepoprawna!";
+const char kPipeFailed[] = "Could not create pipe!";
+const char kResultLog[] = "Returned %d (errno=%d) %s";
+const char kInfoOk[] = "OK";
+const char kInfoProblem[] = "!!!Problem!!!";
+const char kNotifyOk[] = "Już wszystko dobrze.";
+const char kNotifyProblem[] = "Pojawił się problem!";
+
 const char kPageDescription[] =
     "<div>Wtyczka uruchamia polecenie co <i>n</i> sekund. Jeżeli polecenie zwróci dowolny kod "
     "błędu, Vardok uzna że wystąpił problem i nas o tym poinformuje.</div><div>Polecenia "

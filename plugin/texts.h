@@ -10,6 +10,15 @@ extern const char kFailedDescription[];
 extern const char kCriticalName[];      // notification kind of a critical check
 extern const char kCriticalDescription[];
 
+// Runs and their reports.
+extern const char kBadCommand[];
+extern const char kPipeFailed[];
+extern const char kResultLog[];
+extern const char kInfoOk[];
+extern const char kInfoProblem[];
+extern const char kNotifyOk[];
+extern const char kNotifyProblem[];
+
 // The settings page and the contact menu.
 extern const char kPageDescription[];
 extern const char kCredit[];

@@ -37,3 +37,139 @@ void LoadedPluginTest::TearDown() {
 }
 
 }  // namespace VardokTest
+
+#include <mutex>
+
+#include "checks/message_box.h"
+#include "host/pe_image.h"
+
+namespace VardokTest {
+
+namespace {
+
+std::mutex g_boxLock;
+std::vector<ShownBox> g_boxes;
+
+void recordBox(const char* text, const char* caption, unsigned type) {
+  std::lock_guard<std::mutex> guard(g_boxLock);
+  g_boxes.push_back({text ? text : "", caption ? caption : "", type, GetCurrentThreadId()});
+}
+
+int WINAPI hookedMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+  recordBox(text, caption, type);
+  return IDOK;
+}
+
+int linkedMessageBox(const std::string& text, const std::string& caption, unsigned type) {
+  recordBox(text.c_str(), caption.c_str(), type);
+  return IDOK;
+}
+
+}  // namespace
+
+MessageBoxRecorder::MessageBoxRecorder(HMODULE module) : _module(module) {
+  clear();
+  if (module)
+    _previous = VardokHost::replaceImport(module, "user32.dll", "MessageBoxA",
+                                          reinterpret_cast<void*>(&hookedMessageBox));
+  else
+    _previous = reinterpret_cast<void*>(Vardok::setMessageBoxFunction(&linkedMessageBox));
+}
+
+MessageBoxRecorder::~MessageBoxRecorder() {
+  if (!_module) Vardok::setMessageBoxFunction(reinterpret_cast<Vardok::MessageBoxFunction>(_previous));
+}
+
+std::vector<ShownBox> MessageBoxRecorder::shown() {
+  std::lock_guard<std::mutex> guard(g_boxLock);
+  return g_boxes;
+}
+
+void MessageBoxRecorder::clear() {
+  std::lock_guard<std::mutex> guard(g_boxLock);
+  g_boxes.clear();
+}
+
+void CheckTest::SetUp() {
+  if (_loaded) {
+    std::string error;
+    plugin = VardokHost::PluginModule::load(programFolder() + "Vardok.dll", &error);
+    ASSERT_TRUE(plugin) << error;
+    boxes.reset(new MessageBoxRecorder(plugin->module()));
+  } else {
+    plugin = VardokHost::PluginModule::linked(&IMessageProc);
+    boxes.reset(new MessageBoxRecorder(nullptr));
+  }
+  host.attach(plugin.get());
+  host.startUp();
+  commandColumn = host.columnId("Vardok/command");
+  intervalColumn = host.columnId("Vardok/interval");
+  enabledColumn = host.columnId("Vardok/enabled");
+}
+
+void CheckTest::TearDown() {
+  // Remove every check so that no run outlives the test, then detach.
+  for (int index = host.rowCount() - 1; index > 0; --index) {
+    const int contact = host.rowIdAt(index);
+    host.post(Vardok::HM_CONTACT_REMOVING, contact);
+  }
+  host.post(Vardok::HM_DETACH_CORE);
+  if (_loaded && plugin) plugin->unload();
+  host.pumpFor(50);
+  boxes.reset();
+}
+
+int CheckTest::addCheck(const std::string& command, int interval, int enabled) {
+  const int contact = host.addContact(Vardok::kNetwork);
+  host.setText(contact, commandColumn, command);
+  host.setInt(contact, intervalColumn, interval);
+  host.setInt(contact, enabledColumn, enabled);
+  host.setText(contact, Vardok::kColumnDisplay, "check " + std::to_string(contact & 0xFFFF));
+  host.post(Vardok::HM_CONTACT_NEW, contact);
+  return contact;
+}
+
+void CheckTest::setCommand(int contact, const std::string& command) {
+  host.setText(contact, commandColumn, command);
+}
+
+size_t CheckTest::reports(int contact) const {
+  size_t count = 0;
+  for (const auto& e : host.messages(Vardok::HM_CONTACT_REFRESH))
+    if (e.i32(22) == contact) ++count;
+  return count;
+}
+
+bool CheckTest::waitForReports(int contact, size_t count, DWORD timeoutMs) {
+  return host.pumpUntil([&] { return reports(contact) >= count; }, timeoutMs);
+}
+
+bool CheckTest::waitForBoxes(size_t count, DWORD timeoutMs) {
+  return host.pumpUntil([&] { return MessageBoxRecorder::shown().size() >= count; }, timeoutMs);
+}
+
+std::vector<VardokHost::HostEvent> CheckTest::reportEvents(int contact, size_t n) const {
+  std::vector<VardokHost::HostEvent> selected;
+  size_t seen = 0;
+  for (const auto& e : host.events()) {
+    if (e.thread == GetCurrentThreadId()) continue;  // the worker's calls only
+    if (seen + 1 == n) selected.push_back(e);
+    if (e.kind == VardokHost::HostEvent::Kind::Message && e.id == Vardok::HM_CONTACT_REFRESH &&
+        e.i32(22) == contact && ++seen == n)
+      break;
+  }
+  return selected;
+}
+
+std::string CheckTest::writeTempFile(const std::string& name, const std::string& bytes) {
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  const std::string path = std::string(folder) + name;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  return path;
+}
+
+}  // namespace VardokTest

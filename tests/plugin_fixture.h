@@ -4,6 +4,9 @@
 
 #include <memory>
 #include <string>
+#include <vector>
+
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -33,6 +36,65 @@ class LoadedPluginTest : public ::testing::Test {
 
   VardokHost::ContactHost host;
   std::unique_ptr<VardokHost::PluginModule> plugin;
+};
+
+}  // namespace VardokTest
+
+namespace VardokTest {
+
+// What a message box would have shown.
+struct ShownBox {
+  std::string text;
+  std::string caption;
+  unsigned type;
+  DWORD thread;
+};
+
+// Records message boxes instead of showing them, and answers at once.
+class MessageBoxRecorder {
+ public:
+  // Hooks the loaded DLL's MessageBoxA import, or (module null) the
+  // linked plug-in's message-box function.
+  explicit MessageBoxRecorder(HMODULE module);
+  ~MessageBoxRecorder();
+  static std::vector<ShownBox> shown();
+  static void clear();
+
+ private:
+  HMODULE _module;
+  void* _previous = nullptr;
+};
+
+// A host with the plug-in started, plus helpers for checks.
+class CheckTest : public ::testing::Test {
+ protected:
+  // loaded: the real DLL; otherwise the linked static library.
+  explicit CheckTest(bool loaded) : _loaded(loaded) {}
+  void SetUp() override;
+  void TearDown() override;
+
+  // Adds a contact of network 82 with the three columns and tells the
+  // plug-in (HM_CONTACT_NEW).
+  int addCheck(const std::string& command, int interval, int enabled);
+  void setCommand(int contact, const std::string& command);
+  // HM_CONTACT_REFRESH messages for the contact so far.
+  size_t reports(int contact) const;
+  // Pumps until the contact has at least count reports.
+  bool waitForReports(int contact, size_t count, DWORD timeoutMs = 20000);
+  bool waitForBoxes(size_t count, DWORD timeoutMs = 20000);
+  // The events between the (n-1)th and nth report of the contact, the nth
+  // report included (n from 1).
+  std::vector<VardokHost::HostEvent> reportEvents(int contact, size_t n) const;
+  // A text file in the Windows temporary folder; answers its path.
+  static std::string writeTempFile(const std::string& name, const std::string& bytes);
+
+  VardokHost::ContactHost host;
+  std::unique_ptr<VardokHost::PluginModule> plugin;
+  std::unique_ptr<MessageBoxRecorder> boxes;
+  int commandColumn = 0, intervalColumn = 0, enabledColumn = 0;
+
+ private:
+  bool _loaded;
 };
 
 }  // namespace VardokTest

@@ -7,6 +7,7 @@
 // with MWMO_ALERTABLE, ... with the alertable flag set).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -140,7 +141,8 @@ class WaitableTimer {
 
  protected:
   TimerHandle _timer;
-  bool _armed = false;
+  // Set on the main thread; a run's worker clears it too.
+  std::atomic<bool> _armed{false};
 };
 
 }  // namespace Quorlin

@@ -1,0 +1,200 @@
+// The threading kit: Thread::invoke, postCall, startThread and WaitableTimer.
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/threads/threads.h"
+
+using Quorlin::Thread;
+
+namespace {
+
+std::atomic<int> g_calls{0};
+std::atomic<DWORD> g_callThread{0};
+
+void CALLBACK countCall(ULONG_PTR) {
+  ++g_calls;
+  g_callThread = GetCurrentThreadId();
+}
+
+void drainQueue() { SleepEx(0, TRUE); }
+
+class Threads : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    drainQueue();
+    g_calls = 0;
+    g_callThread = 0;
+  }
+};
+
+TEST_F(Threads, MainThreadIsTheLoadingThread) {
+  EXPECT_EQ(Quorlin::mainThread.id(), GetCurrentThreadId());
+  EXPECT_NE(Quorlin::mainThread.handle(), nullptr);
+  EXPECT_NE(Quorlin::mainThread.handle(), GetCurrentThread());
+}
+
+TEST_F(Threads, InvokeOnItsOwnThreadRunsAtOnce) {
+  Thread self(GetCurrentThread(), 0);
+  EXPECT_EQ(self.id(), GetCurrentThreadId());
+  EXPECT_TRUE(self.invoke(&countCall, 0, false));
+  EXPECT_EQ(g_calls, 1);
+}
+
+TEST_F(Threads, QueueAlwaysQueuesEvenOnItsOwnThread) {
+  Thread self(GetCurrentThread(), 0);
+  EXPECT_TRUE(self.invoke(&countCall, 0, true));
+  EXPECT_EQ(g_calls, 0);
+  Sleep(20);  // not alertable: still queued
+  EXPECT_EQ(g_calls, 0);
+  drainQueue();
+  EXPECT_EQ(g_calls, 1);
+}
+
+TEST_F(Threads, InvokeFromAnotherThreadRunsAtTheNextAlertableWait) {
+  std::atomic<bool> queued{false};
+  HANDLE worker = Quorlin::startThread([&] { queued = Quorlin::mainThread.invoke(&countCall, 0, false); });
+  ASSERT_NE(worker, nullptr);
+  WaitForSingleObject(worker, INFINITE);  // not alertable
+  CloseHandle(worker);
+  EXPECT_TRUE(queued);
+  EXPECT_EQ(g_calls, 0);
+  drainQueue();
+  EXPECT_EQ(g_calls, 1);
+  EXPECT_EQ(g_callThread, GetCurrentThreadId());
+}
+
+TEST_F(Threads, ThreadWithoutAnIdCannotRunAtOnce) {
+  Thread other(nullptr, 0);
+  EXPECT_EQ(other.id(), 0u);
+  EXPECT_FALSE(other.invoke(&countCall, 0, false));
+  EXPECT_EQ(g_calls, 0);
+}
+
+struct Counter {
+  int calls = 0;
+  DWORD thread = 0;
+  void bump() {
+    ++calls;
+    thread = GetCurrentThreadId();
+  }
+};
+
+TEST_F(Threads, PostCallFromAWorkerLandsOnTheMainThread) {
+  Counter counter;
+  HANDLE worker = Quorlin::startThread([&] {
+    Quorlin::postCall(Quorlin::mainThread, std::make_pair(&Counter::bump, &counter), false);
+  });
+  WaitForSingleObject(worker, INFINITE);
+  CloseHandle(worker);
+  EXPECT_EQ(counter.calls, 0);
+  drainQueue();
+  EXPECT_EQ(counter.calls, 1);
+  EXPECT_EQ(counter.thread, GetCurrentThreadId());
+  // On the main thread itself the call runs at once.
+  Quorlin::postCall(Quorlin::mainThread, std::make_pair(&Counter::bump, &counter), false);
+  EXPECT_EQ(counter.calls, 2);
+}
+
+// Sees the debugger's thread-naming exception before the kit's own handler.
+std::vector<std::string> g_names;
+std::vector<DWORD> g_namedThreads;
+LONG CALLBACK watchNames(EXCEPTION_POINTERS* info) {
+  const EXCEPTION_RECORD* record = info->ExceptionRecord;
+  if (record->ExceptionCode == 0x406D1388 && record->NumberParameters == 4 && record->ExceptionInformation[0] == 0x1000) {
+    g_names.push_back(reinterpret_cast<const char*>(record->ExceptionInformation[1]));
+    g_namedThreads.push_back(static_cast<DWORD>(record->ExceptionInformation[2]));
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+TEST_F(Threads, StartThreadNamesTheThreadForADebuggerAndGoesOn) {
+  g_names.clear();
+  g_namedThreads.clear();
+  PVOID watcher = AddVectoredExceptionHandler(1, &watchNames);
+  std::atomic<int> ran{0};
+  DWORD id = 0;
+  HANDLE named = Quorlin::startThread([&] { ++ran; }, "vardok worker", nullptr, false, &id);
+  HANDLE unnamed = Quorlin::startThread([&] { ++ran; }, "", nullptr, false, nullptr);
+  HANDLE nullName = Quorlin::startThread([&] { ++ran; });
+  for (HANDLE h : {named, unnamed, nullName}) {
+    ASSERT_NE(h, nullptr);
+    WaitForSingleObject(h, INFINITE);
+    CloseHandle(h);
+  }
+  RemoveVectoredExceptionHandler(watcher);
+  EXPECT_EQ(ran, 3);
+  ASSERT_EQ(g_names.size(), 1u);
+  EXPECT_EQ(g_names[0], "vardok worker");
+  EXPECT_EQ(g_namedThreads[0], id);
+}
+
+TEST_F(Threads, SuspendedThreadWaitsForResume) {
+  std::atomic<int> ran{0};
+  HANDLE thread = Quorlin::startThread([&] { ++ran; }, nullptr, nullptr, true);
+  ASSERT_NE(thread, nullptr);
+  Sleep(50);
+  EXPECT_EQ(ran, 0);
+  ResumeThread(thread);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  EXPECT_EQ(ran, 1);
+}
+
+// --- WaitableTimer ---
+
+std::atomic<int> g_firings{0};
+
+class TestTimer : public Quorlin::WaitableTimer {
+ public:
+  TestTimer() { _timer.reset(CreateWaitableTimerA(nullptr, FALSE, nullptr)); }
+  void set(int64_t due) {
+    LARGE_INTEGER at;
+    at.QuadPart = due;
+    SetWaitableTimer(_timer.get(), &at, 0, &WaitableTimer::apcRoutine, static_cast<WaitableTimer*>(this), FALSE);
+    _armed = true;
+  }
+  void onTimer(uint64_t) override { ++g_firings; }
+};
+
+TEST_F(Threads, TimerFiresOnlyAtAnAlertableWaitAndClearsArmed) {
+  g_firings = 0;
+  TestTimer timer;
+  timer.set(-10 * 10000);  // 10 ms
+  EXPECT_TRUE(timer.armed());
+  Sleep(60);
+  EXPECT_EQ(g_firings, 0);
+  SleepEx(0, TRUE);
+  EXPECT_EQ(g_firings, 1);
+  EXPECT_FALSE(timer.armed());
+}
+
+TEST_F(Threads, DestroyedTimerNeverFires) {
+  g_firings = 0;
+  {
+    TestTimer pending;
+    pending.set(-20 * 10000);
+  }
+  {
+    // This one has fired and its routine is queued, not yet run.
+    TestTimer fired;
+    fired.set(0);
+    Sleep(50);
+  }
+  SleepEx(100, TRUE);
+  EXPECT_EQ(g_firings, 0);
+}
+
+TEST_F(Threads, TimerWithoutAHandleFailsQuietly) {
+  struct NoTimer : Quorlin::WaitableTimer {
+    void onTimer(uint64_t) override { ++g_firings; }
+  };
+  g_firings = 0;
+  { NoTimer none; }
+  SleepEx(10, TRUE);
+  EXPECT_EQ(g_firings, 0);
+}
+
+}  // namespace
