@@ -1,0 +1,91 @@
+// Reading a check's output: replaceAll, line endings, tags, parseNumber and
+// the status of an exit code.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "checks/result_tags.h"
+
+using namespace Vardok;
+
+namespace {
+
+TEST(ResultTags, ParseNumber) {
+  const struct {
+    const char* text;
+    int base;
+    int32_t expected;
+  } table[] = {
+      {"", 255, 0},          {"12", 255, 12},       {"-3", 255, -3},        {"#ff", 255, 255},
+      {"0x10", 255, 16},     {"0X10", 255, 0},      {"-#10", 255, -16},     {"7 apples", 255, 7},
+      {"abc", 255, 0},       {"  42", 255, 42},     {"#A", 255, 10},        {"-0x1f", 255, -31},
+      {"4294967295", 255, -1}, {"4294967296", 255, -1}, {"2147483648", 255, INT32_MIN},
+      {"ff", 16, 255},       {"0x1f", 16, 31},      {"777", 8, 511},        {"012", 0, 10},
+      {"#12", 10, 0},        {"--5", 255, 5},
+  };
+  for (const auto& row : table) EXPECT_EQ(parseNumber(row.text, row.base), row.expected) << "'" << row.text << "' base " << row.base;
+}
+
+TEST(ResultTags, ReplaceAllNeverSearchesTheInsertedText) {
+  std::string text = "aXbXc";
+  EXPECT_EQ(replaceAll(text, "X", "XX"), 2);
+  EXPECT_EQ(text, "aXXbXXc");
+  text = "aaaa";
+  EXPECT_EQ(replaceAll(text, "aa", "a"), 2);
+  EXPECT_EQ(text, "aa");
+  text = "abc";
+  EXPECT_EQ(replaceAll(text, "", "x"), 0);
+  EXPECT_EQ(replaceAll(text, "b", ""), 1);
+  EXPECT_EQ(text, "ac");
+  EXPECT_EQ(replaceAll(text, "zz", "y"), 0);
+}
+
+TEST(ResultTags, LineEndings) {
+  const struct {
+    std::string in, out;
+  } table[] = {
+      {"a\nb", "a\r\nb"},   {"a\r\nb", "a\r\nb"}, {"a\rb", "a\rb"},
+      {"\n\n", "\r\n\r\n"}, {"a\r\r\nb", "a\r\r\nb"}, {"", ""},
+  };
+  for (const auto& row : table) {
+    std::string text = row.in;
+    normalizeLineEndings(text);
+    EXPECT_EQ(text, row.out);
+  }
+}
+
+TEST(ResultTags, LongOutputOfShortLines) {
+  std::string text;
+  for (int i = 0; i < 200000; ++i) text += "ok\n";
+  normalizeLineEndings(text);
+  EXPECT_EQ(text.size(), 200000u * 4);
+  EXPECT_EQ(text.substr(0, 8), "ok\r\nok\r\n");
+}
+
+TEST(ResultTags, TagValues) {
+  const struct {
+    std::string output, key, expected;
+  } table[] = {
+      {"x <velkaro:info>Disk full</velkaro:info> y", "info", "Disk full"},
+      {"<velkaro:info>a</velkaro:info><velkaro:info>b</velkaro:info>", "info", "a"},
+      {"<velkaro:notify>1\r\n2</velkaro:notify>", "notify", "1\r\n2"},
+      {"<velkaro:info></velkaro:info>", "info", "default"},
+      {"<velkaro:info></velkaro:info>x</velkaro:info>", "info", "</velkaro:info>x"},
+      {"<velkaro:Info>a</velkaro:Info>", "info", "default"},
+      {"<velkaro:info>open only", "info", "default"},
+      {"<velkaro:icon>#10</velkaro:icon>", "icon", "#10"},
+      {std::string("a\0<velkaro:info>hidden</velkaro:info>", 37), "info", "default"},
+  };
+  for (const auto& row : table) EXPECT_EQ(getTagValue(row.output, row.key, "default"), row.expected) << row.output;
+}
+
+TEST(ResultTags, StatusOfExitCodes) {
+  EXPECT_EQ(statusOf(0), 0);
+  EXPECT_EQ(statusOf(1), 0x41);
+  EXPECT_EQ(statusOf(9), 0x41);
+  EXPECT_EQ(statusOf(10), 0x40);
+  EXPECT_EQ(statusOf(-1), 0x40);
+  EXPECT_EQ(statusOf(INT32_MIN), 0x40);
+}
+
+}  // namespace
