@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <string_view>
 
 #include "support/regex/regex.h"
 
@@ -34,14 +36,49 @@ int replaceAll(std::string& text, const std::string& find, const std::string& re
 }
 
 void normalizeLineEndings(std::string& text) {
-  replaceAll(text, "\r\n", "\n");
-  replaceAll(text, "\n", "\r\n");
+  // The same as replacing CR LF by LF and then LF by CR LF: every LF that
+  // has no CR before it gets one. One pass to count, one to copy, and none
+  // when nothing is missing.
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  size_t missing = 0;
+  for (const char* lf = begin; (lf = static_cast<const char*>(std::memchr(lf, '\n', end - lf))); ++lf)
+    if (lf == begin || lf[-1] != '\r') ++missing;
+  if (missing == 0) return;
+
+  std::string result(text.size() + missing, '\0');
+  char* out = &result[0];
+  const char* from = begin;
+  for (const char* lf = begin; (lf = static_cast<const char*>(std::memchr(lf, '\n', end - lf))); ++lf) {
+    if (lf != begin && lf[-1] == '\r') continue;
+    std::memcpy(out, from, lf - from);
+    out += lf - from;
+    *out++ = '\r';
+    *out++ = '\n';
+    from = lf + 1;
+  }
+  std::memcpy(out, from, end - from);
+  text.swap(result);
 }
 
 std::string getTagValue(const std::string& output, const std::string& key, const std::string& fallback) {
-  const std::string pattern = "/<velkaro:" + key + ">(.+?)</velkaro:" + key + ">/s";
+  // The output counts up to its first zero byte.
+  const char* const begin = output.c_str();
+  const size_t length = std::strlen(begin);
+  // The first match can only start at the first opening tag and end at the
+  // first closing tag after one byte of value: find both cheaply and let the
+  // expression read just that span. Keys are plain words.
+  const std::string_view text(begin, length);
+  const std::string opening = "<velkaro:" + key + ">";
+  const std::string closing = "</velkaro:" + key + ">";
+  const size_t at = text.find(opening);
+  if (at == std::string_view::npos) return fallback;
+  const size_t close = text.find(closing, at + opening.size() + 1);
+  if (close == std::string_view::npos) return fallback;
+
+  const std::string pattern = "/" + opening + "(.+?)" + closing + "/s";
   Quorlin::RegEx regex;
-  if (regex.match(pattern, output.c_str()) > 0) return regex.getSub(1);
+  if (regex.match(pattern, std::string(text.substr(at, close + closing.size() - at))) > 0) return regex.getSub(1);
   return fallback;
 }
 

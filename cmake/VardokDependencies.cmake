@@ -52,10 +52,13 @@ else()
 
   add_library(boost_headers INTERFACE)
 
-  set(VARDOK_SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
-  add_compile_options(${VARDOK_SANITIZE})
-  add_link_options(${VARDOK_SANITIZE})
-  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  option(VARDOK_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" ON)
+  if(VARDOK_SANITIZE)
+    set(_sanitize -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    add_compile_options(${_sanitize})
+    add_link_options(${_sanitize})
+  endif()
+  if(VARDOK_SANITIZE AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     # Coverage for the fuzzers in every module they reach.
     add_compile_options(-fsanitize=fuzzer-no-link)
   endif()

@@ -54,6 +54,25 @@ TEST(ResultTags, LineEndings) {
   }
 }
 
+TEST(ResultTags, LineEndingsMatchTheTwoReplaceAllPasses) {
+  // Every mixture of CR, LF and letters up to six bytes.
+  const char alphabet[] = {'\r', '\n', 'a'};
+  for (int length = 0; length <= 6; ++length) {
+    int combinations = 1;
+    for (int i = 0; i < length; ++i) combinations *= 3;
+    for (int n = 0; n < combinations; ++n) {
+      std::string text;
+      for (int i = 0, k = n; i < length; ++i, k /= 3) text += alphabet[k % 3];
+      std::string expected = text;
+      replaceAll(expected, "\r\n", "\n");
+      replaceAll(expected, "\n", "\r\n");
+      std::string normalized = text;
+      normalizeLineEndings(normalized);
+      ASSERT_EQ(normalized, expected);
+    }
+  }
+}
+
 TEST(ResultTags, LongOutputOfShortLines) {
   std::string text;
   for (int i = 0; i < 200000; ++i) text += "ok\n";
