@@ -102,7 +102,7 @@ void Item::run(bool interactive, const std::string& command, bool threaded) {
 
   const std::string text = command.empty() ? GetContactText(_contact, commandColumn()) : command;
   std::string output;
-  const int32_t exitCode = runCommand(text, output);
+  const int32_t exitCode = isHttpCommand(text) ? runHttp(text, output) : runCommand(text, output);
   report(exitCode, std::move(output), text, interactive);
 }
 

@@ -1,0 +1,133 @@
+// HTTP checks end to end, through the real Vardok.dll against the test
+// server: the body as output, the "Error" header as exit code.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "plugin/messages.h"
+#include "tests/http_server.h"
+#include "tests/plugin_fixture.h"
+
+using namespace Vardok;
+using VardokTest::CheckTest;
+using VardokTest::MessageBoxRecorder;
+using VardokTest::TestHttpServer;
+
+namespace {
+
+class HttpChecks : public CheckTest {
+ protected:
+  HttpChecks() : CheckTest(true) {}
+  void SetUp() override {
+    CheckTest::SetUp();
+    ASSERT_TRUE(server.listening());
+  }
+
+  void runFromMenu(int contact) {
+    const size_t before = reports(contact);
+    ActionEvent event{30, 82001, 30, contact, 1, {0, 0, 0}};
+    host.post(HM_ACTION, reinterpret_cast<int32_t>(&event));
+    ASSERT_TRUE(waitForReports(contact, before + 1));
+  }
+
+  // A scheduled check's first run: output in column 34, no message box.
+  int runScheduled(const std::string& url) {
+    const int contact = addCheck(url, 0, 0);
+    host.setInt(contact, enabledColumn, 1);
+    host.postChanged(contact, 0, kNetwork);
+    EXPECT_TRUE(waitForReports(contact, 1));
+    host.setInt(contact, enabledColumn, 0);
+    host.postChanged(contact, 0, kNetwork);
+    return contact;
+  }
+
+  TestHttpServer server;
+};
+
+TEST_F(HttpChecks, ErrorHeaderIsTheExitCode) {
+  const struct {
+    const char* error;
+    int status;
+  } table[] = {{"2", 0x41}, {"#A", 0x40}, {"0", 0}, {"-1", 0x40}, {"x", 0}};
+  for (const auto& row : table) {
+    server.setReply({TestHttpServer::response(200, "body <velkaro:info>from page</velkaro:info>",
+                                              {std::string("Error: ") + row.error})});
+    const int contact = runScheduled(server.url("/check"));
+    EXPECT_EQ(host.getInt(contact, 2), row.status) << row.error;
+    EXPECT_EQ(*host.getText(contact, 34), "body <velkaro:info>from page</velkaro:info>");
+    EXPECT_EQ(host.statusText(contact), "from page");
+  }
+  EXPECT_TRUE(MessageBoxRecorder::shown().empty());
+}
+
+TEST_F(HttpChecks, StatusIsIgnoredWithoutTheHeader) {
+  server.setReply({TestHttpServer::response(404, "<html>not found</html>\n")});
+  const int contact = runScheduled(server.url("/missing"));
+  EXPECT_EQ(host.getInt(contact, 2), 0);
+  EXPECT_EQ(*host.getText(contact, 34), "<html>not found</html>\r\n");
+}
+
+TEST_F(HttpChecks, LongErrorValueIsReadBack) {
+  server.setReply({TestHttpServer::response(200, "x", {"Error: " + std::string(119, '0') + "7"})});
+  const int contact = runScheduled(server.url("/"));
+  EXPECT_EQ(host.getInt(contact, 2), 0x41);
+}
+
+TEST_F(HttpChecks, AnyLetterCaseAndPositionSelectsHttp) {
+  server.setReply({TestHttpServer::response(200, "upper", {"Error: 1"})});
+  const int contact = runScheduled("HTTP://" + server.address() + "/Upper");
+  EXPECT_EQ(*host.getText(contact, 34), "upper");
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0].rfind("GET /Upper HTTP/1.1", 0), 0u);
+}
+
+TEST_F(HttpChecks, RefusedRequestShowsFailedSend) {
+  const std::string url = "http://" + TestHttpServer::unusedAddress() + "/x";
+  const int contact = runScheduled(url);
+  const auto shown = MessageBoxRecorder::shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, "Failed send");
+  EXPECT_EQ(shown[0].caption, url);
+  EXPECT_EQ(shown[0].type, 0x40u);
+  EXPECT_EQ(host.getInt(contact, 2), 0x40);
+  EXPECT_EQ(*host.getText(contact, 34), "");
+}
+
+TEST_F(HttpChecks, DroppedRequestFailsOrKeepsWhatArrived) {
+  TestHttpServer::Reply reply{TestHttpServer::response(200, std::string(2000, 'b'), {"Error: 3"})};
+  reply.sendOnly = reply.bytes.size() - 1500;
+  server.setReply(reply);
+  const int contact = runScheduled(server.url("/drop"));
+  const auto shown = MessageBoxRecorder::shown();
+  if (shown.empty()) {
+    // The platform ended the body where the connection closed.
+    EXPECT_EQ(host.getInt(contact, 2), 0x41);
+    EXPECT_EQ(host.getText(contact, 34)->size(), 500u);
+  } else {
+    EXPECT_TRUE(shown[0].text == "Failed read" || shown[0].text == "Failed send") << shown[0].text;
+    EXPECT_EQ(host.getInt(contact, 2), 0x40);
+  }
+}
+
+TEST_F(HttpChecks, CommandWithAnUrlInsideIsABadUrlNotACrash) {
+  const std::string command = "ping " + server.url("/");
+  const int contact = runScheduled(command);
+  const auto shown = MessageBoxRecorder::shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, "Protocol: " + command);
+  EXPECT_EQ(shown[0].caption, command);
+  EXPECT_EQ(host.getInt(contact, 2), 0x40);
+  EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(HttpChecks, InteractiveRunShowsTheBody) {
+  server.setReply({TestHttpServer::response(200, "page body")});
+  const int contact = addCheck(server.url("/i"), 100, 0);
+  runFromMenu(contact);
+  const auto shown = MessageBoxRecorder::shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, "page body");
+  EXPECT_EQ(shown[0].caption, server.url("/i"));
+}
+
+}  // namespace

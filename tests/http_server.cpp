@@ -1,0 +1,116 @@
+#include "tests/http_server.h"
+
+#include <ws2tcpip.h>
+
+namespace VardokTest {
+
+namespace {
+
+struct WinsockUser {
+  WinsockUser() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+  }
+};
+
+std::string loopbackAddress(unsigned n) {
+  // 127.0.x.y with y in 2..254, distinct per process and per server.
+  const unsigned y = 2 + n % 253;
+  const unsigned x = 1 + (n / 253) % 250;
+  return "127.0." + std::to_string(x) + "." + std::to_string(y);
+}
+
+std::atomic<unsigned> g_serial{0};
+
+}  // namespace
+
+TestHttpServer::TestHttpServer() {
+  static WinsockUser winsock;
+  for (int attempt = 0; attempt < 50 && _listener == INVALID_SOCKET; ++attempt) {
+    const std::string address = loopbackAddress(GetCurrentProcessId() * 7 + g_serial++ * 101 + attempt * 13);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(80);
+    inet_pton(AF_INET, address.c_str(), &at.sin_addr);
+    if (bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 && listen(s, 16) == 0) {
+      _listener = s;
+      _address = address;
+    } else {
+      closesocket(s);
+    }
+  }
+  setReply({response(200, "")});
+  if (listening()) _thread = std::thread([this] { serve(); });
+}
+
+TestHttpServer::~TestHttpServer() {
+  _stopping = true;
+  if (_listener != INVALID_SOCKET) closesocket(_listener);
+  if (_thread.joinable()) _thread.join();
+}
+
+std::string TestHttpServer::unusedAddress() {
+  return loopbackAddress(GetCurrentProcessId() * 7 + 100000 + g_serial++);
+}
+
+void TestHttpServer::setReply(const Reply& reply) {
+  setHandler([reply](const std::string&) { return reply; });
+}
+
+void TestHttpServer::setHandler(Handler handler) {
+  std::lock_guard<std::mutex> guard(_lock);
+  _handler = std::move(handler);
+}
+
+std::vector<std::string> TestHttpServer::requests() const {
+  std::lock_guard<std::mutex> guard(_lock);
+  return _requests;
+}
+
+std::string TestHttpServer::response(int status, const std::string& body, const std::vector<std::string>& headers) {
+  std::string out = "HTTP/1.1 " + std::to_string(status) + (status == 200 ? " OK" : " Status") + "\r\n";
+  for (const std::string& header : headers) out += header + "\r\n";
+  out += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
+  return out + body;
+}
+
+void TestHttpServer::serve() {
+  while (!_stopping) {
+    SOCKET client = accept(_listener, nullptr, nullptr);
+    if (client == INVALID_SOCKET) break;
+    answer(client);
+  }
+}
+
+void TestHttpServer::answer(SOCKET client) {
+  const DWORD timeoutMs = 3000;
+  setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
+  std::string head;
+  char buffer[1024];
+  while (head.find("\r\n\r\n") == std::string::npos) {
+    const int got = recv(client, buffer, sizeof buffer, 0);
+    if (got <= 0) break;
+    head.append(buffer, got);
+  }
+  Reply reply;
+  {
+    std::lock_guard<std::mutex> guard(_lock);
+    _requests.push_back(head);
+    reply = _handler(head);
+  }
+  if (reply.stallMs) Sleep(reply.stallMs);
+  const std::string bytes = reply.bytes.substr(0, reply.sendOnly);
+  for (size_t sent = 0; sent < bytes.size();) {
+    const int n = send(client, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
+    if (n <= 0) break;
+    sent += n;
+  }
+  shutdown(client, SD_SEND);
+  // Let the client read everything before the socket goes.
+  while (recv(client, buffer, sizeof buffer, 0) > 0) {
+  }
+  closesocket(client);
+}
+
+}  // namespace VardokTest
