@@ -100,6 +100,8 @@ void Item::run(bool interactive, const std::string& command, bool threaded) {
     return;
   }
 
+  // After HM_DETACH_CORE there is no host to read from or report to.
+  if (!hasCore()) return;
   const std::string text = command.empty() ? GetContactText(_contact, commandColumn()) : command;
   std::string output;
   const int32_t exitCode = isHttpCommand(text) ? runHttp(text, output) : runCommand(text, output);

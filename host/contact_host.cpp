@@ -317,11 +317,12 @@ int ContactHost::postChanged(int contact, int changeBits, int previousNetwork) {
   return postRecord(&message.head);
 }
 
-void ContactHost::startUp(int previousVersion) {
+void ContactHost::startUp(int previousVersion, const std::function<void()>& afterColumns) {
   post(HM_ATTACH_CORE, reinterpret_cast<int32_t>(static_cast<HostCore*>(this)));
   post(HM_PROBE_1);
   post(HM_PROBE_2);
   post(HM_SETUP_COLUMNS);
+  if (afterColumns) afterColumns();
   post(HM_UPGRADE, previousVersion);
   post(HM_SETUP_UI);
   post(HM_REGISTER_NOTIFICATIONS);

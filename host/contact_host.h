@@ -135,8 +135,9 @@ class ContactHost final : public Vardok::HostCore {
   int post(uint32_t id, int32_t p1 = 0, int32_t p2 = 0);
   int postChanged(int contact, int changeBits, int previousNetwork);
   int postRecord(Vardok::HostMessage* message);
-  // HM_ATTACH_CORE ... HM_START_ACK in the host's order.
-  void startUp(int previousVersion = 0);
+  // HM_ATTACH_CORE ... HM_START_ACK in the host's order; afterColumns runs
+  // once the plug-in's columns are registered, before HM_UPGRADE.
+  void startUp(int previousVersion = 0, const std::function<void()>& afterColumns = {});
   // HM_DETACH_CORE, then FreeLibrary.
   void shutDown();
 

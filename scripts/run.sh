@@ -10,11 +10,11 @@ VARDOK_NATIVE=0 bash "$root/scripts/build.sh" >&2
 
 # shellcheck source=wine-env.sh
 . "$root/scripts/wine-env.sh"
-wine_prefix_ready
+# Wine's own helper processes start here, away from our output, so that a
+# pipe reading the host's output ends when the host does.
+wine_server_start
 host="$root/build/win32/bin/vardok-host.exe"
-if [ ! -f "$host" ]; then
-  echo "vardok: the console host is not built yet; this command will start $host" >&2
-  echo "vardok: with the default contact list (examples/contacts.txt)." >&2
-  exit 0
-fi
+# Without arguments: the default contact list, with the demo status page
+# that its HTTP check asks for.
+[ "$#" -gt 0 ] || set -- --serve-demo
 exec wine "$host" "$@"

@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "plugin/messages.h"
-#include "tests/http_server.h"
+#include "host/http_server.h"
 #include "tests/plugin_fixture.h"
 
 using namespace Vardok;
 using VardokTest::CheckTest;
 using VardokTest::MessageBoxRecorder;
-using VardokTest::TestHttpServer;
+using VardokHost::LoopbackHttpServer;
 
 namespace {
 
@@ -41,7 +41,7 @@ class HttpChecks : public CheckTest {
     return contact;
   }
 
-  TestHttpServer server;
+  LoopbackHttpServer server;
 };
 
 TEST_F(HttpChecks, ErrorHeaderIsTheExitCode) {
@@ -50,7 +50,7 @@ TEST_F(HttpChecks, ErrorHeaderIsTheExitCode) {
     int status;
   } table[] = {{"2", 0x41}, {"#A", 0x40}, {"0", 0}, {"-1", 0x40}, {"x", 0}};
   for (const auto& row : table) {
-    server.setReply({TestHttpServer::response(200, "body <velkaro:info>from page</velkaro:info>",
+    server.setReply({LoopbackHttpServer::response(200, "body <velkaro:info>from page</velkaro:info>",
                                               {std::string("Error: ") + row.error})});
     const int contact = runScheduled(server.url("/check"));
     EXPECT_EQ(host.getInt(contact, 2), row.status) << row.error;
@@ -61,20 +61,20 @@ TEST_F(HttpChecks, ErrorHeaderIsTheExitCode) {
 }
 
 TEST_F(HttpChecks, StatusIsIgnoredWithoutTheHeader) {
-  server.setReply({TestHttpServer::response(404, "<html>not found</html>\n")});
+  server.setReply({LoopbackHttpServer::response(404, "<html>not found</html>\n")});
   const int contact = runScheduled(server.url("/missing"));
   EXPECT_EQ(host.getInt(contact, 2), 0);
   EXPECT_EQ(*host.getText(contact, 34), "<html>not found</html>\r\n");
 }
 
 TEST_F(HttpChecks, LongErrorValueIsReadBack) {
-  server.setReply({TestHttpServer::response(200, "x", {"Error: " + std::string(119, '0') + "7"})});
+  server.setReply({LoopbackHttpServer::response(200, "x", {"Error: " + std::string(119, '0') + "7"})});
   const int contact = runScheduled(server.url("/"));
   EXPECT_EQ(host.getInt(contact, 2), 0x41);
 }
 
 TEST_F(HttpChecks, AnyLetterCaseAndPositionSelectsHttp) {
-  server.setReply({TestHttpServer::response(200, "upper", {"Error: 1"})});
+  server.setReply({LoopbackHttpServer::response(200, "upper", {"Error: 1"})});
   const int contact = runScheduled("HTTP://" + server.address() + "/Upper");
   EXPECT_EQ(*host.getText(contact, 34), "upper");
   ASSERT_EQ(server.requests().size(), 1u);
@@ -82,7 +82,7 @@ TEST_F(HttpChecks, AnyLetterCaseAndPositionSelectsHttp) {
 }
 
 TEST_F(HttpChecks, RefusedRequestShowsFailedSend) {
-  const std::string url = "http://" + TestHttpServer::unusedAddress() + "/x";
+  const std::string url = "http://" + LoopbackHttpServer::unusedAddress() + "/x";
   const int contact = runScheduled(url);
   const auto shown = MessageBoxRecorder::shown();
   ASSERT_EQ(shown.size(), 1u);
@@ -94,7 +94,7 @@ TEST_F(HttpChecks, RefusedRequestShowsFailedSend) {
 }
 
 TEST_F(HttpChecks, DroppedRequestFailsOrKeepsWhatArrived) {
-  TestHttpServer::Reply reply{TestHttpServer::response(200, std::string(2000, 'b'), {"Error: 3"})};
+  LoopbackHttpServer::Reply reply{LoopbackHttpServer::response(200, std::string(2000, 'b'), {"Error: 3"})};
   reply.sendOnly = reply.bytes.size() - 1500;
   server.setReply(reply);
   const int contact = runScheduled(server.url("/drop"));
@@ -121,7 +121,7 @@ TEST_F(HttpChecks, CommandWithAnUrlInsideIsABadUrlNotACrash) {
 }
 
 TEST_F(HttpChecks, InteractiveRunShowsTheBody) {
-  server.setReply({TestHttpServer::response(200, "page body")});
+  server.setReply({LoopbackHttpServer::response(200, "page body")});
   const int contact = addCheck(server.url("/i"), 100, 0);
   runFromMenu(contact);
   const auto shown = MessageBoxRecorder::shown();

@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "support/internet/internet.h"
-#include "tests/http_server.h"
+#include "host/http_server.h"
 
 using namespace Quorlin;
-using VardokTest::TestHttpServer;
+using VardokHost::LoopbackHttpServer;
 
 namespace {
 
@@ -228,12 +228,12 @@ class Requests : public Urls {
     return SharedPtr<Request>(new Request(connection, server.url(path), Request::GET, nullptr, nullptr, nullptr, 0), true);
   }
 
-  TestHttpServer server;
+  LoopbackHttpServer server;
 };
 
 TEST_F(Requests, BodiesAndHeaders) {
   const std::string zeros("a\0b\0\0c", 6);
-  server.setReply({TestHttpServer::response(200, zeros, {"Error: 2", "Long: " + std::string(120, 'v')})});
+  server.setReply({LoopbackHttpServer::response(200, zeros, {"Error: 2", "Long: " + std::string(120, 'v')})});
   SharedPtr<Request> request = open("/status?x=1");
   request->send("", "");
   EXPECT_EQ(request->readAll(), zeros);
@@ -251,18 +251,18 @@ TEST_F(Requests, EmptyAndLargeBodies) {
 
   std::string large;
   for (int i = 0; i < 100000; ++i) large += static_cast<char>('a' + i % 26);
-  server.setReply({TestHttpServer::response(200, large)});
+  server.setReply({LoopbackHttpServer::response(200, large)});
   SharedPtr<Request> big = open("/big");
   big->send("", "");
   EXPECT_EQ(big->readAll(), large);
-  server.setReply({TestHttpServer::response(200, large)});
+  server.setReply({LoopbackHttpServer::response(200, large)});
   SharedPtr<Request> kept = open("/big");
   kept->send("", "");
   EXPECT_EQ(kept->readAll(1000), large.substr(0, 1000));
 }
 
 TEST_F(Requests, RefusedSendThrowsWithTheErrorCode) {
-  const std::string url = "http://" + TestHttpServer::unusedAddress() + "/x";
+  const std::string url = "http://" + LoopbackHttpServer::unusedAddress() + "/x";
   SharedPtr<Connection> connection(new Connection(internet, url), true);
   SharedPtr<Request> request(new Request(connection, url, Request::GET, nullptr, nullptr, nullptr, 0), true);
   try {

@@ -1,8 +1,8 @@
-#include "tests/http_server.h"
+#include "host/http_server.h"
 
 #include <ws2tcpip.h>
 
-namespace VardokTest {
+namespace VardokHost {
 
 namespace {
 
@@ -24,58 +24,67 @@ std::atomic<unsigned> g_serial{0};
 
 }  // namespace
 
-TestHttpServer::TestHttpServer() {
+bool LoopbackHttpServer::listenOn(const std::string& address) {
   static WinsockUser winsock;
-  for (int attempt = 0; attempt < 50 && _listener == INVALID_SOCKET; ++attempt) {
-    const std::string address = loopbackAddress(GetCurrentProcessId() * 7 + g_serial++ * 101 + attempt * 13);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(80);
-    inet_pton(AF_INET, address.c_str(), &at.sin_addr);
-    if (bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 && listen(s, 16) == 0) {
-      _listener = s;
-      _address = address;
-    } else {
-      closesocket(s);
-    }
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(80);
+  if (inet_pton(AF_INET, address.c_str(), &at.sin_addr) == 1 &&
+      bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 && listen(s, 16) == 0) {
+    _listener = s;
+    _address = address;
+    return true;
   }
+  closesocket(s);
+  return false;
+}
+
+LoopbackHttpServer::LoopbackHttpServer() {
+  for (int attempt = 0; attempt < 50; ++attempt)
+    if (listenOn(loopbackAddress(GetCurrentProcessId() * 7 + g_serial++ * 101 + attempt * 13))) break;
   setReply({response(200, "")});
   if (listening()) _thread = std::thread([this] { serve(); });
 }
 
-TestHttpServer::~TestHttpServer() {
+LoopbackHttpServer::LoopbackHttpServer(const std::string& address) {
+  listenOn(address);
+  setReply({response(200, "")});
+  if (listening()) _thread = std::thread([this] { serve(); });
+}
+
+LoopbackHttpServer::~LoopbackHttpServer() {
   _stopping = true;
   if (_listener != INVALID_SOCKET) closesocket(_listener);
   if (_thread.joinable()) _thread.join();
 }
 
-std::string TestHttpServer::unusedAddress() {
+std::string LoopbackHttpServer::unusedAddress() {
   return loopbackAddress(GetCurrentProcessId() * 7 + 100000 + g_serial++);
 }
 
-void TestHttpServer::setReply(const Reply& reply) {
+void LoopbackHttpServer::setReply(const Reply& reply) {
   setHandler([reply](const std::string&) { return reply; });
 }
 
-void TestHttpServer::setHandler(Handler handler) {
+void LoopbackHttpServer::setHandler(Handler handler) {
   std::lock_guard<std::mutex> guard(_lock);
   _handler = std::move(handler);
 }
 
-std::vector<std::string> TestHttpServer::requests() const {
+std::vector<std::string> LoopbackHttpServer::requests() const {
   std::lock_guard<std::mutex> guard(_lock);
   return _requests;
 }
 
-std::string TestHttpServer::response(int status, const std::string& body, const std::vector<std::string>& headers) {
+std::string LoopbackHttpServer::response(int status, const std::string& body, const std::vector<std::string>& headers) {
   std::string out = "HTTP/1.1 " + std::to_string(status) + (status == 200 ? " OK" : " Status") + "\r\n";
   for (const std::string& header : headers) out += header + "\r\n";
   out += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
   return out + body;
 }
 
-void TestHttpServer::serve() {
+void LoopbackHttpServer::serve() {
   while (!_stopping) {
     SOCKET client = accept(_listener, nullptr, nullptr);
     if (client == INVALID_SOCKET) break;
@@ -83,7 +92,7 @@ void TestHttpServer::serve() {
   }
 }
 
-void TestHttpServer::answer(SOCKET client) {
+void LoopbackHttpServer::answer(SOCKET client) {
   const DWORD timeoutMs = 3000;
   setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
   std::string head;
@@ -113,4 +122,4 @@ void TestHttpServer::answer(SOCKET client) {
   closesocket(client);
 }
 
-}  // namespace VardokTest
+}  // namespace VardokHost

@@ -1,6 +1,10 @@
-// A small scripted HTTP server over Winsock for the tests: it listens on a
-// loopback address of its own at port 80 (the client always uses port 80)
-// and answers each connection with the reply its handler gives.
+// A small scripted HTTP server over Winsock: it listens on a loopback
+// address at port 80 (the HTTP check always uses port 80) and answers each
+// connection with the reply its handler gives. The tests script it per
+// case; the console host serves its demo status page with it.
+//
+// Its own thread answers the connections one at a time; the handler runs
+// there. setReply/setHandler/requests may be called from any thread.
 #pragma once
 
 #include <atomic>
@@ -12,9 +16,9 @@
 
 #include <winsock2.h>
 
-namespace VardokTest {
+namespace VardokHost {
 
-class TestHttpServer {
+class LoopbackHttpServer {
  public:
   struct Reply {
     std::string bytes;                      // status line, headers, body, as sent
@@ -23,10 +27,13 @@ class TestHttpServer {
   };
   using Handler = std::function<Reply(const std::string& requestHead)>;
 
-  TestHttpServer();
-  ~TestHttpServer();
-  TestHttpServer(const TestHttpServer&) = delete;
-  TestHttpServer& operator=(const TestHttpServer&) = delete;
+  // Listens on an address of its own in 127.0.x.y.
+  LoopbackHttpServer();
+  // Listens on the given loopback address.
+  explicit LoopbackHttpServer(const std::string& address);
+  ~LoopbackHttpServer();
+  LoopbackHttpServer(const LoopbackHttpServer&) = delete;
+  LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
 
   bool listening() const { return _listener != INVALID_SOCKET; }
   // "127.0.x.y"
@@ -43,6 +50,7 @@ class TestHttpServer {
   static std::string unusedAddress();
 
  private:
+  bool listenOn(const std::string& address);
   void serve();
   void answer(SOCKET client);
 
@@ -55,4 +63,4 @@ class TestHttpServer {
   std::vector<std::string> _requests;
 };
 
-}  // namespace VardokTest
+}  // namespace VardokHost

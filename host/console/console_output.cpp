@@ -1,0 +1,60 @@
+#include "host/console/console_output.h"
+
+#include <cstdio>
+#include <vector>
+
+#include <windows.h>
+
+namespace VardokHost {
+
+namespace {
+
+std::string convert(const std::string& text, UINT from, UINT to) {
+  if (text.empty()) return text;
+  const int wide = MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::vector<wchar_t> buffer(wide);
+  MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), buffer.data(), wide);
+  const int bytes = WideCharToMultiByte(to, 0, buffer.data(), wide, nullptr, 0, nullptr, nullptr);
+  std::string out(bytes, '\0');
+  WideCharToMultiByte(to, 0, buffer.data(), wide, &out[0], bytes, nullptr, nullptr);
+  return out;
+}
+
+}  // namespace
+
+std::string fromHostText(const std::string& cp1250) { return convert(cp1250, 1250, CP_UTF8); }
+std::string toHostText(const std::string& utf8) { return convert(utf8, CP_UTF8, 1250); }
+
+std::string clockTime() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  char text[16];
+  snprintf(text, sizeof text, "%02u:%02u:%02u", now.wHour, now.wMinute, now.wSecond);
+  return text;
+}
+
+ConsoleOutput::ConsoleOutput() { SetConsoleOutputCP(CP_UTF8); }
+
+void ConsoleOutput::line(const std::string& utf8) {
+  std::lock_guard<std::mutex> guard(_lock);
+  const std::string text = utf8 + "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+void ConsoleOutput::event(const std::string& utf8) { line(paint("[" + clockTime() + "]", 2) + " " + utf8); }
+
+std::string ConsoleOutput::paint(const std::string& text, int code) const {
+  if (!_color) return text;
+  return "\x1b[" + std::to_string(code) + "m" + text + "\x1b[0m";
+}
+
+bool ConsoleOutput::colorTerminal() {
+  char term[64];
+  const DWORD length = GetEnvironmentVariableA("TERM", term, sizeof term);
+  if (length == 0 || length >= sizeof term || std::string(term) == "dumb") return false;
+  if (GetEnvironmentVariableA("NO_COLOR", nullptr, 0) > 0) return false;
+  return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR;
+}
+
+}  // namespace VardokHost

@@ -1,0 +1,39 @@
+// The console host's output: lines from any thread, UTF-8 on the screen
+// from the host's Windows-1250 texts, optional colours.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+namespace VardokHost {
+
+class ConsoleOutput {
+ public:
+  ConsoleOutput();
+  void setColor(bool on) { _color = on; }
+  bool color() const { return _color; }
+
+  // Writes one line (a newline is added). Any thread.
+  void line(const std::string& utf8);
+  // "[hh:mm:ss] text"
+  void event(const std::string& utf8);
+
+  // Wraps text in an ANSI colour when colours are on: 32 green, 33 yellow,
+  // 31 red, 2 dim.
+  std::string paint(const std::string& text, int code) const;
+
+  // Whether standard output looks like a terminal that understands colours.
+  static bool colorTerminal();
+
+ private:
+  std::mutex _lock;
+  bool _color = false;
+};
+
+// Windows-1250 bytes to UTF-8.
+std::string fromHostText(const std::string& cp1250);
+// UTF-8 to Windows-1250 bytes (what the host stores).
+std::string toHostText(const std::string& utf8);
+std::string clockTime();
+
+}  // namespace VardokHost

@@ -1,0 +1,145 @@
+#include "host/console/contacts_file.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include <windows.h>
+
+namespace VardokHost {
+
+namespace {
+
+std::string trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  const size_t last = text.find_last_not_of(" \t\r");
+  return text.substr(first, last - first + 1);
+}
+
+bool parseInt(const std::string& text, int* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long parsed = std::strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || errno == ERANGE || parsed < INT32_MIN || parsed > INT32_MAX) return false;
+  *value = static_cast<int>(parsed);
+  return true;
+}
+
+bool parseSwitch(const std::string& text, int* value) {
+  if (text == "yes" || text == "on") return *value = 1, true;
+  if (text == "no" || text == "off") return *value = 0, true;
+  return parseInt(text, value);
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t from = 0;
+  while (from < text.size()) {
+    size_t end = text.find('\n', from);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(from, end - from);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    from = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+bool parseContacts(const std::string& text, const std::string& name, ContactsFile* out, std::string* error) {
+  out->lines = splitLines(text);
+  out->contacts.clear();
+  for (size_t i = 0; i < out->lines.size(); ++i) {
+    const std::string line = trim(out->lines[i]);
+    if (line.empty() || line[0] == '#') continue;
+    auto fail = [&](const std::string& why) {
+      *error = name + ":" + std::to_string(i + 1) + ": " + why;
+      return false;
+    };
+    std::vector<std::string> fields;
+    size_t from = 0;
+    for (int field = 0; field < 4; ++field) {
+      const size_t bar = line.find('|', from);
+      if (bar == std::string::npos)
+        return fail("expected 'name | network | interval | enabled | command'");
+      fields.push_back(trim(line.substr(from, bar - from)));
+      from = bar + 1;
+    }
+    fields.push_back(trim(line.substr(from)));
+
+    ContactEntry entry;
+    entry.name = fields[0];
+    entry.command = fields[4];
+    entry.line = static_cast<int>(i);
+    if (entry.name.empty()) return fail("the name is empty");
+    if (!parseInt(fields[1], &entry.network)) return fail("the network '" + fields[1] + "' is not a number");
+    if (!parseInt(fields[2], &entry.interval)) return fail("the interval '" + fields[2] + "' is not a number");
+    if (!parseSwitch(fields[3], &entry.enabled))
+      return fail("enabled must be 0, 1, yes, no, on or off, not '" + fields[3] + "'");
+    out->contacts.push_back(entry);
+  }
+  return true;
+}
+
+std::string formatContact(const ContactEntry& entry) {
+  const std::string enabled = entry.enabled == 1 ? "yes" : entry.enabled == 0 ? "no" : std::to_string(entry.enabled);
+  return entry.name + " | " + std::to_string(entry.network) + " | " + std::to_string(entry.interval) + " | " +
+         enabled + " | " + entry.command;
+}
+
+std::string renderContacts(const ContactsFile& file, const std::vector<ContactEntry>& current) {
+  std::vector<const ContactEntry*> atLine(file.lines.size(), nullptr);
+  std::vector<bool> contactLine(file.lines.size(), false);
+  for (const ContactEntry& old : file.contacts) contactLine[old.line] = true;
+  for (const ContactEntry& entry : current)
+    if (entry.line >= 0 && entry.line < static_cast<int>(atLine.size())) atLine[entry.line] = &entry;
+
+  std::string text;
+  for (size_t i = 0; i < file.lines.size(); ++i) {
+    if (!contactLine[i]) {
+      text += file.lines[i] + "\n";
+    } else if (const ContactEntry* entry = atLine[i]) {
+      text += (entry->changed ? formatContact(*entry) : file.lines[i]) + "\n";
+    }
+  }
+  for (const ContactEntry& entry : current)
+    if (entry.line < 0) text += formatContact(entry) + "\n";
+  return text;
+}
+
+bool readTextFile(const std::string& path, std::string* text, std::string* error) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = "cannot open " + path + " (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  text->clear();
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) text->append(buffer, read);
+  CloseHandle(file);
+  return true;
+}
+
+bool replaceTextFile(const std::string& path, const std::string& text, std::string* error) {
+  const std::string temporary = path + ".new";
+  HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = "cannot write " + temporary + " (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  DWORD written = 0;
+  const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                  written == text.size() && FlushFileBuffers(file);
+  CloseHandle(file);
+  if (!ok || !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    *error = "cannot save " + path + " (error " + std::to_string(GetLastError()) + ")";
+    DeleteFileA(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace VardokHost

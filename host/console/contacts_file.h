@@ -1,0 +1,47 @@
+// The console host's contact list: a plain text file a person can write.
+//
+//   # comment
+//   name | network | interval | enabled | command
+//
+// One contact per line; blank lines and lines starting with '#' are kept as
+// they are. The command is the rest of the line, so it may contain '|'.
+// enabled is 0/1, yes/no or on/off. Saving keeps comments, blank lines and
+// unchanged contact lines byte for byte, rewrites changed ones, drops
+// removed ones and appends new ones; it writes beside the file and renames,
+// so a failure never leaves the user's file half written.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace VardokHost {
+
+struct ContactEntry {
+  std::string name;
+  int network = 82;
+  int interval = 120;
+  int enabled = 0;
+  std::string command;
+  int line = -1;       // index into ContactsFile::lines; -1 for a new contact
+  bool changed = false;
+};
+
+struct ContactsFile {
+  std::vector<std::string> lines;  // as read, without line endings
+  std::vector<ContactEntry> contacts;
+};
+
+// Parses text. On a bad line answers false and says "NAME:LINE: why" in
+// *error; out is then unspecified.
+bool parseContacts(const std::string& text, const std::string& name, ContactsFile* out, std::string* error);
+
+// The file's text for the current contacts (see above).
+std::string renderContacts(const ContactsFile& file, const std::vector<ContactEntry>& current);
+
+std::string formatContact(const ContactEntry& entry);
+
+bool readTextFile(const std::string& path, std::string* text, std::string* error);
+// Writes path + ".new", then replaces path with it.
+bool replaceTextFile(const std::string& path, const std::string& text, std::string* error);
+
+}  // namespace VardokHost

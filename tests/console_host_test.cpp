@@ -1,0 +1,181 @@
+// vardok-host.exe end to end: --once, --script, the contact file and its
+// failures, run as a child process with its output captured.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "tests/plugin_fixture.h"
+
+namespace {
+
+struct HostRun {
+  int exitCode = -1;
+  std::string output;
+};
+
+// Runs the console host with arguments and captures what it prints.
+HostRun runHost(const std::string& program, const std::string& arguments) {
+  SetEnvironmentVariableA("DISPLAY", nullptr);  // message boxes go to the console
+  SECURITY_ATTRIBUTES security{sizeof security, nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  CreatePipe(&readEnd, &writeEnd, &security, 0);
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
+  std::string line = "\"" + program + "\" " + arguments;
+  PROCESS_INFORMATION process{};
+  HostRun run;
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
+    CloseHandle(readEnd);
+    CloseHandle(writeEnd);
+    return run;
+  }
+  CloseHandle(writeEnd);
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(readEnd, buffer, sizeof buffer, &read, nullptr) && read > 0) run.output.append(buffer, read);
+  WaitForSingleObject(process.hProcess, 60000);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  run.exitCode = static_cast<int>(code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  CloseHandle(readEnd);
+  return run;
+}
+
+std::string readFile(const std::string& path) {
+  std::string text;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
+  CloseHandle(file);
+  return text;
+}
+
+bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class ConsoleHostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    base = std::string(folder) + "vardok-console-" + name;
+    contacts = base + ".txt";
+    script = base + "-script.txt";
+    log = base + ".log";
+    DeleteFileA((contacts + ".new").c_str());
+  }
+  std::string write(const std::string& path, const std::string& text) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+    return path;
+  }
+  HostRun host(const std::string& arguments) {
+    return runHost(VardokTest::programFolder() + "vardok-host.exe",
+                   "--no-color --log \"" + log + "\" --contacts \"" + contacts + "\" " + arguments);
+  }
+
+  std::string base, contacts, script, log;
+};
+
+TEST_F(ConsoleHostTest, OnceExitCodeIsTheWorstState) {
+  const struct {
+    const char* list;
+    int exitCode;
+    const char* state;
+  } table[] = {
+      {"Fine | 82 | 30 | yes | cmd /c echo fine\nOff | 82 | 30 | no | cmd /c exit 12\n", 0, "well"},
+      {"Fine | 82 | 30 | yes | cmd /c echo fine\nWarn | 82 | 30 | yes | cmd /c exit 4\n", 1, "problem"},
+      {"Warn | 82 | 30 | yes | cmd /c exit 4\nDown | 82 | 30 | yes | cmd /c exit 40\n", 2, "critical"},
+  };
+  for (const auto& row : table) {
+    write(contacts, row.list);
+    const HostRun run = host("--once");
+    EXPECT_EQ(run.exitCode, row.exitCode) << run.output;
+    EXPECT_NE(run.output.find(row.state), std::string::npos) << run.output;
+    // --once never rewrites the file.
+    EXPECT_EQ(readFile(contacts), row.list);
+  }
+}
+
+TEST_F(ConsoleHostTest, ScriptChangesAreSavedAndCommentsKept) {
+  const std::string original =
+      "# my checks\n"
+      "First | 82 | 30 | no | cmd /c echo first\n"
+      "\n"
+      "Second | 82 | 30 | no | cmd /c echo second | find \"s\"\n"
+      "Other | 5 | 120 | no | not a check\n";
+  write(contacts, original);
+  write(script,
+        "set 1 interval 45\n"
+        "set 2 command cmd /c echo changed\n"
+        "add Third | 82 | 10 | no | cmd /c exit 3\n"
+        "menu 4\n"
+        "wait 4 20\n"
+        "remove 3\n"
+        "list\n");
+  const HostRun run = host("--script \"" + script + "\"");
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(readFile(contacts),
+            "# my checks\n"
+            "First | 82 | 45 | no | cmd /c echo first\n"
+            "\n"
+            "Second | 82 | 30 | no | cmd /c echo changed\n"
+            "Third | 82 | 10 | no | cmd /c exit 3\n");
+  EXPECT_FALSE(exists(contacts + ".new"));
+  EXPECT_NE(run.output.find("notification vardokFailed for Third"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("problem"), std::string::npos);
+}
+
+TEST_F(ConsoleHostTest, ShowRendersTheSettingsPage) {
+  write(contacts, "Disk | 82 | 30 | yes | cmd /c echo disk\n");
+  write(script, "show 1\n");
+  const HostRun run = host("--script \"" + script + "\"");
+  EXPECT_NE(run.output.find("Polecenie:  [cmd /c echo disk]"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("Interwa\xC5\x82:   [30]"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("[x] W\xC5\x82\xC4\x85" "czony"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("[ Sprawd\xC5\xBA ]"), std::string::npos) << run.output;
+}
+
+TEST_F(ConsoleHostTest, MessageBoxesGoToTheConsoleWithoutADisplay) {
+  write(contacts, "Echo | 82 | 30 | no | cmd /c echo boxed\n");
+  write(script, "run 1\nwait 1 20\n");
+  const HostRun run = host("--script \"" + script + "\"");
+  EXPECT_NE(run.output.find("message box \"cmd /c echo boxed\":\n    boxed"), std::string::npos) << run.output;
+}
+
+TEST_F(ConsoleHostTest, BadFileNamesTheLineAndIsLeftAlone) {
+  const std::string bad = "# header\nGood | 82 | 30 | yes | cmd /c exit 0\nBad | 82 | often | yes | cmd\n";
+  write(contacts, bad);
+  const HostRun run = host("--once");
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_NE(run.output.find(contacts + ":3: the interval 'often' is not a number"), std::string::npos) << run.output;
+  EXPECT_EQ(readFile(contacts), bad);
+}
+
+TEST_F(ConsoleHostTest, MissingDllIsAClearError) {
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  const std::string lonely = std::string(folder) + "vardok-lonely";
+  CreateDirectoryA(lonely.c_str(), nullptr);
+  const std::string copy = lonely + "\\vardok-host.exe";
+  ASSERT_TRUE(CopyFileA((VardokTest::programFolder() + "vardok-host.exe").c_str(), copy.c_str(), FALSE));
+  write(contacts, "Fine | 82 | 30 | yes | cmd /c exit 0\n");
+  const HostRun run = runHost(copy, "--once --contacts \"" + contacts + "\"");
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_NE(run.output.find("cannot load"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("Vardok.dll"), std::string::npos) << run.output;
+}
+
+}  // namespace
