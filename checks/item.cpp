@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include "checks/message_box.h"
+#include "checks/platform.h"
 #include "checks/registry.h"
 #include "checks/result_tags.h"
 #include "plugin/columns.h"
@@ -23,7 +24,6 @@ namespace Vardok {
 
 namespace {
 
-constexpr DWORD kPipeSize = 250;
 constexpr DWORD kChunk = 250;
 
 // While a pipe's write end is inheritable, no other process may be started:
@@ -32,10 +32,58 @@ constexpr DWORD kChunk = 250;
 // is closed.
 std::mutex g_inheritWindow;
 
+// After the child has exited, how long to wait for output that is still
+// on its way when a descendant keeps the pipe open.
+constexpr DWORD kDrainMs = 200;
+
 // Appends a chunk up to its first zero byte, keeping at most limit bytes.
 void appendChunk(std::string& output, const char* chunk, size_t limit) {
   const size_t length = std::strlen(chunk);
   if (output.size() < limit) output.append(chunk, std::min(length, limit - output.size()));
+}
+
+// Waits for a pending read of the child's output. Until the child exits it
+// waits for as long as it takes; afterwards only until the drain deadline.
+bool waitForRead(HANDLE readDone, HANDLE process, bool& exited, DWORD& drainUntil) {
+  if (!exited) {
+    HANDLE waits[2] = {readDone, process};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) return true;
+    exited = true;
+    drainUntil = GetTickCount() + kDrainMs;
+  }
+  const LONG left = static_cast<LONG>(drainUntil - GetTickCount());
+  return WaitForSingleObject(readDone, left > 0 ? left : 0) == WAIT_OBJECT_0;
+}
+
+// Reads the child's output in chunks of 250 bytes until the pipe breaks
+// (every writer is gone) or, once the child itself has exited, until
+// nothing more arrives: a descendant that inherited the pipe does not hold
+// the run. At most Item::kMaxOutput bytes are kept; the rest is drained.
+void readOutput(HANDLE pipe, HANDLE process, std::string& output) {
+  Quorlin::EventHandle readDone(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  char buffer[kChunk + 1];
+  bool exited = false;
+  DWORD drainUntil = 0;
+  for (;;) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = readDone.get();
+    buffer[0] = '\0';
+    DWORD read = 0;
+    if (!ReadFile(pipe, buffer, kChunk, &read, &overlapped)) {
+      if (GetLastError() != ERROR_IO_PENDING) return;
+      if (!waitForRead(readDone.get(), process, exited, drainUntil)) {
+        CancelIo(pipe);
+        if (GetOverlappedResult(pipe, &overlapped, &read, TRUE)) {
+          buffer[read] = '\0';
+          appendChunk(output, buffer, Item::kMaxOutput);
+        }
+        return;
+      }
+      if (!GetOverlappedResult(pipe, &overlapped, &read, FALSE)) return;
+    }
+    buffer[read] = '\0';
+    appendChunk(output, buffer, Item::kMaxOutput);
+  }
 }
 
 }  // namespace
@@ -51,7 +99,7 @@ bool isHttpCommand(const std::string& command) {
 }
 
 Item::Item(uint32_t contact) : _contact(contact) {
-  _timer.reset(CreateWaitableTimerA(nullptr, FALSE, nullptr));
+  _timer.reset(platformCalls().createTimer(nullptr, FALSE, nullptr));
 }
 
 Item::~Item() = default;
@@ -93,7 +141,7 @@ void Item::run(bool interactive, const std::string& command, bool threaded) {
       return;
     }
     boost::shared_ptr<Item> self = shared_from_this();
-    HANDLE worker = Quorlin::startThread([self, interactive, command] { self->run(interactive, command, false); });
+    HANDLE worker = platformCalls().startWorker([self, interactive, command] { self->run(interactive, command, false); });
     if (!worker) return;  // stays disarmed until the next ensureItem
     _running = true;
     CloseHandle(worker);
@@ -109,22 +157,21 @@ void Item::run(bool interactive, const std::string& command, bool threaded) {
 }
 
 int Item::runCommand(const std::string& commandLine, std::string& output) {
-  SECURITY_ATTRIBUTES security{sizeof security, nullptr, TRUE};
+  const PlatformCalls& platform = platformCalls();
   Quorlin::PipeHandle readEnd;
   Quorlin::ProcessHandle process;
   Quorlin::ThreadHandle thread;
   {
     std::lock_guard<std::mutex> window(g_inheritWindow);
-    Quorlin::PipeHandle writeEnd;
     HANDLE readHandle = nullptr, writeHandle = nullptr;
-    if (!CreatePipe(&readHandle, &writeHandle, &security, kPipeSize)) {
+    if (!platform.createOutputPipe(&readHandle, &writeHandle)) {
       LogIf(kLogError, "%s", Texts::kPipeFailed);
       return -1;
     }
     readEnd.reset(readHandle);
-    writeEnd.reset(writeHandle);
-    // The child needs only the write end.
-    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    // Closed at the end of this scope: then the pipe breaks once the child,
+    // and whatever inherited the write end from it, has exited.
+    Quorlin::PipeHandle writeEnd(writeHandle);
 
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -134,29 +181,19 @@ int Item::runCommand(const std::string& commandLine, std::string& output) {
     PROCESS_INFORMATION started{};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &started))
-      readEnd.reset();
-    process.reset(started.hProcess);
-    thread.reset(started.hThread);
-    // Closing our write end here lets the pipe break once the child, and
-    // whatever inherited the write end from it, has exited.
+    if (platform.createProcess(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &startup, &started)) {
+      process.reset(started.hProcess);
+      thread.reset(started.hThread);
+    }
   }
   if (!process) {
+    readEnd.reset();
     ShowMessageBox(Texts::kBadCommand, kPluginName, MB_ICONERROR);
     return -1;
   }
 
-  char buffer[kChunk + 1];
-  for (;;) {
-    buffer[0] = '\0';
-    DWORD read = 0;
-    const BOOL ok = ReadFile(readEnd.get(), buffer, kChunk, &read, nullptr);
-    buffer[read] = '\0';
-    appendChunk(output, buffer, kMaxOutput);
-    if (!ok) break;
-  }
-
+  readOutput(readEnd.get(), process.get(), output);
   WaitForSingleObject(process.get(), INFINITE);
   DWORD exitCode = 0;
   GetExitCodeProcess(process.get(), &exitCode);

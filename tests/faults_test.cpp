@@ -1,0 +1,151 @@
+// Failures of the platform and of children: pipe, process, worker thread
+// and timer creation failing; children that never exit, leave a descendant
+// holding the pipe, or write without end; HTTP servers that stall.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "checks/platform.h"
+#include "checks/registry.h"
+#include "host/http_server.h"
+#include "tests/plugin_fixture.h"
+
+using namespace Vardok;
+using VardokHost::LoopbackHttpServer;
+using VardokTest::CheckTest;
+using VardokTest::MessageBoxRecorder;
+
+namespace {
+
+BOOL WINAPI refuseProcess(LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR,
+                          LPSTARTUPINFOA, LPPROCESS_INFORMATION) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+HANDLE WINAPI refuseTimer(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR) { return nullptr; }
+
+class Faults : public CheckTest {
+ protected:
+  Faults() : CheckTest(false) {}
+  void TearDown() override {
+    CheckTest::TearDown();
+    resetPlatformCalls();
+  }
+  std::string child(const std::string& arguments) {
+    return "\"" + VardokTest::programFolder() + "vardok-test-child.exe\" " + arguments;
+  }
+  void runFromMenu(int contact) {
+    ActionEvent event{30, 82001, 30, contact, 1, {0, 0, 0}};
+    host.post(HM_ACTION, reinterpret_cast<int32_t>(&event));
+  }
+  // A scheduled run at once (no message box for the output).
+  int scheduled(const std::string& command) {
+    const int contact = addCheck(command, 0, 1);
+    return contact;
+  }
+  void stop(int contact) {
+    host.setInt(contact, enabledColumn, 0);
+    host.postChanged(contact, 0, kNetwork);
+  }
+};
+
+TEST_F(Faults, PipeCreationFailing) {
+  platformCalls().createOutputPipe = [](HANDLE*, HANDLE*) { return false; };
+  const int contact = addCheck("cmd /c echo never", 100, 0);
+  runFromMenu(contact);
+  ASSERT_TRUE(waitForReports(contact, 1));
+  EXPECT_EQ(host.getInt(contact, 2), 0x40);
+  EXPECT_EQ(*host.getText(contact, 34), "");
+  bool logged = false;
+  for (const auto& e : host.messages(HM_LOG))
+    if (e.text == "Could not create pipe!" && e.i32(26) == 32) logged = true;
+  EXPECT_TRUE(logged);
+  EXPECT_TRUE(MessageBoxRecorder::shown().empty());
+}
+
+TEST_F(Faults, ProcessCreationFailing) {
+  platformCalls().createProcess = &refuseProcess;
+  const int contact = addCheck("cmd /c echo never", 100, 0);
+  runFromMenu(contact);
+  ASSERT_TRUE(waitForReports(contact, 1));
+  ASSERT_EQ(MessageBoxRecorder::shown().size(), 1u);
+  EXPECT_EQ(MessageBoxRecorder::shown()[0].text, "Wprowadzona komenda jest niepoprawna!");
+  EXPECT_EQ(host.getInt(contact, 2), 0x40);
+}
+
+TEST_F(Faults, WorkerThreadFailingLeavesTheItemDisarmedUntilTheNextChange) {
+  platformCalls().startWorker = [](const std::function<void()>&) -> HANDLE { return nullptr; };
+  const int contact = addCheck("cmd /c exit 0", 0, 1);
+  host.pumpFor(500);
+  EXPECT_EQ(reports(contact), 0u);
+  EXPECT_FALSE(items().at(contact)->armed());
+  resetPlatformCalls();
+  host.postChanged(contact, 0, kNetwork);
+  EXPECT_TRUE(waitForReports(contact, 1));
+}
+
+TEST_F(Faults, TimerCreationFailingStillAllowsInteractiveRuns) {
+  platformCalls().createTimer = &refuseTimer;
+  const int contact = addCheck("cmd /c exit 0", 0, 1);
+  host.pumpFor(500);
+  EXPECT_EQ(reports(contact), 0u);
+  runFromMenu(contact);
+  EXPECT_TRUE(waitForReports(contact, 1));
+}
+
+TEST_F(Faults, DescendantHoldingThePipeDoesNotHoldTheReport) {
+  const DWORD start = GetTickCount();
+  const int contact = scheduled(child("spawn 6000"));
+  ASSERT_TRUE(waitForReports(contact, 1, 4000));
+  stop(contact);
+  EXPECT_LT(GetTickCount() - start, 4000u);
+  EXPECT_EQ(*host.getText(contact, 34), "direct\r\n");
+  EXPECT_EQ(host.getInt(contact, 2), 0x41);
+}
+
+TEST_F(Faults, ChildThatDoesNotExitHoldsOnlyItsOwnCheck) {
+  const int slow = addCheck(child("sleep 8000"), 100, 0);
+  runFromMenu(slow);
+  const int quick = scheduled("cmd /c exit 0");
+  EXPECT_TRUE(waitForReports(quick, 3, 8000));
+  stop(quick);
+  EXPECT_EQ(reports(slow), 0u);
+  // Removing it while its child runs is safe; the run ends on its own.
+  host.post(HM_CONTACT_REMOVING, slow);
+  EXPECT_EQ(items().count(slow), 0u);
+}
+
+TEST_F(Faults, ZeroByteEndsItsChunk) {
+  const int contact = scheduled(child("zero"));
+  ASSERT_TRUE(waitForReports(contact, 1));
+  stop(contact);
+  EXPECT_EQ(*host.getText(contact, 34), "ab");
+}
+
+TEST_F(Faults, HundredMebibytesAreDrainedAndSixteenKept) {
+  const int contact = scheduled(child("write 100"));
+  ASSERT_TRUE(waitForReports(contact, 1, 120000));
+  stop(contact);
+  const std::string kept = *host.getText(contact, 34);
+  // 16 MiB of output, line endings widened afterwards.
+  EXPECT_GE(kept.size(), 16u << 20);
+  EXPECT_LE(kept.size(), (16u << 20) + (16u << 20) / 64 + 1);
+  EXPECT_EQ(host.getInt(contact, 2), 0);
+}
+
+TEST_F(Faults, StallingServerDelaysOnlyItsCheck) {
+  LoopbackHttpServer server;
+  ASSERT_TRUE(server.listening());
+  LoopbackHttpServer::Reply reply{LoopbackHttpServer::response(200, "late", {"Error: 1"})};
+  reply.stallMs = 1500;
+  server.setReply(reply);
+  const DWORD start = GetTickCount();
+  const int contact = addCheck(server.url("/slow"), 100, 0);
+  runFromMenu(contact);
+  ASSERT_TRUE(waitForReports(contact, 1, 20000));
+  EXPECT_GE(GetTickCount() - start, 1400u);
+  EXPECT_EQ(host.getInt(contact, 2), 0x41);
+}
+
+}  // namespace
