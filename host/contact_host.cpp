@@ -353,6 +353,9 @@ void ContactHost::pumpFor(DWORD ms) {
 
 void ContactHost::record(HostEvent event) {
   std::function<void(const HostEvent&)> observer;
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  event.ticks = now.QuadPart;
   {
     std::lock_guard<std::mutex> guard(_lock);
     event.sequence = ++_sequence;

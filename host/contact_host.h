@@ -35,7 +35,8 @@ struct HostEvent {
   Kind kind = Kind::Message;
   uint64_t sequence = 0;
   DWORD thread = 0;
-  DWORD time = 0;  // GetTickCount when it happened
+  DWORD time = 0;      // GetTickCount when it happened
+  int64_t ticks = 0;   // QueryPerformanceCounter when it happened
 
   // A message: its bytes, as many as its size field states.
   uint32_t id = 0;

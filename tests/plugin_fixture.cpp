@@ -1,10 +1,36 @@
 #include "tests/plugin_fixture.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include "plugin/dispatch.h"
 
 namespace VardokTest {
+
+namespace {
+
+// Children of the checks inherit every inheritable handle of the test
+// program; keep the test runner's output pipe out of them, so that a child
+// that outlives its test cannot hold the runner.
+struct KeepStandardHandlesToOurselves {
+  KeepStandardHandlesToOurselves() {
+    for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
+      SetHandleInformation(GetStdHandle(which), HANDLE_FLAG_INHERIT, 0);
+  }
+} g_keepStandardHandles;
+
+}  // namespace
+
+int threadCount() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL ok = Thread32First(snapshot, &entry); ok; ok = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  CloseHandle(snapshot);
+  return count;
+}
 
 std::string programFolder() {
   char path[MAX_PATH];
@@ -105,6 +131,7 @@ void CheckTest::SetUp() {
   commandColumn = host.columnId("Vardok/command");
   intervalColumn = host.columnId("Vardok/interval");
   enabledColumn = host.columnId("Vardok/enabled");
+  _threadsAtStart = threadCount();
 }
 
 void CheckTest::TearDown() {
@@ -113,6 +140,8 @@ void CheckTest::TearDown() {
     const int contact = host.rowIdAt(index);
     host.post(Vardok::HM_CONTACT_REMOVING, contact);
   }
+  // Let the runs still in progress end before the test program does.
+  host.pumpUntil([&] { return threadCount() <= _threadsAtStart; }, 30000);
   host.post(Vardok::HM_DETACH_CORE);
   if (_loaded && plugin) plugin->unload();
   host.pumpFor(50);

@@ -17,6 +17,8 @@ namespace VardokTest {
 
 // The folder of the running test program, where Vardok.dll is built.
 std::string programFolder();
+// Threads of this process.
+int threadCount();
 
 class LinkedPluginTest : public ::testing::Test {
  protected:
@@ -95,6 +97,7 @@ class CheckTest : public ::testing::Test {
 
  private:
   bool _loaded;
+  int _threadsAtStart = 0;
 };
 
 }  // namespace VardokTest

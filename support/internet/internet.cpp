@@ -1,24 +1,16 @@
 #include "support/internet/internet.h"
 
 #include <algorithm>
-#include <cctype>
 
-#include "support/regex/regex.h"
+#include "support/internet/url.h"
 
 namespace Quorlin {
 
 // --- Connection ---
 
 Connection::Connection(const SharedPtr<Internet>& internet, const std::string& url) {
-  std::string lower = url;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (lower.compare(0, 7, "http://") != 0 || lower.size() < 7) throw ExceptionBadUrl("Protocol: " + lower);
-
-  // The search starts one past the host's first character, so a
-  // one-character host keeps its name.
-  const size_t slash = url.find('/', 8);
-  _server = url.substr(7, slash == std::string::npos ? std::string::npos : slash - 7);
+  std::string refusal;
+  if (!splitHttpUrl(url, &_server, &refusal)) throw ExceptionBadUrl(refusal);
   _port = INTERNET_DEFAULT_HTTP_PORT;
   _internet = internet;
 }
@@ -48,7 +40,7 @@ const char* Request::methodText(int32_t type) {
 
 Request::Request(const SharedPtr<Connection>& connection, const std::string& url, RequestType type,
                  const char* version, const char* referrer, const char** acceptTypes, uint32_t flags)
-    : _type(type), _uri(RegEx::doReplace("#^[a-z]+://[^/]+#i", "", url, 0)), _connection(connection) {
+    : _type(type), _uri(Quorlin::objectPath(url)), _connection(connection) {
   const char* object = _uri.empty() ? "/" : _uri.c_str();
   _handle.reset(HttpOpenRequestA(_connection->getHandle(), methodText(_type), object, version, referrer,
                                  acceptTypes, flags, 1));

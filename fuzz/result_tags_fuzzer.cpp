@@ -1,0 +1,39 @@
+// The output reader: line-ending normalisation, tag look-ups and
+// parseNumber, each checked against a plain reference:
+// - normalisation against the two replaceAll passes it stands for;
+// - getTagValue against the tag expression run over the whole output.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "checks/result_tags.h"
+#include "support/regex/regex.h"
+
+namespace {
+
+std::string referenceTag(const std::string& output, const std::string& key, const std::string& fallback) {
+  Quorlin::RegEx regex;
+  if (regex.match("/<velkaro:" + key + ">(.+?)</velkaro:" + key + ">/s", output.c_str()) > 0) return regex.getSub(1);
+  return fallback;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+  const std::string input(reinterpret_cast<const char*>(bytes), size);
+
+  std::string normalized = input;
+  Vardok::normalizeLineEndings(normalized);
+  std::string reference = input;
+  Vardok::replaceAll(reference, "\r\n", "\n");
+  Vardok::replaceAll(reference, "\n", "\r\n");
+  if (normalized != reference) __builtin_trap();
+
+  for (const char* key : {"info", "notify", "icon"})
+    if (Vardok::getTagValue(normalized, key, "-") != referenceTag(normalized, key, "-")) __builtin_trap();
+
+  for (int base : {255, 10, 16, 0, 8, 36})
+    (void)Vardok::parseNumber(input, base);
+  (void)Vardok::statusOf(Vardok::parseNumber(input, 255));
+  return 0;
+}

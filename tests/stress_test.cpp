@@ -1,0 +1,114 @@
+// The reliability run: many contacts with short intervals while the host
+// adds, removes, changes and runs contacts at random. VARDOK_STRESS_SECONDS
+// sets its length (scripts/stress.sh runs the long one).
+#include <cstdlib>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include "plugin/messages.h"
+#include "tests/plugin_fixture.h"
+
+using namespace Vardok;
+using VardokTest::CheckTest;
+using VardokTest::threadCount;
+
+namespace {
+
+DWORD handleCount() {
+  DWORD count = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &count);
+  return count;
+}
+
+int stressSeconds() {
+  const char* value = std::getenv("VARDOK_STRESS_SECONDS");
+  return value ? std::atoi(value) : 8;
+}
+
+class Stress : public CheckTest {
+ protected:
+  Stress() : CheckTest(true) {}
+};
+
+TEST_F(Stress, ManyContactsWhileTheHostChangesThem) {
+  const unsigned seed = static_cast<unsigned>(GetTickCount());
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  const char* commands[] = {"cmd /c exit 0", "cmd /c exit 3", "cmd /c echo stress", "cmd /c exit 12"};
+
+  // Warm up what the platform creates once, then take the baselines.
+  const int warm = addCheck("cmd /c exit 0", 0, 1);
+  ASSERT_TRUE(waitForReports(warm, 2));
+  host.post(HM_CONTACT_REMOVING, warm);
+  host.removeContact(warm);
+  host.pumpFor(500);
+  const DWORD handlesBefore = handleCount();
+
+  std::set<int> existed{warm};
+  std::vector<int> live;
+  for (int i = 0; i < 200; ++i) {
+    const int contact = addCheck(commands[random() % 4], static_cast<int>(random() % 3), 1);
+    existed.insert(contact);
+    live.push_back(contact);
+  }
+
+  const DWORD end = GetTickCount() + stressSeconds() * 1000;
+  while (static_cast<LONG>(end - GetTickCount()) > 0) {
+    host.pumpFor(20);
+    const int action = static_cast<int>(random() % 5);
+    if (action == 0 && !live.empty()) {
+      const size_t at = random() % live.size();
+      host.post(HM_CONTACT_REMOVING, live[at]);
+      host.removeContact(live[at]);
+      live.erase(live.begin() + at);
+    } else if (action == 1) {
+      const int contact = addCheck(commands[random() % 4], static_cast<int>(random() % 3), 1);
+      existed.insert(contact);
+      live.push_back(contact);
+    } else if (action == 2 && !live.empty()) {
+      const int contact = live[random() % live.size()];
+      host.setInt(contact, intervalColumn, static_cast<int>(random() % 3));
+      host.setInt(contact, enabledColumn, static_cast<int>(random() % 2));
+      host.postChanged(contact, static_cast<int>(random() % 4), kNetwork);
+    } else if (action == 3 && !live.empty()) {
+      ActionEvent event{30, 82001, 30, live[random() % live.size()], 1, {0, 0, 0}};
+      host.post(HM_ACTION, reinterpret_cast<int32_t>(&event));
+    }
+  }
+
+  for (int contact : live) {
+    host.post(HM_CONTACT_REMOVING, contact);
+    host.removeContact(contact);
+  }
+  size_t reportsSeen = 0;
+  for (const auto& e : host.messages(HM_CONTACT_REFRESH)) {
+    ++reportsSeen;
+    EXPECT_EQ(existed.count(e.i32(22)), 1u) << "report for " << e.i32(22);
+  }
+  // Under Wine the platform starts a few dozen processes a second: the
+  // checks share that, so only some hundreds of runs happen here.
+  EXPECT_GT(reportsSeen, 50u);
+  // Runs in progress finish on their own; then every handle is back.
+  EXPECT_TRUE(host.pumpUntil([&] { return handleCount() <= handlesBefore; }, 30000))
+      << handleCount() << " handles, " << handlesBefore << " before";
+}
+
+TEST_F(Stress, NoThreadOfThePlugInOutlivesItsUnload) {
+  host.pumpFor(200);
+  const int threadsBefore = threadCount();
+  for (int i = 0; i < 20; ++i) addCheck("cmd /c echo x", 0, 1);
+  host.pumpFor(1500);
+  host.shutDown();
+  host.pumpFor(100);
+  EXPECT_TRUE(host.pumpUntil([&] { return threadCount() <= threadsBefore; }, 20000))
+      << threadCount() << " threads, " << threadsBefore << " before";
+}
+
+}  // namespace
