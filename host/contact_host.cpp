@@ -112,6 +112,13 @@ std::string versionText(int packedVersion) {
   return text;
 }
 
+std::string programFolder() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path, length);
+  return folder.substr(0, folder.find_last_of("\\/") + 1);
+}
+
 // --- PluginModule ---
 
 PluginModule::PluginModule(MessageProc proc, HMODULE module, bool owned)

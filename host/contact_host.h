@@ -63,6 +63,10 @@ struct HostEvent {
   int16_t payloadI16(size_t offset) const;
 };
 
+// The folder of the running program, with a trailing separator: where a
+// host finds Vardok.dll.
+std::string programFolder();
+
 // The plug-in as the host holds it: a loaded DLL, or the procedure of the
 // plug-in's static library linked into the same program.
 class PluginModule {

@@ -32,13 +32,6 @@ int threadCount() {
   return count;
 }
 
-std::string programFolder() {
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path, length);
-  return folder.substr(0, folder.find_last_of("\\/") + 1);
-}
-
 void LinkedPluginTest::SetUp() {
   plugin = VardokHost::PluginModule::linked(&IMessageProc);
   host.attach(plugin.get());

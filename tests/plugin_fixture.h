@@ -15,8 +15,7 @@
 
 namespace VardokTest {
 
-// The folder of the running test program, where Vardok.dll is built.
-std::string programFolder();
+using VardokHost::programFolder;
 // Threads of this process.
 int threadCount();
 

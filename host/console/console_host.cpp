@@ -56,13 +56,6 @@ int WINAPI consoleMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
   return IDOK;
 }
 
-std::string programFolder() {
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path, length);
-  return folder.substr(0, folder.find_last_of("\\/") + 1);
-}
-
 std::string defaultContactsPath() {
   char appData[MAX_PATH];
   const DWORD length = GetEnvironmentVariableA("APPDATA", appData, MAX_PATH);
