@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <algorithm>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -26,11 +25,61 @@ namespace {
 
 constexpr DWORD kChunk = 250;
 
-// While a pipe's write end is inheritable, no other process may be started:
-// its child would inherit the write end too and keep that pipe open until
-// it exits. Held from the pipe's creation until our copy of the write end
-// is closed.
-std::mutex g_inheritWindow;
+// At most a few children are being created at once. Hundreds of checks
+// falling due together would otherwise start hundreds of processes in the
+// same instant, which the platform (Wine above all) serves far slower than
+// a few at a time. Held from the pipe's creation until the child runs.
+class CreationSlot {
+ public:
+  CreationSlot() : _held(WaitForSingleObject(slots(), INFINITE) == WAIT_OBJECT_0) {}
+  ~CreationSlot() { release(); }
+  CreationSlot(const CreationSlot&) = delete;
+  CreationSlot& operator=(const CreationSlot&) = delete;
+  void release() {
+    if (_held) ReleaseSemaphore(slots(), 1, nullptr);
+    _held = false;
+  }
+
+ private:
+  static HANDLE slots() {
+    static const Quorlin::KernelHandle semaphore(CreateSemaphoreA(nullptr, kSlots, kSlots, nullptr));
+    return semaphore.get();
+  }
+  static constexpr LONG kSlots = 4;
+  bool _held;
+};
+
+// The handles a child may inherit: one. Without the list a child inherits
+// every inheritable handle of the host, among them the write ends of other
+// runs' pipes, and would keep those runs waiting until it exits.
+class InheritList {
+ public:
+  explicit InheritList(HANDLE handle) : _handle(handle) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    _storage.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(_storage.data());
+    if (InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+      if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &_handle, sizeof _handle, nullptr,
+                                    nullptr))
+        _list = list;
+      else
+        DeleteProcThreadAttributeList(list);
+    }
+  }
+  ~InheritList() {
+    if (_list) DeleteProcThreadAttributeList(_list);
+  }
+  InheritList(const InheritList&) = delete;
+  InheritList& operator=(const InheritList&) = delete;
+  // Null when the platform could not build the list.
+  LPPROC_THREAD_ATTRIBUTE_LIST get() const { return _list; }
+
+ private:
+  HANDLE _handle;
+  std::vector<char> _storage;
+  LPPROC_THREAD_ATTRIBUTE_LIST _list = nullptr;
+};
 
 // After the child has exited, how long to wait for output that is still
 // on its way when a descendant keeps the pipe open.
@@ -158,35 +207,40 @@ void Item::run(bool interactive, const std::string& command, bool threaded) {
 
 int Item::runCommand(const std::string& commandLine, std::string& output) {
   const PlatformCalls& platform = platformCalls();
-  Quorlin::PipeHandle readEnd;
+  CreationSlot slot;
+  HANDLE readHandle = nullptr, writeHandle = nullptr;
+  if (!platform.createOutputPipe(&readHandle, &writeHandle)) {
+    LogIf(kLogError, "%s", Texts::kPipeFailed);
+    return -1;
+  }
+  Quorlin::PipeHandle readEnd(readHandle);
   Quorlin::ProcessHandle process;
   Quorlin::ThreadHandle thread;
   {
-    std::lock_guard<std::mutex> window(g_inheritWindow);
-    HANDLE readHandle = nullptr, writeHandle = nullptr;
-    if (!platform.createOutputPipe(&readHandle, &writeHandle)) {
-      LogIf(kLogError, "%s", Texts::kPipeFailed);
-      return -1;
-    }
-    readEnd.reset(readHandle);
     // Closed at the end of this scope: then the pipe breaks once the child,
     // and whatever inherited the write end from it, has exited.
     Quorlin::PipeHandle writeEnd(writeHandle);
+    // The child inherits the write end and nothing else, so it cannot keep
+    // another run's pipe open.
+    InheritList inherit(writeEnd.get());
 
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd.get();
-    startup.hStdError = writeEnd.get();
+    STARTUPINFOEXA startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdOutput = writeEnd.get();
+    startup.StartupInfo.hStdError = writeEnd.get();
+    startup.lpAttributeList = inherit.get();
     PROCESS_INFORMATION started{};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    if (platform.createProcess(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                               &startup, &started)) {
+    const DWORD flags = CREATE_NO_WINDOW | (inherit.get() ? EXTENDED_STARTUPINFO_PRESENT : 0);
+    if (platform.createProcess(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                               &startup.StartupInfo, &started)) {
       process.reset(started.hProcess);
       thread.reset(started.hThread);
     }
   }
+  slot.release();
   if (!process) {
     readEnd.reset();
     ShowMessageBox(Texts::kBadCommand, kPluginName, MB_ICONERROR);

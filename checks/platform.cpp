@@ -11,7 +11,15 @@ namespace {
 
 constexpr DWORD kPipeSize = 250;
 
-HANDLE startWorkerThread(const std::function<void()>& run) { return Quorlin::startThread(run); }
+// A run's worker needs little stack; the program's default (often 1 or
+// 2 MiB) would use up a 32-bit address space at some hundreds of checks
+// running at once, and a worker that cannot start leaves its check
+// disarmed.
+constexpr unsigned kWorkerStack = 256 * 1024;
+
+HANDLE startWorkerThread(const std::function<void()>& run) {
+  return Quorlin::startThread(run, nullptr, nullptr, false, nullptr, kWorkerStack);
+}
 
 PlatformCalls defaults() {
   return PlatformCalls{&createOverlappedPipe, &CreateProcessA, &CreateWaitableTimerA, &startWorkerThread};

@@ -115,6 +115,13 @@ void LoopbackHttpServer::answer(SOCKET client) {
     if (n <= 0) break;
     sent += n;
   }
+  if (reply.reset) {
+    Sleep(50);  // let what was sent arrive first
+    linger abort{1, 0};
+    setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
+    closesocket(client);
+    return;
+  }
   shutdown(client, SD_SEND);
   // Let the client read everything before the socket goes.
   while (recv(client, buffer, sizeof buffer, 0) > 0) {

@@ -24,6 +24,7 @@ class LoopbackHttpServer {
     std::string bytes;                      // status line, headers, body, as sent
     size_t sendOnly = std::string::npos;    // close after this many bytes
     DWORD stallMs = 0;                      // wait this long before answering
+    bool reset = false;                     // after sending, drop the connection with a reset
   };
   using Handler = std::function<Reply(const std::string& requestHead)>;
 

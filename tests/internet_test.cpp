@@ -261,6 +261,22 @@ TEST_F(Requests, EmptyAndLargeBodies) {
   EXPECT_EQ(kept->readAll(1000), large.substr(0, 1000));
 }
 
+TEST_F(Requests, ReadFailingAfterSomeChunksReturnsNothing) {
+  LoopbackHttpServer::Reply reply{LoopbackHttpServer::response(200, std::string(5000, 'b'))};
+  reply.sendOnly = reply.bytes.size() - 2000;
+  reply.reset = true;
+  server.setReply(reply);
+  SharedPtr<Request> request = open("/reset");
+  request->send("", "");
+  try {
+    const std::string body = request->readAll();
+    FAIL() << "read " << body.size() << " bytes";
+  } catch (Request::ExceptionFailedRead e) {
+    EXPECT_EQ(e.getReason(), "Failed read");
+    EXPECT_EQ(e._object.get(), request.get());
+  }
+}
+
 TEST_F(Requests, RefusedSendThrowsWithTheErrorCode) {
   const std::string url = "http://" + LoopbackHttpServer::unusedAddress() + "/x";
   SharedPtr<Connection> connection(new Connection(internet, url), true);

@@ -1,7 +1,6 @@
 #include "tests/plugin_fixture.h"
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include "plugin/dispatch.h"
 
@@ -20,17 +19,6 @@ struct KeepStandardHandlesToOurselves {
 } g_keepStandardHandles;
 
 }  // namespace
-
-int threadCount() {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  THREADENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  int count = 0;
-  for (BOOL ok = Thread32First(snapshot, &entry); ok; ok = Thread32Next(snapshot, &entry))
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-  CloseHandle(snapshot);
-  return count;
-}
 
 void LinkedPluginTest::SetUp() {
   plugin = VardokHost::PluginModule::linked(&IMessageProc);

@@ -11,13 +11,13 @@
 #include <gtest/gtest.h>
 
 #include "host/contact_host.h"
+#include "host/process_info.h"
 #include "plugin/messages.h"
 
 namespace VardokTest {
 
 using VardokHost::programFolder;
-// Threads of this process.
-int threadCount();
+inline int threadCount() { return VardokHost::countThreads(); }
 
 class LinkedPluginTest : public ::testing::Test {
  protected:

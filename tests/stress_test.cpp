@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include "plugin/messages.h"
 #include "tests/plugin_fixture.h"
@@ -21,11 +20,6 @@ using VardokTest::threadCount;
 
 namespace {
 
-DWORD handleCount() {
-  DWORD count = 0;
-  GetProcessHandleCount(GetCurrentProcess(), &count);
-  return count;
-}
 
 int stressSeconds() {
   const char* value = std::getenv("VARDOK_STRESS_SECONDS");
@@ -49,7 +43,7 @@ TEST_F(Stress, ManyContactsWhileTheHostChangesThem) {
   host.post(HM_CONTACT_REMOVING, warm);
   host.removeContact(warm);
   host.pumpFor(500);
-  const DWORD handlesBefore = handleCount();
+  const int handlesBefore = VardokHost::countOpenHandles();
 
   std::set<int> existed{warm};
   std::vector<int> live;
@@ -95,9 +89,12 @@ TEST_F(Stress, ManyContactsWhileTheHostChangesThem) {
   // Under Wine the platform starts a few dozen processes a second: the
   // checks share that, so only some hundreds of runs happen here.
   EXPECT_GT(reportsSeen, 50u);
-  // Runs in progress finish on their own; then every handle is back.
-  EXPECT_TRUE(host.pumpUntil([&] { return handleCount() <= handlesBefore; }, 30000))
-      << handleCount() << " handles, " << handlesBefore << " before";
+  // Runs in progress finish on their own; then every handle is back. A leak
+  // per run or per item would show as hundreds; the platform itself opens
+  // the odd process-wide handle on first use of something (Wine does), so
+  // two are allowed.
+  EXPECT_TRUE(host.pumpUntil([&] { return VardokHost::countOpenHandles() <= handlesBefore + 2; }, 30000))
+      << VardokHost::countOpenHandles() << " handles, " << handlesBefore << " before";
 }
 
 TEST_F(Stress, NoThreadOfThePlugInOutlivesItsUnload) {

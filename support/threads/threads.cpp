@@ -85,11 +85,12 @@ unsigned __stdcall threadTrampoline(void* argument) {
 }  // namespace
 
 HANDLE startThread(ThreadStart* start, const char* name, SECURITY_ATTRIBUTES* security,
-                   bool suspended, DWORD* threadId) {
+                   bool suspended, DWORD* threadId, unsigned stackReserve) {
   start->module = pinOwnModule();
   unsigned id = 0;
-  const uintptr_t thread = _beginthreadex(security, 0, &threadTrampoline, start,
-                                          suspended ? CREATE_SUSPENDED : 0, &id);
+  unsigned flags = suspended ? CREATE_SUSPENDED : 0;
+  if (stackReserve) flags |= STACK_SIZE_PARAM_IS_A_RESERVATION;
+  const uintptr_t thread = _beginthreadex(security, stackReserve, &threadTrampoline, start, flags, &id);
   if (!thread) {
     if (start->module) FreeLibrary(start->module);
     start->destroy(start->call);

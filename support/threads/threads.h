@@ -101,23 +101,24 @@ struct ThreadStart {
   HMODULE module;
 };
 HANDLE startThread(ThreadStart* start, const char* name, SECURITY_ATTRIBUTES* security,
-                   bool suspended, DWORD* threadId);
+                   bool suspended, DWORD* threadId, unsigned stackReserve);
 }  // namespace detail
 
 // Runs a copy of call on a new thread and answers the thread's handle,
 // owned by the caller (null on failure). A non-empty name is given to a
 // debugger, if one listens. The thread keeps the library loaded while it
 // runs and ends through FreeLibraryAndExitThread, so the host may unload
-// the library while a thread still runs.
+// the library while a thread still runs. stackReserve 0 takes the
+// program's default stack reservation.
 template <typename Call>
 HANDLE startThread(const Call& call, const char* name = nullptr, SECURITY_ATTRIBUTES* security = nullptr,
-                   bool suspended = false, DWORD* threadId = nullptr) {
+                   bool suspended = false, DWORD* threadId = nullptr, unsigned stackReserve = 0) {
   auto* start = new detail::ThreadStart{
       [](void* c) { (*static_cast<Call*>(c))(); },
       [](void* c) { delete static_cast<Call*>(c); },
       new Call(call),
       nullptr};
-  return detail::startThread(start, name, security, suspended, threadId);
+  return detail::startThread(start, name, security, suspended, threadId, stackReserve);
 }
 
 // Owns one waitable timer and turns its firing into onTimer. The derived

@@ -1,0 +1,13 @@
+// What a process holds: its open handles and its threads. For the tests and
+// benchmarks that check the plug-in gives back what it takes. Any thread.
+#pragma once
+
+namespace VardokHost {
+
+// Open handles of this process, counted by asking the system about each
+// possible handle value (Wine answers GetProcessHandleCount with 0).
+int countOpenHandles();
+// Threads of this process.
+int countThreads();
+
+}  // namespace VardokHost
