@@ -190,7 +190,10 @@ void Item::run(bool interactive, const std::string& command, bool threaded) {
       return;
     }
     boost::shared_ptr<Item> self = shared_from_this();
-    HANDLE worker = platformCalls().startWorker([self, interactive, command] { self->run(interactive, command, false); });
+    HANDLE worker = platformCalls().startWorker([self, interactive, command]() mutable {
+      self->run(interactive, command, false);
+      finishRun(std::move(self));
+    });
     if (!worker) return;  // stays disarmed until the next ensureItem
     _running = true;
     CloseHandle(worker);
@@ -292,17 +295,23 @@ void Item::report(int32_t exitCode, std::string output, const std::string& comma
   SetContactInt(_contact, kColumnIcon, icon, -1);
   SetContactStatus(_contact, status, info.c_str());
   SendSimple(HM_CONTACT_REFRESH, static_cast<int32_t>(_contact), 0);
-  finishRun();
+  // The re-arming follows on the main thread: the worker hands the item
+  // over with finishRun.
 }
 
-void Item::finishRun() {
-  Quorlin::postCall(Quorlin::mainThread, [item = boost::weak_ptr<Item>(shared_from_this())] {
-    if (auto alive = item.lock()) alive->runFinished();
-  }, false);
+void Item::finishRun(boost::shared_ptr<Item> item) {
+  // The worker's reference goes to the main thread with the call, so an
+  // item is only ever destroyed there, never while its timer routine runs.
+  // (The queueing fails only when the main thread is gone, and with it
+  // every timer routine.)
+  Quorlin::postCall(Quorlin::mainThread, [held = std::move(item)] { held->runFinished(); }, false);
 }
 
 void Item::runFinished() {
   _running = false;
+  // A contact removed during the run keeps no schedule.
+  const auto registered = items().find(_contact);
+  if (registered == items().end() || registered->second.get() != this) return;
   if (_interactiveWaiting) {
     _interactiveWaiting = false;
     run(true, std::exchange(_waitingCommand, std::string()), true);

@@ -56,15 +56,17 @@ class Item : public Quorlin::WaitableTimer, public boost::enable_shared_from_thi
   int runHttp(const std::string& url, std::string& output);
 
   // Turns a finished run into the contact's description, status, icon,
-  // notifications and pop-up, then re-arms. Worker thread.
+  // notifications and pop-up. Worker thread; the re-arming follows on the
+  // main thread (finishRun).
   void report(int32_t exitCode, std::string output, const std::string& command, bool interactive);
 
   static constexpr size_t kMaxOutput = 16u << 20;
 
  private:
-  // Queues the end of a run to the main thread.
-  void finishRun();
-  // Main thread: starts a waiting interactive run, or re-arms.
+  // Hands a worker's reference to the main thread, where the run ends.
+  static void finishRun(boost::shared_ptr<Item> item);
+  // Main thread: starts a waiting interactive run, or re-arms, unless the
+  // contact was removed meanwhile.
   void runFinished();
 
   const uint32_t _contact;

@@ -320,6 +320,20 @@ TEST_F(Runs, DetachAndUnloadDuringARunMakeNoHostCallAfterwards) {
   EXPECT_EQ(reports(contact), 0u);
 }
 
+TEST_F(Runs, UnloadWithTheRearmingCallQueuedKeepsTheDllUntilItRan) {
+  const int contact = addCheck("cmd /c exit 0", 100, 1);
+  ActionEvent event{30, 82001, 30, contact, 1, {0, 0, 0}};
+  host.post(HM_ACTION, reinterpret_cast<int32_t>(&event));
+  // Without an alertable wait the run's re-arming call stays queued here.
+  for (int i = 0; i < 2000 && reports(contact) == 0; ++i) Sleep(10);
+  ASSERT_EQ(reports(contact), 1u);
+  Sleep(100);
+  host.shutDown();
+  EXPECT_NE(GetModuleHandleA("Vardok.dll"), nullptr) << "the queued call pins the DLL";
+  host.pumpFor(500);
+  EXPECT_EQ(GetModuleHandleA("Vardok.dll"), nullptr) << "and lets it go once it has run";
+}
+
 TEST_F(Runs, RemovingAContactMidRunCrashesNothing) {
   const int contact = addCheck("ping -n 2 127.0.0.1", 1, 1);
   ActionEvent event{30, 82001, 30, contact, 1, {0, 0, 0}};
