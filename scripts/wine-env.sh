@@ -18,6 +18,13 @@ wine_server_start() {
   wine_prefix_ready
   wineserver -p </dev/null >/dev/null 2>&1 || true
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  # The first program that touches windows (icons, message boxes) would
+  # otherwise start Wine's desktop process itself, and that process would
+  # keep the program's output pipe open for as long as it lives.
+  if ! { command -v pgrep >/dev/null && pgrep -f 'explorer.exe /desktop' >/dev/null 2>&1; }; then
+    (wine explorer.exe /desktop </dev/null >/dev/null 2>&1 &)
+    sleep 1
+  fi
 }
 
 wine_server_stop() {
