@@ -55,7 +55,32 @@ TEST_F(Resources, VersionInformation) {
   }
 }
 
+// Wine starts its desktop process on a program's first use of windows; that
+// process inherits the program's standard handles and would keep the test
+// runner's pipe open for as long as it lives. Meanwhile they point at NUL.
+class StandardHandlesToNul {
+ public:
+  StandardHandlesToNul() {
+    _nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
+    for (int i = 0; i < 3; ++i) {
+      _saved[i] = GetStdHandle(kWhich[i]);
+      SetStdHandle(kWhich[i], _nul);
+    }
+  }
+  ~StandardHandlesToNul() {
+    for (int i = 0; i < 3; ++i) SetStdHandle(kWhich[i], _saved[i]);
+    CloseHandle(_nul);
+  }
+
+ private:
+  static constexpr DWORD kWhich[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  HANDLE _saved[3];
+  HANDLE _nul;
+};
+
 TEST_F(Resources, IconsLoad) {
+  StandardHandlesToNul quiet;
   for (int id : {101, 102, 103}) {
     for (int size : {16, 32}) {
       HANDLE icon = LoadImageA(module, MAKEINTRESOURCEA(id), IMAGE_ICON, size, size, 0);
