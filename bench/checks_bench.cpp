@@ -26,11 +26,13 @@
 
 #include "checks/item.h"
 #include "checks/registry.h"
-#include "host/contact_host.h"
-#include "host/http_server.h"
-#include "host/process_info.h"
+#include "checks/test_seams.h"
+#include "host/lib/contact_host.h"
+#include "host/lib/http_server.h"
+#include "host/lib/process_info.h"
 #include "plugin/dispatch.h"
-#include "plugin/messages.h"
+#include "plugin/hostapi/messages.h"
+#include "support/internet/internet.h"
 
 using namespace Vardok;
 using VardokHost::ContactHost;
@@ -88,29 +90,29 @@ void verdict(bool met) { std::printf("    %s\n", met ? "target met" : "target MI
 
 void bareProcessRun(const char* command) {
   SECURITY_ATTRIBUTES security{sizeof security, nullptr, TRUE};
-  HANDLE readEnd, writeEnd;
-  CreatePipe(&readEnd, &writeEnd, &security, 250);
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  HANDLE readHandle = nullptr, writeHandle = nullptr;
+  if (!CreatePipe(&readHandle, &writeHandle, &security, 250)) return;
+  const Quorlin::PipeHandle readEnd(readHandle);
+  Quorlin::PipeHandle writeEnd(writeHandle);
+  SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
+  startup.hStdOutput = writeEnd.get();
+  startup.hStdError = writeEnd.get();
   PROCESS_INFORMATION process{};
   std::string line = command;
-  if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
-    CloseHandle(writeEnd);
-    char buffer[251];
-    DWORD read;
-    while (ReadFile(readEnd, buffer, 250, &read, nullptr)) {
-    }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-  } else {
-    CloseHandle(writeEnd);
+  const bool started =
+      CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+  writeEnd.reset();
+  if (!started) return;
+  const Quorlin::ProcessHandle child(process.hProcess);
+  const Quorlin::ThreadHandle childThread(process.hThread);
+  char buffer[251];
+  DWORD read;
+  while (ReadFile(readEnd.get(), buffer, 250, &read, nullptr)) {
   }
-  CloseHandle(readEnd);
+  WaitForSingleObject(child.get(), INFINITE);
 }
 
 // Processes per second that `threads` threads reach with bare runs.
@@ -133,21 +135,20 @@ double bareProcessRate(int threads, double seconds) {
 }
 
 void bareHttpGet(const std::string& host, const std::string& path) {
-  HINTERNET session = InternetOpenA("bench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-  HINTERNET connection = InternetConnectA(session, host.c_str(), 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1);
-  HINTERNET request = HttpOpenRequestA(connection, "GET", path.c_str(), nullptr, nullptr, nullptr, 0, 1);
-  if (HttpSendRequestA(request, "", 0, nullptr, 0)) {
+  const Quorlin::InternetHandle session(InternetOpenA("bench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+  const Quorlin::InternetHandle connection(
+      InternetConnectA(session.get(), host.c_str(), 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1));
+  const Quorlin::InternetHandle request(
+      HttpOpenRequestA(connection.get(), "GET", path.c_str(), nullptr, nullptr, nullptr, 0, 1));
+  if (HttpSendRequestA(request.get(), "", 0, nullptr, 0)) {
     char buffer[501];
     DWORD read = 0;
-    while (InternetReadFile(request, buffer, 500, &read) && read > 0) {
+    while (InternetReadFile(request.get(), buffer, 500, &read) && read > 0) {
     }
     char value[101] = "Error";
     DWORD length = 100;
-    HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, value, &length, nullptr);
+    HttpQueryInfoA(request.get(), HTTP_QUERY_CUSTOM, value, &length, nullptr);
   }
-  InternetCloseHandle(request);
-  InternetCloseHandle(connection);
-  InternetCloseHandle(session);
 }
 
 // --- the plug-in in a host ---
@@ -173,22 +174,22 @@ class Bench {
     _command = _host.columnId("Vardok/command");
     _interval = _host.columnId("Vardok/interval");
     _enabled = _host.columnId("Vardok/enabled");
-    setFiringObserver(&recordFiring);
+    TestSeams::setFiringObserver(&recordFiring);
   }
   ~Bench() {
     for (int index = _host.rowCount() - 1; index > 0; --index) _host.post(HM_CONTACT_REMOVING, _host.rowIdAt(index));
     _host.pumpFor(2000);
     _host.post(HM_DETACH_CORE);
-    setFiringObserver(nullptr);
+    TestSeams::setFiringObserver(nullptr);
   }
 
   int add(const std::string& command, int interval, int enabled) {
-    const int contact = _host.addContact(kNetwork);
-    _host.setText(contact, _command, command);
-    _host.setInt(contact, _interval, interval);
-    _host.setInt(contact, _enabled, enabled);
-    _host.post(HM_CONTACT_NEW, contact);
-    return contact;
+    VardokHost::CheckContact check;
+    check.name = "bench";
+    check.command = command;
+    check.interval = interval;
+    check.enabled = enabled;
+    return _host.addCheck(check);
   }
   void disable(int contact) {
     _host.setInt(contact, _enabled, 0);
@@ -335,9 +336,8 @@ void httpOverhead() {
     item->runHttp(server.url("/status"), output);
     direct.push_back(milliseconds(now() - start));
     start = now();
-    HANDLE t = Quorlin::startThread([&] { std::string o; item->runHttp(server.url("/status"), o); });
-    WaitForSingleObject(t, INFINITE);
-    CloseHandle(t);
+    const Quorlin::ThreadHandle t(Quorlin::startThread([&] { std::string o; item->runHttp(server.url("/status"), o); }));
+    WaitForSingleObject(t.get(), INFINITE);
     threaded.push_back(milliseconds(now() - start));
   }
   // The check runs on a thread of its own; a new thread's first use of

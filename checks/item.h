@@ -63,6 +63,11 @@ class Item : public Quorlin::WaitableTimer, public boost::enable_shared_from_thi
   static constexpr size_t kMaxOutput = 16u << 20;
 
  private:
+  // Main thread: starts the run on a worker thread and returns.
+  void startRun(bool interactive, const std::string& command);
+  // Worker thread: reads the stored command when command is empty, runs
+  // it and reports.
+  void runOnWorker(bool interactive, const std::string& command);
   // Hands a worker's reference to the main thread, where the run ends.
   static void finishRun(boost::shared_ptr<Item> item);
   // Main thread: starts a waiting interactive run, or re-arms, unless the

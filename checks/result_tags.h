@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "plugin/hostapi/protocol.h"
+
 namespace Vardok {
 
 // Replaces every occurrence of find, left to right; the inserted text is
@@ -33,9 +35,5 @@ int32_t parseNumber(const std::string& text, int base);
 // The status byte of an exit code: 0 all well, 0x41 a problem (1 to 9),
 // 0x40 critical (10 and above, and every negative code).
 uint8_t statusOf(int32_t exitCode);
-
-constexpr uint8_t kStatusOk = 0;
-constexpr uint8_t kStatusProblem = 0x41;
-constexpr uint8_t kStatusCritical = 0x40;
 
 }  // namespace Vardok

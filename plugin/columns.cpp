@@ -1,24 +1,17 @@
 #include "plugin/columns.h"
 
-#include "plugin/host.h"
+#include "plugin/hostapi/column_ids.h"
+#include "plugin/hostapi/host.h"
 
 namespace Vardok {
 
 namespace {
-
-int g_commandColumn = 0;
-int g_intervalColumn = 0;
-int g_enabledColumn = 0;
 
 constexpr int kTypeInt = 0;
 constexpr int kTypeText = 1;
 constexpr int kDefaultInterval = 120;
 
 }  // namespace
-
-int commandColumn() { return g_commandColumn; }
-int intervalColumn() { return g_intervalColumn; }
-int enabledColumn() { return g_enabledColumn; }
 
 int RegisterColumn(int table, int column, int type, int defaultValue, const char* name) {
   ColumnRegister record{};
@@ -33,9 +26,10 @@ int RegisterColumn(int table, int column, int type, int defaultValue, const char
 }
 
 int setupColumns() {
-  g_commandColumn = RegisterColumn(kContactTable, -1, kTypeText, 0, "Vardok/command");
-  g_intervalColumn = RegisterColumn(kContactTable, -1, kTypeInt, kDefaultInterval, "Vardok/interval");
-  g_enabledColumn = RegisterColumn(kContactTable, -1, kTypeInt, 0, "Vardok/enabled");
+  const int command = RegisterColumn(kContactTable, -1, kTypeText, 0, "Vardok/command");
+  const int interval = RegisterColumn(kContactTable, -1, kTypeInt, kDefaultInterval, "Vardok/interval");
+  const int enabled = RegisterColumn(kContactTable, -1, kTypeInt, 0, "Vardok/enabled");
+  setColumnIds(command, interval, enabled);
   return 1;
 }
 

@@ -1,15 +1,10 @@
-// The plug-in's three contact columns.
-//
-// The host assigns their ids at HM_SETUP_COLUMNS; they are kept for the
-// library's life. Written on the main thread before any check runs, read
-// from any thread afterwards.
+// Registration of the plug-in's three contact columns (HM_SETUP_COLUMNS).
+// Their ids are kept in plugin/hostapi/column_ids.h.
 #pragma once
 
-namespace Vardok {
+#include "plugin/hostapi/column_ids.h"
 
-int commandColumn();
-int intervalColumn();
-int enabledColumn();
+namespace Vardok {
 
 // HM_SETUP_COLUMNS: registers "Vardok/command", "Vardok/interval" and
 // "Vardok/enabled" in this order and keeps the ids. Main thread only.

@@ -2,8 +2,8 @@
 
 #include "checks/registry.h"
 #include "plugin/columns.h"
-#include "plugin/host.h"
-#include "plugin/messages.h"
+#include "plugin/hostapi/host.h"
+#include "plugin/hostapi/messages.h"
 #include "plugin/settings_page.h"
 
 namespace Vardok {
@@ -12,11 +12,6 @@ namespace {
 
 // The contact's network, read fresh from the host every time.
 bool isCheck(int contact) { return GetContactInt(contact, kColumnNetwork) == kNetwork; }
-
-constexpr int kEventActivated = 1;
-constexpr int kEventQueryState = 10;
-constexpr int kEventQueryShown = 17;
-constexpr int kChangeBitsRecreate = 0x3;
 
 // Bytes of an ActionEvent up to and including its code.
 constexpr uint16_t kActionEventReadBytes = 18;

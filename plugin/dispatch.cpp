@@ -2,10 +2,10 @@
 
 #include "plugin/columns.h"
 #include "plugin/contact_events.h"
-#include "plugin/host.h"
-#include "plugin/messages.h"
+#include "plugin/hostapi/host.h"
+#include "plugin/hostapi/messages.h"
 #include "plugin/settings_page.h"
-#include "plugin/texts.h"
+#include "plugin/hostapi/texts.h"
 
 namespace Vardok {
 

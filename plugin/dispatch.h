@@ -5,7 +5,7 @@
 // long as the library.
 #pragma once
 
-#include "plugin/records.h"
+#include "plugin/hostapi/records.h"
 
 extern "C" int __stdcall IMessageProc(Vardok::HostMessage* message);
 

@@ -8,9 +8,9 @@
 
 #include <string>
 
-namespace Vardok {
+#include "plugin/hostapi/protocol.h"
 
-constexpr char kParamMark = '\x1A';
+namespace Vardok {
 
 // Sets key (with its leading character 26 and trailing '=') to value.
 // A key starting with 26 that is already there gets the new pair written

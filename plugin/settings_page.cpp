@@ -3,34 +3,14 @@
 #include <string>
 
 #include "plugin/columns.h"
-#include "plugin/host.h"
-#include "plugin/messages.h"
+#include "plugin/hostapi/host.h"
+#include "plugin/hostapi/messages.h"
 #include "plugin/params.h"
-#include "plugin/texts.h"
+#include "plugin/hostapi/texts.h"
 
 namespace Vardok {
 
 namespace {
-
-// Control kinds of the host's interface tree.
-constexpr int kKindPage = 0x1000010;
-constexpr int kKindGroupOpen = 0xF0000;
-constexpr int kKindGroupClose = 0x100000;
-constexpr int kKindCaption = 0x90040;
-constexpr int kKindTextEdit = 0xB0080;
-constexpr int kKindNumberEdit = 0xB0020;
-constexpr int kKindCheckBox = 0x60000;
-constexpr int kKindSeparator = 0x10000;
-constexpr int kKindButton = 0xE0000;
-constexpr int kKindMenuItem = 0x1000100;
-constexpr int kKindInfoImage = 0x1C0040;
-constexpr int kKindInfoText = 0x180080;
-
-constexpr int kInsertMask = 863;
-constexpr int kValueMask = 0x40;
-constexpr int kLiveValue = 0x10000;
-constexpr int kStateMaskField = 1;
-constexpr int kContactAny = -2;
 
 constexpr int kCaptionWidth = 50;
 constexpr int kInfoHeight = -4;

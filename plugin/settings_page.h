@@ -9,23 +9,10 @@
 
 #include <windows.h>
 
-#include "plugin/records.h"
+#include "plugin/hostapi/protocol.h"
+#include "plugin/hostapi/records.h"
 
 namespace Vardok {
-
-constexpr int kPageId = 82000;
-constexpr int kCheckActionId = 82001;
-constexpr int kSettingsGroup = 71;     // the contact's settings window
-constexpr int kContactMenuGroup = 30;  // the host's per-contact action group
-constexpr int kBoundControlId = 0x13000000;
-
-constexpr int kLogoIconId = 0x25200000;
-// The icon of a check state: (0x4520000 OR status) shifted left by 4.
-constexpr uint32_t StatusIconId(uint8_t status) { return (0x4520000u | status) << 4; }
-
-constexpr int kResourceIconOk = 101;
-constexpr int kResourceIconProblem = 102;
-constexpr int kResourceIconCritical = 103;
 
 // HM_SETUP_UI.
 int setupUi();

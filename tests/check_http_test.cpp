@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin/messages.h"
-#include "host/http_server.h"
+#include "plugin/hostapi/messages.h"
+#include "host/lib/http_server.h"
 #include "tests/plugin_fixture.h"
 
 using namespace Vardok;

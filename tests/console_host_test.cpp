@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "support/threads/unique_handle.h"
+
 #include "tests/plugin_fixture.h"
 
 namespace {
@@ -30,12 +32,14 @@ HostRun runHost(const std::string& program, const std::string& arguments) {
   std::string line = "\"" + program + "\" " + arguments;
   PROCESS_INFORMATION process{};
   HostRun run;
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
-    CloseHandle(readEnd);
-    CloseHandle(writeEnd);
-    return run;
+  Quorlin::PipeHandle readOwner(readEnd);
+  {
+    const Quorlin::PipeHandle writeOwner(writeEnd);
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process))
+      return run;
   }
-  CloseHandle(writeEnd);
+  const Quorlin::ProcessHandle child(process.hProcess);
+  const Quorlin::ThreadHandle childThread(process.hThread);
   char buffer[4096];
   DWORD read = 0;
   while (ReadFile(readEnd, buffer, sizeof buffer, &read, nullptr) && read > 0) run.output.append(buffer, read);
@@ -43,20 +47,16 @@ HostRun runHost(const std::string& program, const std::string& arguments) {
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
   run.exitCode = static_cast<int>(code);
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
-  CloseHandle(readEnd);
   return run;
 }
 
 std::string readFile(const std::string& path) {
   std::string text;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  const Quorlin::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) return "<missing>";
   char buffer[4096];
   DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
-  CloseHandle(file);
+  while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
   return text;
 }
 
@@ -75,10 +75,10 @@ class ConsoleHostTest : public ::testing::Test {
     DeleteFileA((contacts + ".new").c_str());
   }
   std::string write(const std::string& path, const std::string& text) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const Quorlin::FileHandle file(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     return path;
   }
   HostRun host(const std::string& arguments) {

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/pe_image.h"
+#include "host/lib/pe_image.h"
 #include "tests/plugin_fixture.h"
 
 using namespace Vardok;

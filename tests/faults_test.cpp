@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "checks/platform.h"
+#include "checks/test_seams.h"
 #include "checks/registry.h"
-#include "host/http_server.h"
+#include "host/lib/http_server.h"
 #include "tests/plugin_fixture.h"
 
 using namespace Vardok;
@@ -30,7 +30,7 @@ class Faults : public CheckTest {
   Faults() : CheckTest(false) {}
   void TearDown() override {
     CheckTest::TearDown();
-    resetPlatformCalls();
+    TestSeams::resetPlatformCalls();
   }
   std::string child(const std::string& arguments) {
     return "\"" + VardokTest::programFolder() + "vardok-test-child.exe\" " + arguments;
@@ -51,7 +51,7 @@ class Faults : public CheckTest {
 };
 
 TEST_F(Faults, PipeCreationFailing) {
-  platformCalls().createOutputPipe = [](HANDLE*, HANDLE*) { return false; };
+  TestSeams::platformCalls().createOutputPipe = [](HANDLE*, HANDLE*) { return false; };
   const int contact = addCheck("cmd /c echo never", 100, 0);
   runFromMenu(contact);
   ASSERT_TRUE(waitForReports(contact, 1));
@@ -65,7 +65,7 @@ TEST_F(Faults, PipeCreationFailing) {
 }
 
 TEST_F(Faults, ProcessCreationFailing) {
-  platformCalls().createProcess = &refuseProcess;
+  TestSeams::platformCalls().createProcess = &refuseProcess;
   const int contact = addCheck("cmd /c echo never", 100, 0);
   runFromMenu(contact);
   ASSERT_TRUE(waitForReports(contact, 1));
@@ -75,18 +75,18 @@ TEST_F(Faults, ProcessCreationFailing) {
 }
 
 TEST_F(Faults, WorkerThreadFailingLeavesTheItemDisarmedUntilTheNextChange) {
-  platformCalls().startWorker = [](const std::function<void()>&) -> HANDLE { return nullptr; };
+  TestSeams::platformCalls().startWorker = [](const std::function<void()>&) -> HANDLE { return nullptr; };
   const int contact = addCheck("cmd /c exit 0", 0, 1);
   host.pumpFor(500);
   EXPECT_EQ(reports(contact), 0u);
   EXPECT_FALSE(items().at(contact)->armed());
-  resetPlatformCalls();
+  TestSeams::resetPlatformCalls();
   host.postChanged(contact, 0, kNetwork);
   EXPECT_TRUE(waitForReports(contact, 1));
 }
 
 TEST_F(Faults, TimerCreationFailingStillAllowsInteractiveRuns) {
-  platformCalls().createTimer = &refuseTimer;
+  TestSeams::platformCalls().createTimer = &refuseTimer;
   const int contact = addCheck("cmd /c exit 0", 0, 1);
   host.pumpFor(500);
   EXPECT_EQ(reports(contact), 0u);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "plugin/dispatch.h"
+#include "support/threads/unique_handle.h"
 
 namespace VardokTest {
 
@@ -47,8 +48,8 @@ void LoadedPluginTest::TearDown() {
 
 #include <mutex>
 
-#include "checks/message_box.h"
-#include "host/pe_image.h"
+#include "checks/test_seams.h"
+#include "host/lib/pe_image.h"
 
 namespace VardokTest {
 
@@ -80,11 +81,11 @@ MessageBoxRecorder::MessageBoxRecorder(HMODULE module) : _module(module) {
     _previous = VardokHost::replaceImport(module, "user32.dll", "MessageBoxA",
                                           reinterpret_cast<void*>(&hookedMessageBox));
   else
-    _previous = reinterpret_cast<void*>(Vardok::setMessageBoxFunction(&linkedMessageBox));
+    _previous = reinterpret_cast<void*>(Vardok::TestSeams::setMessageBoxFunction(&linkedMessageBox));
 }
 
 MessageBoxRecorder::~MessageBoxRecorder() {
-  if (!_module) Vardok::setMessageBoxFunction(reinterpret_cast<Vardok::MessageBoxFunction>(_previous));
+  if (!_module) Vardok::TestSeams::setMessageBoxFunction(reinterpret_cast<Vardok::TestSeams::MessageBoxFunction>(_previous));
 }
 
 std::vector<ShownBox> MessageBoxRecorder::shown() {
@@ -130,10 +131,12 @@ void CheckTest::TearDown() {
 }
 
 int CheckTest::addCheck(const std::string& command, int interval, int enabled) {
-  const int contact = host.addContact(Vardok::kNetwork);
-  host.setText(contact, commandColumn, command);
-  host.setInt(contact, intervalColumn, interval);
-  host.setInt(contact, enabledColumn, enabled);
+  VardokHost::CheckContact check;
+  check.command = command;
+  check.interval = interval;
+  check.enabled = enabled;
+  const int contact = host.addCheck(check, false);
+  // Named after its row id, which the pop-up shows.
   host.setText(contact, Vardok::kColumnDisplay, "check " + std::to_string(contact & 0xFFFF));
   host.post(Vardok::HM_CONTACT_NEW, contact);
   return contact;
@@ -175,10 +178,10 @@ std::string CheckTest::writeTempFile(const std::string& name, const std::string&
   char folder[MAX_PATH];
   GetTempPathA(MAX_PATH, folder);
   const std::string path = std::string(folder) + name;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const Quorlin::FileHandle file(
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
+  WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   return path;
 }
 

@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "host/contact_host.h"
-#include "host/process_info.h"
-#include "plugin/messages.h"
+#include "host/lib/contact_host.h"
+#include "host/lib/process_info.h"
+#include "plugin/hostapi/messages.h"
 
 namespace VardokTest {
 

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "support/threads/unique_handle.h"
 #include "tests/plugin_fixture.h"
 
 namespace {
@@ -14,10 +15,13 @@ class Resources : public ::testing::Test {
  protected:
   void SetUp() override {
     path = VardokTest::programFolder() + "Vardok.dll";
-    module = LoadLibraryA(path.c_str());
+    owner.reset(LoadLibraryA(path.c_str()));
+    module = owner.get();
     ASSERT_NE(module, nullptr);
   }
-  void TearDown() override { FreeLibrary(module); }
+  void TearDown() override { owner.reset(); }
+
+  Quorlin::ModuleHandle owner;
 
   std::string path;
   HMODULE module = nullptr;
@@ -61,22 +65,21 @@ TEST_F(Resources, VersionInformation) {
 class StandardHandlesToNul {
  public:
   StandardHandlesToNul() {
-    _nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                       nullptr);
+    _nul.reset(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr));
     for (int i = 0; i < 3; ++i) {
       _saved[i] = GetStdHandle(kWhich[i]);
-      SetStdHandle(kWhich[i], _nul);
+      SetStdHandle(kWhich[i], _nul.get());
     }
   }
   ~StandardHandlesToNul() {
     for (int i = 0; i < 3; ++i) SetStdHandle(kWhich[i], _saved[i]);
-    CloseHandle(_nul);
   }
 
  private:
   static constexpr DWORD kWhich[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
   HANDLE _saved[3];
-  HANDLE _nul;
+  Quorlin::FileHandle _nul;
 };
 
 TEST_F(Resources, IconsLoad) {

@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "plugin/columns.h"
-#include "plugin/host.h"
+#include "plugin/hostapi/host.h"
 #include "plugin/settings_page.h"
-#include "plugin/texts.h"
+#include "plugin/hostapi/texts.h"
 #include "tests/plugin_fixture.h"
 
 using namespace Vardok;

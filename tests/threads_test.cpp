@@ -55,10 +55,10 @@ TEST_F(Threads, QueueAlwaysQueuesEvenOnItsOwnThread) {
 
 TEST_F(Threads, InvokeFromAnotherThreadRunsAtTheNextAlertableWait) {
   std::atomic<bool> queued{false};
-  HANDLE worker = Quorlin::startThread([&] { queued = Quorlin::mainThread.invoke(&countCall, 0, false); });
-  ASSERT_NE(worker, nullptr);
-  WaitForSingleObject(worker, INFINITE);  // not alertable
-  CloseHandle(worker);
+  const Quorlin::ThreadHandle worker(
+      Quorlin::startThread([&] { queued = Quorlin::mainThread.invoke(&countCall, 0, false); }));
+  ASSERT_TRUE(worker);
+  WaitForSingleObject(worker.get(), INFINITE);  // not alertable
   EXPECT_TRUE(queued);
   EXPECT_EQ(g_calls, 0);
   drainQueue();
@@ -84,11 +84,10 @@ struct Counter {
 
 TEST_F(Threads, PostCallFromAWorkerLandsOnTheMainThread) {
   Counter counter;
-  HANDLE worker = Quorlin::startThread([&] {
+  const Quorlin::ThreadHandle worker(Quorlin::startThread([&] {
     Quorlin::postCall(Quorlin::mainThread, std::make_pair(&Counter::bump, &counter), false);
-  });
-  WaitForSingleObject(worker, INFINITE);
-  CloseHandle(worker);
+  }));
+  WaitForSingleObject(worker.get(), INFINITE);
   EXPECT_EQ(counter.calls, 0);
   drainQueue();
   EXPECT_EQ(counter.calls, 1);
@@ -116,13 +115,13 @@ TEST_F(Threads, StartThreadNamesTheThreadForADebuggerAndGoesOn) {
   PVOID watcher = AddVectoredExceptionHandler(1, &watchNames);
   std::atomic<int> ran{0};
   DWORD id = 0;
-  HANDLE named = Quorlin::startThread([&] { ++ran; }, "vardok worker", nullptr, false, &id);
-  HANDLE unnamed = Quorlin::startThread([&] { ++ran; }, "", nullptr, false, nullptr);
-  HANDLE nullName = Quorlin::startThread([&] { ++ran; });
-  for (HANDLE h : {named, unnamed, nullName}) {
-    ASSERT_NE(h, nullptr);
-    WaitForSingleObject(h, INFINITE);
-    CloseHandle(h);
+  const Quorlin::ThreadHandle threads[] = {
+      Quorlin::ThreadHandle(Quorlin::startThread([&] { ++ran; }, "vardok worker", nullptr, false, &id)),
+      Quorlin::ThreadHandle(Quorlin::startThread([&] { ++ran; }, "", nullptr, false, nullptr)),
+      Quorlin::ThreadHandle(Quorlin::startThread([&] { ++ran; }))};
+  for (const Quorlin::ThreadHandle& thread : threads) {
+    ASSERT_TRUE(thread);
+    WaitForSingleObject(thread.get(), INFINITE);
   }
   RemoveVectoredExceptionHandler(watcher);
   EXPECT_EQ(ran, 3);
@@ -133,13 +132,12 @@ TEST_F(Threads, StartThreadNamesTheThreadForADebuggerAndGoesOn) {
 
 TEST_F(Threads, SuspendedThreadWaitsForResume) {
   std::atomic<int> ran{0};
-  HANDLE thread = Quorlin::startThread([&] { ++ran; }, nullptr, nullptr, true);
-  ASSERT_NE(thread, nullptr);
+  const Quorlin::ThreadHandle thread(Quorlin::startThread([&] { ++ran; }, nullptr, nullptr, true));
+  ASSERT_TRUE(thread);
   Sleep(50);
   EXPECT_EQ(ran, 0);
-  ResumeThread(thread);
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
+  ResumeThread(thread.get());
+  WaitForSingleObject(thread.get(), INFINITE);
   EXPECT_EQ(ran, 1);
 }
 

@@ -4,10 +4,16 @@
 // It loads Vardok.dll from its own folder, gives it a contact list read
 // from a text file, speaks to it as the host interface fixes it from one
 // main thread that waits alertably, and shows what the checks report.
+//
+// Threads: everything runs on the main thread except onEvent and what it
+// calls (reportLine, stateText, resultsOf), which run on whichever thread
+// the plug-in called the host from, mostly its worker threads. Those read
+// and write the checks' results (_checks' results and lastResult) only
+// under _checksLock, and so does every main-thread read of them; the
+// check list itself (adding, removing) changes only on the main thread,
+// under the same lock.
 #pragma once
 
-#include <deque>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,24 +23,13 @@
 
 #include "host/console/console_output.h"
 #include "host/console/contacts_file.h"
-#include "host/contact_host.h"
-#include "host/http_server.h"
+#include "host/console/message_boxes.h"
+#include "host/console/options.h"
+#include "host/lib/contact_host.h"
+#include "host/lib/http_server.h"
+#include "support/threads/unique_handle.h"
 
 namespace VardokHost {
-
-struct ConsoleOptions {
-  std::string contactsPath;  // empty: the user's default file, or the embedded list
-  std::string scriptPath;
-  std::string logPath;
-  bool once = false;
-  bool verbose = false;
-  bool serveDemo = false;
-  int color = -1;            // -1 auto, 0 never, 1 always
-  int onceTimeoutSeconds = 60;
-};
-
-// Parses the command line; false with a message for bad arguments.
-bool parseOptions(int argc, char** argv, ConsoleOptions* options, std::string* error);
 
 class ConsoleHost {
  public:
@@ -53,13 +48,22 @@ class ConsoleHost {
     DWORD lastResult = 0;
   };
 
+  // --- start and end (console_host.cpp) ---
   bool loadContacts(std::string* error);
   bool loadPlugin(std::string* error);
   void startDemoServer();
+  void quit();
+  bool save();
+  CheckContact checkContact(const ContactEntry& entry) const;
+
+  // --- what the plug-in reports (any thread) ---
   void onEvent(const HostEvent& event);
   void reportLine(int row);
+  std::string stateText(int row, int* severity);
+  size_t resultsOf(int row);
+  std::string nameOf(int row);
 
-  // Commands.
+  // --- commands (commands.cpp; main thread) ---
   bool execute(const std::string& line);  // false: quit
   void printTable();
   void showPage(size_t index);
@@ -70,18 +74,15 @@ class ConsoleHost {
   void runFromMenu(size_t index);
   bool waitForResult(size_t index, DWORD timeoutMs);
   Check* checkAt(size_t index);
-  size_t resultsOf(int row);
 
+  // --- run modes (run_modes.cpp; main thread) ---
   int runOnce();
   int runInteractive();
   int runScript();
-  void quit();
-  bool save();
-
-  std::string stateText(int row, int* severity);
 
   ConsoleOptions _options;
   ConsoleOutput _out;
+  ConsoleMessageBoxes _boxes{_out};
   ContactHost _host;
   std::unique_ptr<PluginModule> _plugin;
   std::unique_ptr<LoopbackHttpServer> _demo;
@@ -89,8 +90,8 @@ class ConsoleHost {
   std::string _filePath;
   bool _fileChanged = false;
   std::vector<Check> _checks;
-  mutable std::mutex _checksLock;  // _checks' results and names, read from workers
-  HANDLE _log = INVALID_HANDLE_VALUE;
+  mutable std::mutex _checksLock;
+  Quorlin::FileHandle _log;
   int _commandColumn = 0, _intervalColumn = 0, _enabledColumn = 0;
 };
 

@@ -57,4 +57,24 @@ bool ConsoleOutput::colorTerminal() {
   return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR;
 }
 
+std::string padded(const std::string& text, size_t width) {
+  size_t chars = 0;
+  for (unsigned char c : text)
+    if ((c & 0xC0) != 0x80) ++chars;
+  return chars >= width ? text : text + std::string(width - chars, ' ');
+}
+
+std::string firstLine(const std::string& text) {
+  const size_t end = text.find_first_of("\r\n");
+  return end == std::string::npos ? text : text.substr(0, end);
+}
+
+std::string ageText(unsigned long since) {
+  if (!since) return "-";
+  const DWORD seconds = (GetTickCount() - since) / 1000;
+  if (seconds < 60) return std::to_string(seconds) + "s";
+  if (seconds < 3600) return std::to_string(seconds / 60) + "m";
+  return std::to_string(seconds / 3600) + "h";
+}
+
 }  // namespace VardokHost

@@ -36,4 +36,12 @@ std::string fromHostText(const std::string& cp1250);
 std::string toHostText(const std::string& utf8);
 std::string clockTime();
 
+// text followed by spaces up to width characters (UTF-8 characters, not
+// bytes); longer text is left whole.
+std::string padded(const std::string& text, size_t width);
+// Up to the first line break.
+std::string firstLine(const std::string& text);
+// How long ago a GetTickCount time was: "-" for none, "12s", "3m", "2h".
+std::string ageText(unsigned long since);
+
 }  // namespace VardokHost

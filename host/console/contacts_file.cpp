@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "support/threads/unique_handle.h"
+
 namespace VardokHost {
 
 namespace {
@@ -14,22 +16,6 @@ std::string trim(const std::string& text) {
   if (first == std::string::npos) return std::string();
   const size_t last = text.find_last_not_of(" \t\r");
   return text.substr(first, last - first + 1);
-}
-
-bool parseInt(const std::string& text, int* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long parsed = std::strtol(text.c_str(), &end, 10);
-  if (*end != '\0' || errno == ERANGE || parsed < INT32_MIN || parsed > INT32_MAX) return false;
-  *value = static_cast<int>(parsed);
-  return true;
-}
-
-bool parseSwitch(const std::string& text, int* value) {
-  if (text == "yes" || text == "on") return *value = 1, true;
-  if (text == "no" || text == "off") return *value = 0, true;
-  return parseInt(text, value);
 }
 
 std::vector<std::string> splitLines(const std::string& text) {
@@ -47,6 +33,22 @@ std::vector<std::string> splitLines(const std::string& text) {
 }
 
 }  // namespace
+
+bool parseInt(const std::string& text, int* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long parsed = std::strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || errno == ERANGE || parsed < INT32_MIN || parsed > INT32_MAX) return false;
+  *value = static_cast<int>(parsed);
+  return true;
+}
+
+bool parseSwitch(const std::string& text, int* value) {
+  if (text == "yes" || text == "on") return *value = 1, true;
+  if (text == "no" || text == "off") return *value = 0, true;
+  return parseInt(text, value);
+}
 
 bool parseContacts(const std::string& text, const std::string& name, ContactsFile* out, std::string* error) {
   out->lines = splitLines(text);
@@ -110,31 +112,35 @@ std::string renderContacts(const ContactsFile& file, const std::vector<ContactEn
 }
 
 bool readTextFile(const std::string& path, std::string* text, std::string* error) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  const Quorlin::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) {
     *error = "cannot open " + path + " (error " + std::to_string(GetLastError()) + ")";
     return false;
   }
   text->clear();
   char buffer[65536];
   DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) text->append(buffer, read);
-  CloseHandle(file);
+  while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) text->append(buffer, read);
   return true;
 }
 
 bool replaceTextFile(const std::string& path, const std::string& text, std::string* error) {
   const std::string temporary = path + ".new";
-  HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    *error = "cannot write " + temporary + " (error " + std::to_string(GetLastError()) + ")";
-    return false;
+  bool ok;
+  {
+    Quorlin::FileHandle file(
+        CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+      *error = "cannot write " + temporary + " (error " + std::to_string(GetLastError()) + ")";
+      return false;
+    }
+    DWORD written = 0;
+    ok = WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+         written == text.size() && FlushFileBuffers(file.get());
   }
-  DWORD written = 0;
-  const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                  written == text.size() && FlushFileBuffers(file);
-  CloseHandle(file);
-  if (!ok || !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  // The error is read before anything else can change it.
+  ok = ok && MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) {
     *error = "cannot save " + path + " (error " + std::to_string(GetLastError()) + ")";
     DeleteFileA(temporary.c_str());
     return false;

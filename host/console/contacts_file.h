@@ -40,6 +40,12 @@ std::string renderContacts(const ContactsFile& file, const std::vector<ContactEn
 
 std::string formatContact(const ContactEntry& entry);
 
+// The readers of single fields, as the file uses them: a decimal 32-bit
+// integer (network, interval), and the enabled switch (0/1, yes/no, on/off
+// or a number). False for anything else.
+bool parseInt(const std::string& text, int* value);
+bool parseSwitch(const std::string& text, int* value);
+
 bool readTextFile(const std::string& path, std::string* text, std::string* error);
 // Writes path + ".new", then replaces path with it.
 bool replaceTextFile(const std::string& path, const std::string& text, std::string* error);

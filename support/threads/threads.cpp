@@ -28,20 +28,21 @@ bool Thread::invoke(PAPCFUNC fn, ULONG_PTR arg, bool queueAlways) {
 
 namespace detail {
 
-HMODULE pinOwnModule() {
+ModuleHandle pinOwnModule() {
   HMODULE module = nullptr;
   GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                      reinterpret_cast<LPCSTR>(&pinOwnModule), &module);
-  return module;
+  return ModuleHandle(module);
 }
 
-void queueModuleRelease(Thread& thread, HMODULE module) {
+void queueModuleRelease(Thread& thread, ModuleHandle module) {
   // FreeLibrary has the shape of an APC routine (one pointer-sized argument,
   // __stdcall) and lives outside this module, so it can run after the call
   // queued in front of it has returned into code that it then unloads.
   auto release = reinterpret_cast<PAPCFUNC>(reinterpret_cast<void*>(&FreeLibrary));
-  if (!thread.handle() || !QueueUserAPC(release, thread.handle(), reinterpret_cast<ULONG_PTR>(module)))
-    FreeLibrary(module);
+  if (thread.handle() && QueueUserAPC(release, thread.handle(), reinterpret_cast<ULONG_PTR>(module.get())))
+    module.release();
+  // Otherwise the owner releases it here.
 }
 
 namespace {
@@ -86,17 +87,18 @@ unsigned __stdcall threadTrampoline(void* argument) {
 
 HANDLE startThread(ThreadStart* start, const char* name, SECURITY_ATTRIBUTES* security,
                    bool suspended, DWORD* threadId, unsigned stackReserve) {
-  start->module = pinOwnModule();
+  ModuleHandle pinned = pinOwnModule();
+  start->module = pinned.get();
   unsigned id = 0;
   unsigned flags = suspended ? CREATE_SUSPENDED : 0;
   if (stackReserve) flags |= STACK_SIZE_PARAM_IS_A_RESERVATION;
   const uintptr_t thread = _beginthreadex(security, stackReserve, &threadTrampoline, start, flags, &id);
   if (!thread) {
-    if (start->module) FreeLibrary(start->module);
     start->destroy(start->call);
     delete start;
-    return nullptr;
+    return nullptr;  // the pin is released with its owner
   }
+  pinned.release();  // the thread releases it as it ends
   if (threadId) *threadId = id;
   if (name && *name) nameThread(id, name);
   return reinterpret_cast<HANDLE>(thread);

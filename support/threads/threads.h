@@ -39,9 +39,6 @@ class Thread {
   HANDLE handle() const { return _handle.get(); }
   bool isCurrent() const { return GetCurrentThreadId() == _id; }
 
-  // Closes the handle; later queued calls fail. Used at unload.
-  void close() { _handle.reset(); }
-
  private:
   ThreadHandle _handle;
   DWORD _id;
@@ -62,10 +59,10 @@ void CALLBACK postedTrampoline(ULONG_PTR record) {
 }
 
 // Takes a reference on the module that holds this code.
-HMODULE pinOwnModule();
+ModuleHandle pinOwnModule();
 // Queues the release of a pinned module behind the calls already queued to
 // thread; releases it at once when that fails.
-void queueModuleRelease(Thread& thread, HMODULE module);
+void queueModuleRelease(Thread& thread, ModuleHandle module);
 
 }  // namespace detail
 
@@ -76,14 +73,13 @@ template <typename Call>
 bool postCall(Thread& thread, Call call, bool queueAlways) {
   auto* record = new Call(std::move(call));
   const bool queued = queueAlways || !thread.isCurrent();
-  HMODULE pinned = queued ? detail::pinOwnModule() : nullptr;
+  ModuleHandle pinned = queued ? detail::pinOwnModule() : ModuleHandle();
   const bool ok = thread.invoke(&detail::postedTrampoline<Call>, reinterpret_cast<ULONG_PTR>(record), queueAlways);
   if (!ok) {
     delete record;
-    if (pinned) FreeLibrary(pinned);
-    return false;
+    return false;  // the pin is released with its owner
   }
-  if (pinned) detail::queueModuleRelease(thread, pinned);
+  if (pinned) detail::queueModuleRelease(thread, std::move(pinned));
   return true;
 }
 

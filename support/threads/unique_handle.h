@@ -55,11 +55,27 @@ class UniqueHandle {
   Type _handle;
 };
 
-// Threads, processes, timers, events, pipes: null is invalid.
+// Threads, processes, timers, events, semaphores, jobs, and pipes made by
+// CreatePipe: null is invalid.
 struct KernelHandleTraits {
   using Type = HANDLE;
   static Type invalid() noexcept { return nullptr; }
   static void close(Type handle) noexcept { CloseHandle(handle); }
+};
+
+// Files, named pipes and snapshots: the functions that open them answer
+// INVALID_HANDLE_VALUE on failure, and null is not theirs to answer.
+struct FileHandleTraits {
+  using Type = HANDLE;
+  static Type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void close(Type handle) noexcept { CloseHandle(handle); }
+};
+
+// Loaded modules: FreeLibrary, null is invalid.
+struct ModuleHandleTraits {
+  using Type = HMODULE;
+  static Type invalid() noexcept { return nullptr; }
+  static void close(Type module) noexcept { FreeLibrary(module); }
 };
 
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
@@ -68,5 +84,10 @@ using ProcessHandle = KernelHandle;
 using TimerHandle = KernelHandle;
 using PipeHandle = KernelHandle;
 using EventHandle = KernelHandle;
+using JobHandle = KernelHandle;
+using SemaphoreHandle = KernelHandle;
+using FileHandle = UniqueHandle<FileHandleTraits>;
+using SnapshotHandle = UniqueHandle<FileHandleTraits>;
+using ModuleHandle = UniqueHandle<ModuleHandleTraits>;
 
 }  // namespace Quorlin

@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include "support/threads/unique_handle.h"
+
 namespace {
 
 void write(const char* data, DWORD size) {
@@ -42,8 +44,8 @@ int main(int argc, char** argv) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) return 1;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    const Quorlin::ThreadHandle thread(process.hThread);
+    const Quorlin::ProcessHandle child(process.hProcess);
     write("direct\n", 7);
     return 3;
   }

@@ -1,6 +1,6 @@
-#include "plugin/texts.h"
+#include "plugin/hostapi/texts.h"
 
-#include "plugin/messages.h"
+#include "plugin/hostapi/messages.h"
 
 namespace Vardok {
 

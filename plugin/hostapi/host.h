@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/host_core.h"
-#include "plugin/messages.h"
+#include "plugin/hostapi/host_core.h"
+#include "plugin/hostapi/messages.h"
 
 namespace Vardok {
 

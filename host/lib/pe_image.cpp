@@ -1,4 +1,4 @@
-#include "host/pe_image.h"
+#include "host/lib/pe_image.h"
 
 #include <cstring>
 

@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-#include "plugin/records.h"
+#include "plugin/hostapi/records.h"
 
 namespace Vardok {
 

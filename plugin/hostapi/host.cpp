@@ -1,4 +1,4 @@
-#include "plugin/host.h"
+#include "plugin/hostapi/host.h"
 
 #include <atomic>
 #include <cstdarg>

@@ -1,7 +1,9 @@
-#include "host/process_info.h"
+#include "host/lib/process_info.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
+
+#include "support/threads/unique_handle.h"
 
 namespace VardokHost {
 
@@ -17,13 +19,13 @@ int countOpenHandles() {
 }
 
 int countThreads() {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  const Quorlin::SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!snapshot) return 0;
   THREADENTRY32 entry{};
   entry.dwSize = sizeof entry;
   int count = 0;
-  for (BOOL ok = Thread32First(snapshot, &entry); ok; ok = Thread32Next(snapshot, &entry))
+  for (BOOL ok = Thread32First(snapshot.get(), &entry); ok; ok = Thread32Next(snapshot.get(), &entry))
     if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-  CloseHandle(snapshot);
   return count;
 }
 

@@ -1,4 +1,4 @@
-#include "host/http_server.h"
+#include "host/lib/http_server.h"
 
 #include <ws2tcpip.h>
 

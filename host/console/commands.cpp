@@ -1,0 +1,193 @@
+// The console host's commands, typed at the prompt or read from a script.
+#include <cstdlib>
+#include <sstream>
+
+#include "host/console/console_host.h"
+#include "host/console/page_view.h"
+#include "plugin/hostapi/messages.h"
+#include "plugin/hostapi/protocol.h"
+
+namespace VardokHost {
+
+using namespace Vardok;
+
+ConsoleHost::Check* ConsoleHost::checkAt(size_t index) {
+  if (index < 1 || index > _checks.size()) {
+    _out.line("No contact " + std::to_string(index) + "; 'list' shows them.");
+    return nullptr;
+  }
+  return &_checks[index - 1];
+}
+
+void ConsoleHost::printTable() {
+  _out.line(padded("#", 3) + padded("name", 15) + padded("state", 12) + padded("status", 21) + padded("icon", 6) +
+            padded("age", 6) + "description");
+  std::vector<Check> checks;
+  {
+    std::lock_guard<std::mutex> guard(_checksLock);
+    checks = _checks;
+  }
+  const int colors[] = {32, 33, 31};
+  for (size_t i = 0; i < checks.size(); ++i) {
+    const Check& check = checks[i];
+    const bool isCheck = check.entry.network == kNetwork;
+    std::string state = "not a check";
+    int severity = 0;
+    if (isCheck) state = check.entry.enabled || check.results ? stateText(check.row, &severity) : "disabled";
+    const bool colored = isCheck && check.results;
+    const std::string description = fromHostText(_host.getText(check.row, kColumnDescription).value_or(""));
+    _out.line(padded(std::to_string(i + 1), 3) + padded(check.entry.name, 15) +
+              (colored ? _out.paint(padded(state, 12), colors[severity]) : padded(state, 12)) +
+              padded(fromHostText(_host.statusText(check.row)), 21) +
+              padded(std::to_string(_host.getInt(check.row, kColumnIcon)), 6) + padded(ageText(check.lastResult), 6) +
+              firstLine(description));
+  }
+}
+
+void ConsoleHost::showPage(size_t index) {
+  Check* check = checkAt(index);
+  if (!check) return;
+  _out.line("Settings of " + check->entry.name + ":");
+  printSettingsPage(_out, _host, check->row);
+}
+
+void ConsoleHost::setField(size_t index, const std::string& field, const std::string& value) {
+  Check* check = checkAt(index);
+  if (!check) return;
+  if (field == "command") {
+    check->entry.command = value;
+    _host.setText(check->row, _commandColumn, toHostText(value));
+  } else if (field == "interval" || field == "enabled") {
+    const bool interval = field == "interval";
+    int number = 0;
+    if (!(interval ? parseInt(value, &number) : parseSwitch(value, &number))) {
+      _out.line("Not a valid " + field + ": " + value);
+      return;
+    }
+    (interval ? check->entry.interval : check->entry.enabled) = number;
+    _host.setInt(check->row, interval ? _intervalColumn : _enabledColumn, number);
+  } else {
+    _out.line("set N command|interval|enabled VALUE");
+    return;
+  }
+  check->entry.changed = true;
+  _fileChanged = true;
+  _host.postChanged(check->row, 0, check->entry.network);
+}
+
+void ConsoleHost::addContact(const std::string& description) {
+  ContactsFile parsed;
+  std::string error;
+  if (!parseContacts(description, "add", &parsed, &error) || parsed.contacts.empty()) {
+    _out.line("add name | network | interval | enabled | command");
+    return;
+  }
+  Check check;
+  check.entry = parsed.contacts[0];
+  check.entry.line = -1;
+  check.entry.changed = true;
+  check.row = _host.addCheck(checkContact(check.entry), false);
+  size_t count;
+  {
+    std::lock_guard<std::mutex> guard(_checksLock);
+    _checks.push_back(check);
+    count = _checks.size();
+  }
+  _fileChanged = true;
+  _host.post(HM_CONTACT_NEW, check.row);
+  _out.line("Added " + check.entry.name + " as " + std::to_string(count));
+}
+
+void ConsoleHost::removeContact(size_t index) {
+  Check* check = checkAt(index);
+  if (!check) return;
+  const int row = check->row;
+  const std::string name = check->entry.name;
+  _host.post(HM_CONTACT_REMOVING, row);
+  _host.removeContact(row);
+  {
+    std::lock_guard<std::mutex> guard(_checksLock);
+    _checks.erase(_checks.begin() + (index - 1));
+  }
+  _fileChanged = true;
+  _out.line("Removed " + name);
+}
+
+void ConsoleHost::runFromPage(size_t index) {
+  Check* check = checkAt(index);
+  if (!check) return;
+  ActionEvent event{sizeof(ActionEvent), kCheckActionId, kPageId, check->row, kEventActivated, {0, 0, 0}};
+  _host.post(HM_ACTION, reinterpret_cast<int32_t>(&event));
+}
+
+void ConsoleHost::runFromMenu(size_t index) {
+  Check* check = checkAt(index);
+  if (!check) return;
+  ActionEvent shown{sizeof(ActionEvent), kCheckActionId, kContactMenuGroup, check->row, kEventQueryShown, {0, 0, 0}};
+  if (!_host.post(HM_ACTION, reinterpret_cast<int32_t>(&shown))) {
+    _out.line("The plug-in offers no menu item for " + check->entry.name);
+    return;
+  }
+  ActionEvent clicked{sizeof(ActionEvent), kCheckActionId, kContactMenuGroup, check->row, kEventActivated, {0, 0, 0}};
+  _host.post(HM_ACTION, reinterpret_cast<int32_t>(&clicked));
+}
+
+bool ConsoleHost::waitForResult(size_t index, DWORD timeoutMs) {
+  Check* check = checkAt(index);
+  if (!check) return false;
+  const int row = check->row;
+  const size_t before = resultsOf(row);
+  if (_host.pumpUntil([&] { return resultsOf(row) > before; }, timeoutMs)) return true;
+  _out.line("No new result from " + check->entry.name + " in " + std::to_string(timeoutMs / 1000) + " s");
+  return false;
+}
+
+bool ConsoleHost::execute(const std::string& input) {
+  std::istringstream words(input);
+  std::string command;
+  words >> command;
+  std::string rest;
+  std::getline(words, rest);
+  rest.erase(0, rest.find_first_not_of(' '));
+  size_t index = std::strtoul(rest.c_str(), nullptr, 10);
+
+  if (command.empty() || command[0] == '#') return true;
+  if (command == "quit" || command == "exit") return false;
+  if (command == "list") {
+    printTable();
+  } else if (command == "show") {
+    showPage(index);
+  } else if (command == "set") {
+    std::istringstream args(rest);
+    std::string number, field, value;
+    args >> number >> field;
+    std::getline(args, value);
+    value.erase(0, value.find_first_not_of(' '));
+    setField(std::strtoul(number.c_str(), nullptr, 10), field, value);
+  } else if (command == "add") {
+    addContact(rest);
+  } else if (command == "remove") {
+    removeContact(index);
+  } else if (command == "run") {
+    runFromPage(index);
+  } else if (command == "menu") {
+    runFromMenu(index);
+  } else if (command == "activate") {
+    if (Check* check = checkAt(index)) _host.post(HM_CONTACT_ACTIVATE, check->row);
+  } else if (command == "wait") {
+    std::istringstream args(rest);
+    size_t number = 0, seconds = 30;
+    args >> number >> seconds;
+    waitForResult(number, static_cast<DWORD>(seconds * 1000));
+  } else if (command == "sleep") {
+    _host.pumpFor(static_cast<DWORD>(std::strtoul(rest.c_str(), nullptr, 10)));
+  } else if (command == "help") {
+    _out.line("list | show N | set N command|interval|enabled VALUE | add name | network | interval | enabled | command");
+    _out.line("remove N | run N (the page's button) | menu N (the contact menu) | activate N | wait N [SECONDS] | sleep MS | quit");
+  } else {
+    _out.line("Unknown command '" + command + "'; 'help' lists them.");
+  }
+  return true;
+}
+
+}  // namespace VardokHost

@@ -1,0 +1,22 @@
+// The console host's command line.
+#pragma once
+
+#include <string>
+
+namespace VardokHost {
+
+struct ConsoleOptions {
+  std::string contactsPath;  // empty: the user's default file, or the embedded list
+  std::string scriptPath;
+  std::string logPath;
+  bool once = false;
+  bool verbose = false;
+  bool serveDemo = false;
+  int color = -1;            // -1 auto, 0 never, 1 always
+  int onceTimeoutSeconds = 60;
+};
+
+// Parses the command line; false with a message for bad arguments.
+bool parseOptions(int argc, char** argv, ConsoleOptions* options, std::string* error);
+
+}  // namespace VardokHost

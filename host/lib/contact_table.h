@@ -1,0 +1,88 @@
+// The host's contact table (table 1): rows by index and by id, columns by
+// number with their defaults, text cells the host owns.
+//
+// Any thread; every method takes the table's lock. Texts handed to the
+// plug-in are copies the host keeps per thread, valid until that thread's
+// next call.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "plugin/hostapi/records.h"
+
+namespace VardokHost {
+
+class ContactTable {
+ public:
+  static constexpr int kRowIdBase = 0x40000000;
+  static constexpr int kFirstColumnId = 1000;
+
+  // The host's own columns and row 0, the user's own entry.
+  ContactTable();
+
+  // Adds a row and answers its id.
+  int addContact(int network);
+  void removeContact(int rowId);
+  int rowCount() const;
+  int rowIdAt(int index) const;      // -1 when there is no such row
+  int rowIndexOf(int rowId) const;   // -1 when there is no such row
+  int getInt(int row, int column) const;
+  std::optional<std::string> getText(int row, int column) const;
+  void setInt(int row, int column, int value);
+  void setText(int row, int column, const std::string& text);
+  std::string statusText(int row) const;
+  // The id of a column by name ("Vardok/command"), 0 when not registered.
+  int columnId(const std::string& name) const;
+
+  // A new column (HM_COLUMN_REGISTER); answers its id.
+  int registerColumn(const std::string& name, int type, int defaultValue);
+  // HM_SET_STATUS: the status byte and the status text of a row.
+  void setStatus(int row, int status, const char* text);
+
+  // GetValue as the host interface fixes it; answers non-zero when the row
+  // and column exist.
+  int readValue(int row, int column, Vardok::ColumnValue* value) const;
+  // SetValue: answers non-zero when the row and column exist. *rowId gets
+  // the row's id (or row itself when there is none), *written the text
+  // stored for a text write.
+  int writeValue(int row, int column, const Vardok::ColumnValue* value, int* rowId, std::string* written);
+  // The text of a column as an item bound to it shows it, or null when the
+  // row does not exist; stays valid until this thread's next call.
+  const char* boundText(int row, int column) const;
+  // Keeps a copy of text for this thread and answers it.
+  static const char* threadCopy(const std::string& text);
+
+ private:
+  struct Cell {
+    bool hasInt = false;
+    int intValue = 0;
+    bool hasText = false;
+    std::string text;
+  };
+  struct Row {
+    int id = 0;
+    std::map<int, Cell> cells;
+    std::string statusText;
+  };
+  struct Column {
+    std::string name;
+    int type = 0;  // 0 integer, 1 text
+    int defaultValue = 0;
+  };
+
+  Row* findRowLocked(int row);
+  const Row* findRowLocked(int row) const;
+  bool hasColumnLocked(int column) const;
+
+  mutable std::mutex _lock;
+  std::vector<Row> _rows;
+  int _nextSerial = 0;
+  std::map<int, Column> _columns;
+  int _nextColumn = kFirstColumnId;
+};
+
+}  // namespace VardokHost

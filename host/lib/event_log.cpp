@@ -1,0 +1,68 @@
+#include "host/lib/event_log.h"
+
+#include <algorithm>
+
+#include <windows.h>
+
+#include "plugin/hostapi/messages.h"
+
+namespace VardokHost {
+
+void EventLog::record(HostEvent event) {
+  std::function<void(const HostEvent&)> observer;
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  event.ticks = now.QuadPart;
+  {
+    std::lock_guard<std::mutex> guard(_lock);
+    event.sequence = ++_sequence;
+    _events.push_back(event);
+    observer = _observer;
+  }
+  if (observer) observer(event);
+}
+
+std::vector<HostEvent> EventLog::events() const {
+  std::lock_guard<std::mutex> guard(_lock);
+  return _events;
+}
+
+std::vector<HostEvent> EventLog::messages(uint32_t id) const {
+  std::lock_guard<std::mutex> guard(_lock);
+  std::vector<HostEvent> found;
+  for (const HostEvent& e : _events)
+    if (e.kind == HostEvent::Kind::Message && e.id == id) found.push_back(e);
+  return found;
+}
+
+std::vector<HostEvent> EventLog::columnWrites(int rowId, int column) const {
+  std::lock_guard<std::mutex> guard(_lock);
+  std::vector<HostEvent> found;
+  for (const HostEvent& e : _events)
+    if (e.kind == HostEvent::Kind::ColumnWrite && e.row == rowId && e.column == column) found.push_back(e);
+  return found;
+}
+
+size_t EventLog::notHandledCount() const {
+  std::lock_guard<std::mutex> guard(_lock);
+  return std::count_if(_events.begin(), _events.end(),
+                       [](const HostEvent& e) { return e.kind == HostEvent::Kind::NotHandled; });
+}
+
+std::vector<std::string> EventLog::logLines() const {
+  std::vector<std::string> lines;
+  for (const HostEvent& e : messages(Vardok::HM_LOG)) lines.push_back(e.text);
+  return lines;
+}
+
+void EventLog::clear() {
+  std::lock_guard<std::mutex> guard(_lock);
+  _events.clear();
+}
+
+void EventLog::setObserver(std::function<void(const HostEvent&)> observer) {
+  std::lock_guard<std::mutex> guard(_lock);
+  _observer = std::move(observer);
+}
+
+}  // namespace VardokHost

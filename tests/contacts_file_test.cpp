@@ -1,0 +1,104 @@
+// The console host's contact file: reading, the field parsers, rendering
+// that keeps what the user wrote, and saving beside then renaming.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "host/console/contacts_file.h"
+
+using namespace VardokHost;
+
+namespace {
+
+TEST(ContactsFile, ReadsContactsAndKeepsEverythingElse) {
+  ContactsFile file;
+  std::string error;
+  ASSERT_TRUE(parseContacts("# my checks\r\n\ndisk | 82 | 60 | yes | cmd /c echo a|b\n  chat | 3 | 0 | off |  \n",
+                            "c.txt", &file, &error))
+      << error;
+  ASSERT_EQ(file.lines.size(), 4u);
+  EXPECT_EQ(file.lines[0], "# my checks");
+  ASSERT_EQ(file.contacts.size(), 2u);
+  EXPECT_EQ(file.contacts[0].name, "disk");
+  EXPECT_EQ(file.contacts[0].interval, 60);
+  EXPECT_EQ(file.contacts[0].enabled, 1);
+  EXPECT_EQ(file.contacts[0].command, "cmd /c echo a|b");  // the rest of the line, bars and all
+  EXPECT_EQ(file.contacts[0].line, 2);
+  EXPECT_EQ(file.contacts[1].network, 3);
+  EXPECT_EQ(file.contacts[1].command, "");
+}
+
+TEST(ContactsFile, ErrorsNameTheFileAndTheLine) {
+  struct Case {
+    const char* text;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"a | 82 | 1 | yes | x\nb | 82 | 1\n", "list.txt:2: expected 'name | network | interval | enabled | command'"},
+      {"\n | 82 | 1 | yes | x\n", "list.txt:2: the name is empty"},
+      {"a | x82 | 1 | yes | x\n", "list.txt:1: the network 'x82' is not a number"},
+      {"a | 82 | 99999999999 | yes | x\n", "list.txt:1: the interval '99999999999' is not a number"},
+      {"a | 82 | 1 | maybe | x\n", "list.txt:1: enabled must be 0, 1, yes, no, on or off, not 'maybe'"},
+  };
+  for (const Case& c : cases) {
+    ContactsFile file;
+    std::string error;
+    EXPECT_FALSE(parseContacts(c.text, "list.txt", &file, &error)) << c.text;
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+TEST(ContactsFile, FieldParsersAreTheFilesOwn) {
+  int value = -7;
+  EXPECT_TRUE(parseInt("-15", &value));
+  EXPECT_EQ(value, -15);
+  EXPECT_FALSE(parseInt("15s", &value));
+  EXPECT_FALSE(parseInt("", &value));
+  EXPECT_FALSE(parseInt("2147483648", &value));
+  EXPECT_TRUE(parseSwitch("on", &value));
+  EXPECT_EQ(value, 1);
+  EXPECT_TRUE(parseSwitch("no", &value));
+  EXPECT_EQ(value, 0);
+  EXPECT_TRUE(parseSwitch("3", &value));
+  EXPECT_EQ(value, 3);
+  EXPECT_FALSE(parseSwitch("true", &value));
+}
+
+TEST(ContactsFile, RenderingRewritesOnlyWhatChanged) {
+  ContactsFile file;
+  std::string error;
+  ASSERT_TRUE(parseContacts("# keep\na |82|1|1|x\nb | 82 | 2 | no | y\nc | 82 | 3 | no | z\n", "f", &file, &error));
+  std::vector<ContactEntry> current = file.contacts;
+  current[1].interval = 20;
+  current[1].changed = true;
+  current.erase(current.begin() + 2);  // c removed
+  ContactEntry added;
+  added.name = "d";
+  added.command = "cmd /c exit 1";
+  current.push_back(added);
+  EXPECT_EQ(renderContacts(file, current),
+            "# keep\na |82|1|1|x\nb | 82 | 20 | no | y\nd | 82 | 120 | no | cmd /c exit 1\n");
+}
+
+TEST(ContactsFile, SavingWritesBesideThenRenames) {
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  const std::string path = std::string(folder) + "vardok-contacts-file-test.txt";
+  DeleteFileA(path.c_str());
+  std::string error, text;
+  ASSERT_TRUE(replaceTextFile(path, "first\n", &error)) << error;
+  ASSERT_TRUE(replaceTextFile(path, "second\n", &error)) << error;
+  ASSERT_TRUE(readTextFile(path, &text, &error));
+  EXPECT_EQ(text, "second\n");
+  EXPECT_EQ(GetFileAttributesA((path + ".new").c_str()), INVALID_FILE_ATTRIBUTES);
+  // A folder that does not exist: nothing written, and the error says where.
+  EXPECT_FALSE(replaceTextFile(std::string(folder) + "no-such-folder\\c.txt", "x", &error));
+  EXPECT_NE(error.find("no-such-folder"), std::string::npos);
+  EXPECT_FALSE(readTextFile(std::string(folder) + "no-such-file.txt", &text, &error));
+  EXPECT_NE(error.find("(error 2)"), std::string::npos) << error;
+  DeleteFileA(path.c_str());
+}
+
+}  // namespace

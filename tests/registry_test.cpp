@@ -1,0 +1,62 @@
+// The registry: one item per contact, kept, restarted and dropped by the
+// contact events.
+#include <gtest/gtest.h>
+
+#include "checks/item.h"
+#include "checks/registry.h"
+#include "tests/firing_fixture.h"
+
+using namespace Vardok;
+
+namespace {
+
+class Registry : public VardokTest::FiringTest {};
+
+TEST_F(Registry, DisabledItemNeverFires) {
+  const int contact = addCheck("cmd /c exit 0", 1, 0);
+  EXPECT_EQ(items().count(contact), 1u);
+  host.pumpFor(1600);
+  EXPECT_TRUE(firingTimes(contact).empty());
+  EXPECT_EQ(reports(contact), 0u);
+}
+
+TEST_F(Registry, EnsureItemTwiceKeepsOneItemAndRestartsTheInterval) {
+  const DWORD start = GetTickCount();
+  const int contact = addCheck("cmd /c exit 0", 1, 1);
+  const Item* first = items().at(contact).get();
+  host.pumpFor(600);
+  host.postChanged(contact, 0, kNetwork);
+  EXPECT_EQ(items().size(), 1u);
+  EXPECT_EQ(items().at(contact).get(), first);
+  ASSERT_TRUE(host.pumpUntil([&] { return !firingTimes(contact).empty(); }, 5000));
+  EXPECT_GE(firingTimes(contact)[0] - start, 1500u);
+}
+
+TEST_F(Registry, RemovedItemStopsFiring) {
+  const int contact = addCheck("cmd /c exit 0", 1, 1);
+  host.pumpFor(300);
+  host.post(HM_CONTACT_REMOVING, contact);
+  EXPECT_EQ(items().count(contact), 0u);
+  host.pumpFor(1500);
+  EXPECT_TRUE(firingTimes(contact).empty());
+  // An absent id changes nothing.
+  const int other = addCheck("cmd /c exit 0", 100, 1);
+  removeItem(0x4FFFFFFF);
+  EXPECT_EQ(items().count(other), 1u);
+}
+
+TEST_F(Registry, RemovingWhileTheRearmingCallIsQueuedCrashesNothing) {
+  const int contact = addCheck("cmd /c exit 0", 0, 1);
+  ASSERT_TRUE(host.pumpUntil([&] { return !firingTimes(contact).empty(); }, 5000));
+  // Wait without an alertable wait until the run has reported: its
+  // re-arming call is then queued to this thread.
+  for (int i = 0; i < 1000 && reports(contact) == 0; ++i) Sleep(10);
+  ASSERT_EQ(reports(contact), 1u);
+  Sleep(50);
+  host.post(HM_CONTACT_REMOVING, contact);
+  host.pumpFor(300);
+  EXPECT_EQ(reports(contact), 1u);
+  EXPECT_TRUE(items().empty());
+}
+
+}  // namespace
