@@ -31,7 +31,7 @@
 #include "host/lib/http_server.h"
 #include "host/lib/process_info.h"
 #include "plugin/dispatch.h"
-#include "plugin/hostapi/messages.h"
+#include "hostapi/messages.h"
 #include "support/internet/internet.h"
 
 using namespace Vardok;

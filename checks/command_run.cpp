@@ -11,9 +11,9 @@
 #include "checks/item.h"
 #include "checks/message_box.h"
 #include "checks/test_seams.h"
-#include "plugin/hostapi/host.h"
-#include "plugin/hostapi/messages.h"
-#include "plugin/hostapi/texts.h"
+#include "hostapi/host.h"
+#include "hostapi/messages.h"
+#include "hostapi/texts.h"
 #include "support/threads/threads.h"
 
 namespace Vardok {

@@ -5,7 +5,7 @@
 #include "checks/item.h"
 #include "checks/message_box.h"
 #include "checks/result_tags.h"
-#include "plugin/hostapi/host.h"
+#include "hostapi/host.h"
 #include "support/internet/internet.h"
 
 namespace Vardok {

@@ -6,8 +6,8 @@
 
 #include "checks/registry.h"
 #include "checks/test_seams.h"
-#include "plugin/hostapi/column_ids.h"
-#include "plugin/hostapi/host.h"
+#include "hostapi/column_ids.h"
+#include "hostapi/host.h"
 #include "support/assert.h"
 #include "support/regex/regex.h"
 

@@ -7,10 +7,10 @@
 #include "checks/item.h"
 #include "checks/message_box.h"
 #include "checks/result_tags.h"
-#include "plugin/hostapi/host.h"
-#include "plugin/hostapi/messages.h"
-#include "plugin/hostapi/protocol.h"
-#include "plugin/hostapi/texts.h"
+#include "hostapi/host.h"
+#include "hostapi/messages.h"
+#include "hostapi/protocol.h"
+#include "hostapi/texts.h"
 
 namespace Vardok {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/hostapi/protocol.h"
+#include "hostapi/protocol.h"
 
 namespace Vardok {
 

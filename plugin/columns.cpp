@@ -1,7 +1,7 @@
 #include "plugin/columns.h"
 
-#include "plugin/hostapi/column_ids.h"
-#include "plugin/hostapi/host.h"
+#include "hostapi/column_ids.h"
+#include "hostapi/host.h"
 
 namespace Vardok {
 

@@ -1,8 +1,8 @@
 // Registration of the plug-in's three contact columns (HM_SETUP_COLUMNS).
-// Their ids are kept in plugin/hostapi/column_ids.h.
+// Their ids are kept in hostapi/column_ids.h.
 #pragma once
 
-#include "plugin/hostapi/column_ids.h"
+#include "hostapi/column_ids.h"
 
 namespace Vardok {
 

@@ -2,8 +2,8 @@
 
 #include "checks/registry.h"
 #include "plugin/columns.h"
-#include "plugin/hostapi/host.h"
-#include "plugin/hostapi/messages.h"
+#include "hostapi/host.h"
+#include "hostapi/messages.h"
 #include "plugin/settings_page.h"
 
 namespace Vardok {

@@ -5,7 +5,7 @@
 // Main thread only (called from IMessageProc).
 #pragma once
 
-#include "plugin/hostapi/records.h"
+#include "hostapi/records.h"
 
 namespace Vardok {
 

@@ -2,10 +2,10 @@
 
 #include "plugin/columns.h"
 #include "plugin/contact_events.h"
-#include "plugin/hostapi/host.h"
-#include "plugin/hostapi/messages.h"
+#include "hostapi/host.h"
+#include "hostapi/messages.h"
 #include "plugin/settings_page.h"
-#include "plugin/hostapi/texts.h"
+#include "hostapi/texts.h"
 
 namespace Vardok {
 

@@ -5,7 +5,7 @@
 // long as the library.
 #pragma once
 
-#include "plugin/hostapi/records.h"
+#include "hostapi/records.h"
 
 extern "C" int __stdcall IMessageProc(Vardok::HostMessage* message);
 

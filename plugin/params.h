@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "plugin/hostapi/protocol.h"
+#include "hostapi/protocol.h"
 
 namespace Vardok {
 

@@ -3,10 +3,10 @@
 #include <string>
 
 #include "plugin/columns.h"
-#include "plugin/hostapi/host.h"
-#include "plugin/hostapi/messages.h"
+#include "hostapi/host.h"
+#include "hostapi/messages.h"
 #include "plugin/params.h"
-#include "plugin/hostapi/texts.h"
+#include "hostapi/texts.h"
 
 namespace Vardok {
 

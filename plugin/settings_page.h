@@ -9,8 +9,8 @@
 
 #include <windows.h>
 
-#include "plugin/hostapi/protocol.h"
-#include "plugin/hostapi/records.h"
+#include "hostapi/protocol.h"
+#include "hostapi/records.h"
 
 namespace Vardok {
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin/hostapi/messages.h"
+#include "hostapi/messages.h"
 #include "host/lib/http_server.h"
 #include "tests/plugin_fixture.h"
 

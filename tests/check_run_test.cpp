@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin/hostapi/messages.h"
+#include "hostapi/messages.h"
 #include "tests/plugin_fixture.h"
 
 using namespace Vardok;

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "plugin/dispatch.h"
-#include "plugin/hostapi/host.h"
+#include "hostapi/host.h"
 #include "tests/plugin_fixture.h"
 
 using namespace Vardok;

@@ -8,7 +8,7 @@
 #include <windows.h>
 
 #include "checks/test_seams.h"
-#include "plugin/hostapi/messages.h"
+#include "hostapi/messages.h"
 #include "tests/plugin_fixture.h"
 
 namespace VardokTest {

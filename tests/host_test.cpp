@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin/hostapi/host.h"
+#include "hostapi/host.h"
 #include "tests/plugin_fixture.h"
 
 using namespace Vardok;

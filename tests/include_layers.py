@@ -5,7 +5,7 @@ The layers, lowest first (a layer may include its own files and those of
 the layers it lists):
 
   support/          Quorlin: regex, internet, objectimpl, threads
-  plugin/hostapi/   the host interface                  -> support
+  hostapi/          the host interface                 -> support
   checks/           the check engine                    -> hostapi, support
   plugin/           the plug-in shell                   -> checks, hostapi, support
   host/lib/         the test host                       -> hostapi (and support's handle owners)
@@ -22,7 +22,7 @@ import re
 import sys
 
 LAYERS = [  # (prefix, name), most specific first
-    ("plugin/hostapi/", "hostapi"),
+    ("hostapi/", "hostapi"),
     ("support/", "support"),
     ("checks/", "checks"),
     ("plugin/", "plugin"),
@@ -74,7 +74,7 @@ def violations(files):
 
 
 def tree_files(root):
-    for folder in ("support", "plugin", "checks", "host", "tools"):
+    for folder in ("support", "hostapi", "plugin", "checks", "host", "tools"):
         for base, _, names in os.walk(os.path.join(root, folder)):
             for name in names:
                 if name.endswith((".h", ".cpp", ".in")):
@@ -86,7 +86,7 @@ def tree_files(root):
 def self_test():
     upward = [("checks/item.cpp", '#include "plugin/columns.h"\n'),
               ("host/lib/x.cpp", '#include "checks/item.h"\n'),
-              ("support/a.h", '#include "plugin/hostapi/host.h"\n')]
+              ("support/a.h", '#include "hostapi/host.h"\n')]
     downward = [("plugin/dispatch.cpp", '#include "checks/registry.h"\n#include "support/assert.h"\n'),
                 ("host/console/x.cpp", '#include "host/lib/contact_host.h"\n#include "support/threads/unique_handle.h"\n')]
     caught = violations(upward)

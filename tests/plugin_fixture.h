@@ -12,7 +12,7 @@
 
 #include "host/lib/contact_host.h"
 #include "host/lib/process_info.h"
-#include "plugin/hostapi/messages.h"
+#include "hostapi/messages.h"
 
 namespace VardokTest {
 

@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "plugin/columns.h"
-#include "plugin/hostapi/host.h"
+#include "hostapi/host.h"
 #include "plugin/settings_page.h"
-#include "plugin/hostapi/texts.h"
+#include "hostapi/texts.h"
 #include "tests/plugin_fixture.h"
 
 using namespace Vardok;

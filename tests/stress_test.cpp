@@ -11,7 +11,7 @@
 
 #include <windows.h>
 
-#include "plugin/hostapi/messages.h"
+#include "hostapi/messages.h"
 #include "tests/plugin_fixture.h"
 
 using namespace Vardok;

@@ -4,8 +4,8 @@
 
 #include "host/console/console_host.h"
 #include "host/console/page_view.h"
-#include "plugin/hostapi/messages.h"
-#include "plugin/hostapi/protocol.h"
+#include "hostapi/messages.h"
+#include "hostapi/protocol.h"
 
 namespace VardokHost {
 

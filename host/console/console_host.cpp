@@ -1,7 +1,7 @@
 #include "host/console/console_host.h"
 
-#include "plugin/hostapi/messages.h"
-#include "plugin/hostapi/protocol.h"
+#include "hostapi/messages.h"
+#include "hostapi/protocol.h"
 
 namespace VardokHost {
 

@@ -3,7 +3,7 @@
 #include <sstream>
 #include <string>
 
-#include "plugin/hostapi/protocol.h"
+#include "hostapi/protocol.h"
 
 namespace VardokHost {
 

@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "host/console/console_host.h"
-#include "plugin/hostapi/messages.h"
-#include "plugin/hostapi/protocol.h"
+#include "hostapi/messages.h"
+#include "hostapi/protocol.h"
 
 namespace VardokHost {
 

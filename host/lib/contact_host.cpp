@@ -5,8 +5,8 @@
 
 #include <wininet.h>
 
-#include "plugin/hostapi/messages.h"
-#include "plugin/hostapi/protocol.h"
+#include "hostapi/messages.h"
+#include "hostapi/protocol.h"
 
 namespace VardokHost {
 

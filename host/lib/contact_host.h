@@ -25,7 +25,7 @@
 #include "host/lib/event_log.h"
 #include "host/lib/host_event.h"
 #include "host/lib/plugin_module.h"
-#include "plugin/hostapi/host_core.h"
+#include "hostapi/host_core.h"
 
 namespace VardokHost {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "plugin/hostapi/messages.h"
+#include "hostapi/messages.h"
 
 namespace VardokHost {
 

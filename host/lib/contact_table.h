@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/hostapi/records.h"
+#include "hostapi/records.h"
 
 namespace VardokHost {
 

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "plugin/hostapi/messages.h"
+#include "hostapi/messages.h"
 
 namespace VardokHost {
 

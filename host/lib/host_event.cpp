@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "plugin/hostapi/messages.h"
+#include "hostapi/messages.h"
 
 namespace VardokHost {
 

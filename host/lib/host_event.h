@@ -11,7 +11,7 @@
 
 #include <windows.h>
 
-#include "plugin/hostapi/records.h"
+#include "hostapi/records.h"
 
 namespace VardokHost {
 

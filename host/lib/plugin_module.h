@@ -9,7 +9,7 @@
 
 #include <windows.h>
 
-#include "plugin/hostapi/records.h"
+#include "hostapi/records.h"
 #include "support/threads/unique_handle.h"
 
 namespace VardokHost {

@@ -1,4 +1,4 @@
-#include "plugin/hostapi/column_ids.h"
+#include "hostapi/column_ids.h"
 
 namespace Vardok {
 

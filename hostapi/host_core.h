@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-#include "plugin/hostapi/records.h"
+#include "hostapi/records.h"
 
 namespace Vardok {
 

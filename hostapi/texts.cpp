@@ -1,6 +1,6 @@
-#include "plugin/hostapi/texts.h"
+#include "hostapi/texts.h"
 
-#include "plugin/hostapi/messages.h"
+#include "hostapi/messages.h"
 
 namespace Vardok {
 

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/hostapi/host_core.h"
-#include "plugin/hostapi/messages.h"
+#include "hostapi/host_core.h"
+#include "hostapi/messages.h"
 
 namespace Vardok {
 

@@ -1,4 +1,4 @@
-#include "plugin/hostapi/host.h"
+#include "hostapi/host.h"
 
 #include <atomic>
 #include <cstdarg>
