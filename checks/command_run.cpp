@@ -1,15 +1,16 @@
-// The command run: a child process whose standard output and standard
-// error reach the check through one pipe.
+// The command run: a child process in a job object of its own, whose
+// standard output and standard error reach the check through one pipe and
+// whose standard input is the NUL device.
 #include "checks/command_run.h"
 
-#include <atomic>
-#include <cstring>
-#include <string>
 #include <algorithm>
+#include <atomic>
+#include <string>
 #include <vector>
 
 #include "checks/item.h"
 #include "checks/message_box.h"
+#include "checks/run_control.h"
 #include "checks/test_seams.h"
 #include "hostapi/host.h"
 #include "hostapi/messages.h"
@@ -23,43 +24,24 @@ namespace {
 constexpr DWORD kChunk = 250;
 constexpr DWORD kPipeSize = 250;
 
-// At most a few children are being created at once. Hundreds of checks
-// falling due together would otherwise start hundreds of processes in the
-// same instant, which the platform (Wine above all) serves far slower than
-// a few at a time. Held from the pipe's creation until the child runs.
-class CreationSlot {
- public:
-  CreationSlot() : _held(WaitForSingleObject(slots(), INFINITE) == WAIT_OBJECT_0) {}
-  ~CreationSlot() { release(); }
-  CreationSlot(const CreationSlot&) = delete;
-  CreationSlot& operator=(const CreationSlot&) = delete;
-  void release() {
-    if (_held) ReleaseSemaphore(slots(), 1, nullptr);
-    _held = false;
-  }
+// After the child has exited while a descendant of its own still holds
+// the pipe: how long to wait for output that is still on its way.
+constexpr DWORD kDrainMs = 200;
 
- private:
-  static HANDLE slots() {
-    static const Quorlin::KernelHandle semaphore(CreateSemaphoreA(nullptr, kSlots, kSlots, nullptr));
-    return semaphore.get();
-  }
-  static constexpr LONG kSlots = 4;
-  bool _held;
-};
-
-// The handles a child may inherit: one. Without the list a child inherits
-// every inheritable handle of the host, among them the write ends of other
-// runs' pipes, and would keep those runs waiting until it exits.
+// The handles a child may inherit: its pipe's write end and its NUL input.
+// Without the list a child inherits every inheritable handle of the host,
+// among them the write ends of other runs' pipes, and would keep those runs
+// waiting until it exits.
 class InheritList {
  public:
-  explicit InheritList(HANDLE handle) : _handle(handle) {
+  explicit InheritList(std::vector<HANDLE> handles) : _handles(std::move(handles)) {
     SIZE_T size = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     _storage.resize(size);
     auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(_storage.data());
     if (InitializeProcThreadAttributeList(list, 1, 0, &size)) {
-      if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &_handle, sizeof _handle, nullptr,
-                                    nullptr))
+      if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, _handles.data(),
+                                    _handles.size() * sizeof(HANDLE), nullptr, nullptr))
         _list = list;
       else
         DeleteProcThreadAttributeList(list);
@@ -74,62 +56,95 @@ class InheritList {
   LPPROC_THREAD_ATTRIBUTE_LIST get() const { return _list; }
 
  private:
-  HANDLE _handle;
+  std::vector<HANDLE> _handles;
   std::vector<char> _storage;
   LPPROC_THREAD_ATTRIBUTE_LIST _list = nullptr;
 };
 
-// After the child has exited, how long to wait for output that is still
-// on its way when a descendant keeps the pipe open.
-constexpr DWORD kDrainMs = 200;
-
-// Appends a chunk up to its first zero byte, keeping at most limit bytes.
-void appendChunk(std::string& output, const char* chunk, size_t limit) {
-  const size_t length = std::strlen(chunk);
-  if (output.size() < limit) output.append(chunk, std::min(length, limit - output.size()));
+// A job that ends every process in it when it is closed; null when the
+// platform makes none.
+Quorlin::JobHandle killOnCloseJob() {
+  Quorlin::JobHandle job(CreateJobObjectA(nullptr, nullptr));
+  if (!job) return job;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) job.reset();
+  return job;
 }
 
-// Waits for a pending read of the child's output. Until the child exits it
-// waits for as long as it takes; afterwards only until the drain deadline.
-bool waitForRead(HANDLE readDone, HANDLE process, bool& exited, DWORD& drainUntil) {
-  if (!exited) {
-    HANDLE waits[2] = {readDone, process};
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) return true;
-    exited = true;
-    drainUntil = GetTickCount() + kDrainMs;
-  }
-  const LONG left = static_cast<LONG>(drainUntil - GetTickCount());
-  return WaitForSingleObject(readDone, left > 0 ? left : 0) == WAIT_OBJECT_0;
+void logNoJobOnce() {
+  static std::atomic<bool> logged{false};
+  if (!logged.exchange(true)) Log("%s", Texts::kNoJob);
 }
 
-// Reads the child's output in chunks of 250 bytes until the pipe breaks
-// (every writer is gone) or, once the child itself has exited, until
-// nothing more arrives: a descendant that inherited the pipe does not hold
-// the run. At most Item::kMaxOutput bytes are kept; the rest is drained.
-void readOutput(HANDLE pipe, HANDLE process, std::string& output) {
+bool isConsoleHelper(DWORD processId) {
+  const Quorlin::ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  if (!process) return false;
+  char path[MAX_PATH];
+  DWORD size = MAX_PATH;
+  if (!QueryFullProcessImageNameA(process.get(), 0, path, &size)) return false;
+  const std::string name(path, size);
+  const size_t slash = name.find_last_of("\\/");
+  return _stricmp(name.c_str() + (slash == std::string::npos ? 0 : slash + 1), "conhost.exe") == 0;
+}
+
+// Whether what is left of the run's tree, once its direct child has
+// exited, is only the platform's console helper, which holds the write
+// end without ever writing to it. Without a job nobody can tell: no.
+bool onlyHelpersLeft(HANDLE job) {
+  if (!job) return false;
+  struct {
+    JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+    ULONG_PTR more[31];
+  } ids{};
+  ids.list.NumberOfAssignedProcesses = 32;
+  if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids, sizeof ids, nullptr)) return false;
+  if (ids.list.NumberOfProcessIdsInList < ids.list.NumberOfAssignedProcesses) return false;
+  for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i)
+    if (!isConsoleHelper(static_cast<DWORD>(ids.list.ProcessIdList[i]))) return false;
+  return true;
+}
+
+// Reads the child's output in chunks of 250 bytes, keeping at most
+// Item::kMaxOutput bytes (the rest is read and dropped), until the pipe
+// breaks (every writer is gone) or, once the child itself has exited, until
+// a read would wait: at once when only the platform's helpers are left,
+// after the drain time when a descendant of the run still holds the pipe.
+void readOutput(HANDLE pipe, HANDLE process, HANDLE job, std::string& output) {
   Quorlin::EventHandle readDone(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  char buffer[kChunk + 1];
+  char buffer[kChunk];
   bool exited = false;
-  DWORD drainUntil = 0;
+  ULONGLONG drainUntil = 0;
+  auto keep = [&](DWORD read) {
+    if (output.size() < Item::kMaxOutput) output.append(buffer, std::min<size_t>(read, Item::kMaxOutput - output.size()));
+  };
   for (;;) {
     OVERLAPPED overlapped{};
     overlapped.hEvent = readDone.get();
-    buffer[0] = '\0';
     DWORD read = 0;
-    if (!ReadFile(pipe, buffer, kChunk, &read, &overlapped)) {
-      if (GetLastError() != ERROR_IO_PENDING) return;
-      if (!waitForRead(readDone.get(), process, exited, drainUntil)) {
+    if (ReadFile(pipe, buffer, kChunk, &read, &overlapped)) {
+      keep(read);
+      continue;
+    }
+    if (GetLastError() != ERROR_IO_PENDING) return;
+    if (!exited) {
+      HANDLE waits[2] = {readDone.get(), process};
+      if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        exited = true;
+        drainUntil = GetTickCount64() + (onlyHelpersLeft(job) ? 0 : kDrainMs);
+      }
+    }
+    if (exited) {
+      const ULONGLONG now = GetTickCount64();
+      const DWORD left = drainUntil > now ? static_cast<DWORD>(drainUntil - now) : 0;
+      if (WaitForSingleObject(readDone.get(), left) != WAIT_OBJECT_0) {
         CancelIo(pipe);
-        if (GetOverlappedResult(pipe, &overlapped, &read, TRUE)) {
-          buffer[read] = '\0';
-          appendChunk(output, buffer, Item::kMaxOutput);
-        }
+        if (GetOverlappedResult(pipe, &overlapped, &read, TRUE)) keep(read);
         return;
       }
-      if (!GetOverlappedResult(pipe, &overlapped, &read, FALSE)) return;
     }
-    buffer[read] = '\0';
-    appendChunk(output, buffer, Item::kMaxOutput);
+    if (!GetOverlappedResult(pipe, &overlapped, &read, FALSE)) return;
+    keep(read);
   }
 }
 
@@ -158,48 +173,66 @@ bool createOverlappedPipe(HANDLE* readEnd, HANDLE* writeEnd) {
 
 int Item::runCommand(const std::string& commandLine, std::string& output) {
   const TestSeams::PlatformCalls& platform = TestSeams::platformCalls();
-  CreationSlot slot;
+  // Outside the run queue (a direct call) the run controls itself.
+  RunControl own(this, false, commandLine, GetTickCount64(), 0);
+  RunControl& run = RunControl::current() ? *RunControl::current() : own;
+
   HANDLE readHandle = nullptr, writeHandle = nullptr;
   if (!platform.createOutputPipe(&readHandle, &writeHandle)) {
     LogIf(kLogError, "%s", Texts::kPipeFailed);
     return -1;
   }
-  Quorlin::PipeHandle readEnd(readHandle);
+  const Quorlin::PipeHandle readEnd(readHandle);
   Quorlin::ProcessHandle process;
   Quorlin::ThreadHandle thread;
+  Quorlin::JobHandle job = killOnCloseJob();
   {
     // Closed at the end of this scope: then the pipe breaks once the child,
     // and whatever inherited the write end from it, has exited.
-    Quorlin::PipeHandle writeEnd(writeHandle);
-    // The child inherits the write end and nothing else, so it cannot keep
-    // another run's pipe open.
-    InheritList inherit(writeEnd.get());
+    const Quorlin::PipeHandle writeEnd(writeHandle);
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    // A command that reads its input ends at once instead of waiting.
+    const Quorlin::FileHandle nul(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                              OPEN_EXISTING, 0, nullptr));
+    std::vector<HANDLE> inherited{writeEnd.get()};
+    if (nul) inherited.push_back(nul.get());
+    const InheritList inherit(inherited);
 
     STARTUPINFOEXA startup{};
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = nul.get();
     startup.StartupInfo.hStdOutput = writeEnd.get();
     startup.StartupInfo.hStdError = writeEnd.get();
     startup.lpAttributeList = inherit.get();
     PROCESS_INFORMATION started{};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    const DWORD flags = CREATE_NO_WINDOW | (inherit.get() ? EXTENDED_STARTUPINFO_PRESENT : 0);
+    // Suspended until it is in the job, so everything it starts is too.
+    const DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED | (inherit.get() ? EXTENDED_STARTUPINFO_PRESENT : 0);
     if (platform.createProcess(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
                                &startup.StartupInfo, &started)) {
       process.reset(started.hProcess);
       thread.reset(started.hThread);
     }
   }
-  slot.release();
   if (!process) {
-    readEnd.reset();
+    if (run.abandoned()) return -1;
     ShowMessageBox(Texts::kBadCommand, kPluginName, MB_ICONERROR);
     return -1;
   }
+  if (job && !AssignProcessToJobObject(job.get(), process.get())) job.reset();
+  if (!job) logNoJobOnce();
+  if (!run.holdProcesses(std::move(job), process.get())) {
+    // Ended before it began.
+    TerminateProcess(process.get(), 1);
+    return -1;
+  }
+  ResumeThread(thread.get());
 
-  readOutput(readEnd.get(), process.get(), output);
+  readOutput(readEnd.get(), process.get(), run.job(), output);
   WaitForSingleObject(process.get(), INFINITE);
+  run.releaseProcesses();
   DWORD exitCode = 0;
   GetExitCodeProcess(process.get(), &exitCode);
   return static_cast<int>(exitCode);

@@ -5,6 +5,7 @@
 #include "checks/item.h"
 #include "checks/message_box.h"
 #include "checks/result_tags.h"
+#include "checks/run_control.h"
 #include "hostapi/host.h"
 #include "support/internet/internet.h"
 
@@ -34,13 +35,22 @@ int Item::runHttp(const std::string& url, std::string& output) {
     SharedPtr<Internet> internet(new Internet(session), true);
     SharedPtr<Connection> connection(new Connection(internet, url), true);
     SharedPtr<Request> request(new Request(connection, url, Request::GET, nullptr, nullptr, nullptr, 0), true);
+    // An ended run closes its request from the main thread.
+    RunControl* run = RunControl::current();
+    if (run && !run->setCancel([request] { request->abort(); })) return -1;
+    struct ClearCancel {
+      RunControl* run;
+      ~ClearCancel() {
+        if (run) run->clearCancel();
+      }
+    } clearCancel{run};
     try {
       request->send(std::string(), std::string());
       output = request->readAll(kMaxOutput);
       return parseNumber(request->queryInfo(HTTP_QUERY_CUSTOM, kFirstHeaderBuffer, "Error"), 255);
     } catch (Request::ExceptionRequest failure) {
       output.clear();
-      ShowMessageBox(failure.getReason(), url, MB_ICONINFORMATION);
+      if (!(run && run->abandoned())) ShowMessageBox(failure.getReason(), url, MB_ICONINFORMATION);
       return -1;
     }
   } catch (Connection::ExceptionBadUrl failure) {

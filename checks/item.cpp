@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "checks/output_text.h"
 #include "checks/registry.h"
 #include "checks/test_seams.h"
 #include "hostapi/column_ids.h"
@@ -13,10 +14,13 @@
 
 namespace Vardok {
 
-int64_t dueTime(int32_t intervalSeconds) {
-  const uint32_t milliseconds = static_cast<uint32_t>(intervalSeconds) * 1000u;
-  return static_cast<int64_t>(static_cast<uint64_t>(milliseconds)) * -10000;
+uint64_t intervalMs(int32_t intervalSeconds) {
+  if (intervalSeconds >= 0) return static_cast<uint64_t>(intervalSeconds) * 1000u;
+  // Negative: the 32-bit product taken unsigned, as it always was.
+  return static_cast<uint32_t>(intervalSeconds) * 1000u;
 }
+
+int64_t dueTime(int32_t intervalSeconds) { return static_cast<int64_t>(intervalMs(intervalSeconds)) * -10000; }
 
 bool isHttpCommand(const std::string& command) {
   Quorlin::RegEx regex;
@@ -63,21 +67,7 @@ void Item::run(bool interactive, const std::string& command, bool threaded) {
 
 void Item::startRun(bool interactive, const std::string& command) {
   QUORLIN_ASSERT(Quorlin::mainThread.isCurrent(), "item");
-  if (_running) {
-    // The running one re-arms when it ends; an interactive request waits.
-    if (interactive) {
-      _interactiveWaiting = true;
-      _waitingCommand = command;
-    }
-    return;
-  }
-  boost::shared_ptr<Item> self = shared_from_this();
-  Quorlin::ThreadHandle worker(TestSeams::platformCalls().startWorker([self, interactive, command]() mutable {
-    self->run(interactive, command, false);
-    finishRun(std::move(self));
-  }));
-  if (!worker) return;  // stays disarmed until the next ensureItem
-  _running = true;
+  runQueue().push(shared_from_this(), interactive, command);
 }
 
 void Item::runOnWorker(bool interactive, const std::string& command) {
@@ -86,7 +76,7 @@ void Item::runOnWorker(bool interactive, const std::string& command) {
   const std::string text = command.empty() ? GetContactText(_contact, commandColumn()) : command;
   std::string output;
   const int32_t exitCode = isHttpCommand(text) ? runHttp(text, output) : runCommand(text, output);
-  report(exitCode, std::move(output), text, interactive);
+  report(exitCode, decodeOutput(std::move(output)), text, interactive);
 }
 
 void Item::finishRun(boost::shared_ptr<Item> item) {
@@ -98,15 +88,9 @@ void Item::finishRun(boost::shared_ptr<Item> item) {
 }
 
 void Item::runFinished() {
-  _running = false;
   // A contact removed during the run keeps no schedule.
   const auto registered = items().find(_contact);
   if (registered == items().end() || registered->second.get() != this) return;
-  if (_interactiveWaiting) {
-    _interactiveWaiting = false;
-    run(true, std::exchange(_waitingCommand, std::string()), true);
-    return;
-  }
   rearm();
 }
 

@@ -2,13 +2,16 @@
 //
 // The item stores only the contact id; command, interval and enabled flag
 // are read from the contact's columns whenever they are needed. Its timer
-// is set and fires on the main thread; each run happens on a worker thread
-// of its own, which holds the item (a shared reference) for the whole run.
-// Runs of one item never overlap: a scheduled firing during a run is
-// dropped (the run re-arms the timer when it ends), and an interactive
-// request made during a run starts when that run ends (at most one waits).
+// is set and fires on the main thread, where the timer routine only queues
+// the item (RunQueue); a worker of the queue makes the run and holds the
+// item (a shared reference) until it hands it back to the main thread at
+// the end. A contact never has two runs at once: a scheduled firing while
+// its run is queued or in progress is dropped (the run re-arms the timer
+// when it ends), and an interactive request waits for the run in progress,
+// or ends it when it is overdue.
 //
-// Created and owned by the registry through boost::shared_ptr.
+// Created and owned by the registry through boost::shared_ptr; destroyed
+// only on the main thread.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +20,12 @@
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include "checks/run_queue.h"
 #include "support/threads/threads.h"
 
 namespace Vardok {
+
+class RunControl;
 
 class Item : public Quorlin::WaitableTimer, public boost::enable_shared_from_this<Item> {
  public:
@@ -37,18 +43,20 @@ class Item : public Quorlin::WaitableTimer, public boost::enable_shared_from_thi
   // Main thread; from any other thread the call is queued to it.
   void rearm();
 
-  // The timer fired: starts a scheduled run. Main thread.
+  // The timer fired: queues a scheduled run. Main thread.
   void onTimer(uint64_t firingTime) override;
 
-  // threaded: main thread, starts the run on a worker thread and returns.
-  // Otherwise (on the worker): reads the stored command when command is
-  // empty, runs it as an HTTP request or a child process, and reports.
+  // threaded: main thread, queues the run and returns. Otherwise the run
+  // is made at once on the calling thread: it reads the stored command when
+  // command is empty, runs it as an HTTP request or a child process, and
+  // reports.
   void run(bool interactive, const std::string& command, bool threaded);
 
-  // Starts command as a child process with standard output and standard
-  // error in one pipe; appends what it writes (at most kMaxOutput bytes;
-  // the rest is read and dropped). Answers its exit code, or -1 when the
-  // pipe or the process cannot be created.
+  // Starts command as a child process, in a job object of its own, with
+  // standard output and standard error in one pipe and standard input
+  // from NUL; appends what it writes (at most kMaxOutput bytes; the rest is
+  // read and dropped). Answers its exit code, or -1 when the pipe or the
+  // process cannot be created.
   int runCommand(const std::string& commandLine, std::string& output);
 
   // Requests url with HTTP GET: the body becomes the output (at most
@@ -56,35 +64,41 @@ class Item : public Quorlin::WaitableTimer, public boost::enable_shared_from_thi
   int runHttp(const std::string& url, std::string& output);
 
   // Turns a finished run into the contact's description, status, icon,
-  // notifications and pop-up. Worker thread; the re-arming follows on the
-  // main thread (finishRun).
+  // notifications and pop-up. On a worker of the queue, nothing is
+  // reported for a run that was ended. The re-arming follows on the main
+  // thread (finishRun).
   void report(int32_t exitCode, std::string output, const std::string& command, bool interactive);
 
   static constexpr size_t kMaxOutput = 16u << 20;
 
  private:
-  // Main thread: starts the run on a worker thread and returns.
+  friend struct RunQueue::State;
+
+  // Main thread: queues the run.
   void startRun(bool interactive, const std::string& command);
   // Worker thread: reads the stored command when command is empty, runs
   // it and reports.
   void runOnWorker(bool interactive, const std::string& command);
+  // Watchdog: the run has gone on past its limit; reports the contact
+  // critical with how long it has been running.
+  void reportOverdue(const RunControl& run);
   // Hands a worker's reference to the main thread, where the run ends.
   static void finishRun(boost::shared_ptr<Item> item);
-  // Main thread: starts a waiting interactive run, or re-arms, unless the
-  // contact was removed meanwhile.
+  // Main thread: re-arms, unless the contact was removed meanwhile.
   void runFinished();
 
   const uint32_t _contact;
-  // Main thread only.
-  bool _running = false;
-  bool _interactiveWaiting = false;
-  std::string _waitingCommand;
 };
 
-// The due time of an interval, in 100-nanosecond units, negative meaning
-// relative: interval x 1000 in 32 bits, taken unsigned, widened without
-// sign and multiplied by -10 000. 120 gives -1 200 000 000; 0 gives 0 (at
-// once); -1 wraps to about 49.7 days.
+// The interval in milliseconds, in 64 bits. A negative interval keeps its
+// old meaning, a very long time: interval x 1000 in 32 bits, taken
+// unsigned (-1 gives 4 294 966 296 ms, about 49.7 days).
+uint64_t intervalMs(int32_t intervalSeconds);
+
+// The due time of an interval for SetWaitableTimer, in 100-nanosecond
+// units, negative meaning relative: -intervalMs x 10 000. 120 gives
+// -1 200 000 000; 0 gives 0 (at once); 4294968 gives about 49.7 days
+// (computed in 64 bits, it does not wrap).
 int64_t dueTime(int32_t intervalSeconds);
 
 // True when the command is an HTTP URL for the HTTP check: "http:" and at

@@ -1,5 +1,8 @@
 #include "checks/registry.h"
 
+#include "checks/run_queue.h"
+#include "hostapi/column_ids.h"
+#include "hostapi/host.h"
 #include "support/assert.h"
 
 namespace Vardok {
@@ -7,7 +10,6 @@ namespace Vardok {
 namespace {
 
 ItemMap g_items;
-FiringObserver g_firingObserver = nullptr;
 
 }  // namespace
 
@@ -20,11 +22,15 @@ void ensureItem(uint32_t contact) {
     found = g_items.emplace(contact, boost::shared_ptr<Item>(new Item(contact))).first;
   Item& item = *found->second;
   item.cancel();
+  // Disabled: a scheduled run in progress is no longer wanted.
+  if (GetContactInt(contact, enabledColumn()) == 0) runQueue().endScheduled(contact);
   item.rearm();
 }
 
 void removeItem(uint32_t contact) {
   QUORLIN_ASSERT(Quorlin::mainThread.isCurrent(), "registry");
+  // Its run, if any, is ended with its process tree and reports nothing.
+  runQueue().forget(contact);
   g_items.erase(contact);
 }
 
@@ -32,12 +38,6 @@ void runItemNow(uint32_t contact, const std::string& command) {
   QUORLIN_ASSERT(Quorlin::mainThread.isCurrent(), "registry");
   auto found = g_items.find(contact);
   if (found != g_items.end()) found->second->run(true, command, true);
-}
-
-void setFiringObserver(FiringObserver observer) { g_firingObserver = observer; }
-
-void notifyFiring(uint32_t contact) {
-  if (g_firingObserver) g_firingObserver(contact);
 }
 
 }  // namespace Vardok

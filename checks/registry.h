@@ -23,18 +23,14 @@ using ItemMap = std::map<uint32_t, boost::shared_ptr<Item>>;
 const ItemMap& items();
 
 // Creates the contact's item if missing, then cancels its timer and arms it
-// again: the next scheduled run comes one full interval after this call.
+// again: the next scheduled run comes one full interval after this call. A
+// disabled contact's scheduled run in progress is ended.
 void ensureItem(uint32_t contact);
-// Drops the contact's item, if any. A run in progress finishes first.
+// Drops the contact's item, if any. A run in progress is ended with its
+// process tree and reports nothing.
 void removeItem(uint32_t contact);
 // Starts an interactive run of the contact's item with command (empty: the
 // stored command). A contact without an item is ignored.
 void runItemNow(uint32_t contact, const std::string& command);
-
-// Seam for tests: called on the main thread each time an item's timer
-// fires, before the run starts.
-using FiringObserver = void (*)(uint32_t contact);
-void setFiringObserver(FiringObserver observer);
-void notifyFiring(uint32_t contact);
 
 }  // namespace Vardok

@@ -1,12 +1,16 @@
 // The report of a finished run: the contact's description, status, icon,
 // notifications and pop-up.
 #include <cerrno>
+#include <cstdio>
+#include <mutex>
 
 #include <windows.h>
 
 #include "checks/item.h"
 #include "checks/message_box.h"
 #include "checks/result_tags.h"
+#include "checks/run_control.h"
+#include "hostapi/column_ids.h"
 #include "hostapi/host.h"
 #include "hostapi/messages.h"
 #include "hostapi/protocol.h"
@@ -14,8 +18,42 @@
 
 namespace Vardok {
 
+namespace {
+
+// The log line's text: a line keeps 254 characters, so no more of the
+// output is handed to the formatter (which would read all of it).
+constexpr size_t kLogOutputBytes = 254;
+
+void showPopup(uint32_t contact, const std::string& notify, uint8_t status, bool well) {
+  if (SendRouted(HM_ID_NET, kPopupRouteType, kPopupRouteTarget, 0, 0) == 0) return;
+  const std::string text = notify + " (" + GetContactText(contact, kColumnDisplay) + ")";
+  NotifyShow popup{};
+  popup.size = sizeof popup;
+  popup.id = HM_NOTIFY_SHOW;
+  popup.routeType = kPopupRouteType;
+  popup.routeTarget = kPopupRouteTarget;
+  popup.text = text.c_str();
+  popup.okFlag = well ? kPopupOkFlag : 0;
+  popup.wellFlag = status == kStatusOk ? 1 : 0;
+  popup.iconId = StatusIconId(status);
+  popup.minusTwo = -2;
+  Send(reinterpret_cast<HostMessage*>(&popup));
+}
+
+}  // namespace
+
 void Item::report(int32_t exitCode, std::string output, const std::string& command, bool interactive) {
+  // A run of the queue reports under its lock, and not at all once it has
+  // been ended.
+  RunControl* run = RunControl::current();
+  std::unique_lock<std::mutex> turn;
+  if (run) {
+    turn = std::unique_lock<std::mutex>(run->reportLock());
+    if (run->abandoned()) return;
+  }
   normalizeLineEndings(output);
+  // The bound holds for what is reported, line endings included.
+  if (output.size() > kMaxOutput) output.resize(kMaxOutput);
   const bool well = exitCode == 0;
   const std::string info = getTagValue(output, "info", well ? Texts::kInfoOk : Texts::kInfoProblem);
   const std::string notify = getTagValue(output, "notify", well ? Texts::kNotifyOk : Texts::kNotifyProblem);
@@ -26,27 +64,15 @@ void Item::report(int32_t exitCode, std::string output, const std::string& comma
   else
     SetContactText(_contact, kColumnDescription, output);
 
-  LogIf(kLogResult, Texts::kResultLog, exitCode, errno, output.c_str());
+  const int error = errno;
+  LogIf(kLogResult, Texts::kResultLog, exitCode, error, output.substr(0, kLogOutputBytes).c_str());
 
   const uint8_t status = statusOf(exitCode);
   const uint8_t previous = static_cast<uint8_t>(GetContactInt(_contact, kColumnStatus));
   if (status != previous || status == kStatusCritical) {
     if (status == kStatusProblem) RaiseNotification(Texts::kFailedName, _contact);
     if (status == kStatusCritical) RaiseNotification(Texts::kCriticalName, _contact);
-    if (SendRouted(HM_ID_NET, kPopupRouteType, kPopupRouteTarget, 0, 0) != 0) {
-      const std::string text = notify + " (" + GetContactText(_contact, kColumnDisplay) + ")";
-      NotifyShow popup{};
-      popup.size = sizeof popup;
-      popup.id = HM_NOTIFY_SHOW;
-      popup.routeType = kPopupRouteType;
-      popup.routeTarget = kPopupRouteTarget;
-      popup.text = text.c_str();
-      popup.okFlag = well ? kPopupOkFlag : 0;
-      popup.wellFlag = status == kStatusOk ? 1 : 0;
-      popup.iconId = StatusIconId(status);
-      popup.minusTwo = -2;
-      Send(reinterpret_cast<HostMessage*>(&popup));
-    }
+    showPopup(_contact, notify, status, well);
   }
 
   SetContactInt(_contact, kColumnIcon, icon, -1);
@@ -54,6 +80,23 @@ void Item::report(int32_t exitCode, std::string output, const std::string& comma
   SendSimple(HM_CONTACT_REFRESH, static_cast<int32_t>(_contact), 0);
   // The re-arming follows on the main thread: the worker hands the item
   // over with finishRun.
+}
+
+void Item::reportOverdue(const RunControl& run) {
+  const std::unique_lock<std::mutex> turn(const_cast<RunControl&>(run).reportLock(), std::try_to_lock);
+  // A run that is reporting its own result, or is over, needs no word.
+  if (!turn.owns_lock() || run.finished() || run.abandoned()) return;
+  const unsigned seconds = static_cast<unsigned>((GetTickCount64() - run.startedMs()) / 1000);
+  const unsigned limit = static_cast<unsigned>(run.limitMs() / 1000);
+  const std::string command = run.command().empty() ? GetContactText(_contact, commandColumn()) : run.command();
+  LogIf(kLogError, Texts::kOverdueLog, static_cast<unsigned>(_contact), command.c_str(), limit);
+
+  char status[64];
+  snprintf(status, sizeof status, Texts::kOverdueStatus, seconds);
+  RaiseNotification(Texts::kCriticalName, _contact);
+  showPopup(_contact, status, kStatusCritical, false);
+  SetContactStatus(_contact, kStatusCritical, status);
+  SendSimple(HM_CONTACT_REFRESH, static_cast<int32_t>(_contact), 0);
 }
 
 }  // namespace Vardok

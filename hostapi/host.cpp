@@ -1,9 +1,12 @@
 #include "hostapi/host.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+
+#include "support/threads/unique_handle.h"
 
 namespace Vardok {
 
@@ -15,6 +18,11 @@ std::atomic<int> g_callsInHost{0};
 // Calls inside the host on this thread (a host may call back into the
 // plug-in, which may call the host again).
 thread_local int t_callsInHost = 0;
+
+// Set when a call returns from the host after detach began.
+const Quorlin::EventHandle g_callReturned(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+constexpr ULONGLONG kDetachWaitMs = 5000;
+constexpr DWORD kDetachPollMs = 50;
 
 constexpr size_t kLogLineBytes = 256;
 constexpr size_t kLogLineChars = 254;
@@ -34,8 +42,22 @@ void attachCore(HostCore* core) { g_core.store(core); }
 void detachCore() {
   g_core.store(nullptr);
   // Calls that other threads started before the core was cleared may still
-  // be inside the host; wait for them, but not for this thread's own.
-  while (g_callsInHost.load() > t_callsInHost) Sleep(1);
+  // be inside the host; wait for them, but not for this thread's own. A
+  // host may serve such a call by sending a message to this thread, or
+  // with an APC to it: both are served while it waits. The wait is bounded;
+  // calls that come back later are still skipped.
+  const ULONGLONG deadline = GetTickCount64() + kDetachWaitMs;
+  while (g_callsInHost.load() > t_callsInHost) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kDetachPollMs));
+    HANDLE returned = g_callReturned.get();
+    if (MsgWaitForMultipleObjectsEx(1, &returned, wait, QS_SENDMESSAGE, MWMO_ALERTABLE) == WAIT_OBJECT_0 + 1) {
+      MSG message;
+      // Delivers the messages sent to this thread; posted ones stay queued.
+      PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+  }
 }
 
 bool hasCore() { return g_core.load() != nullptr; }
@@ -51,6 +73,7 @@ CoreCall::CoreCall() {
 CoreCall::~CoreCall() {
   --t_callsInHost;
   g_callsInHost.fetch_sub(1);
+  if (!g_core.load()) SetEvent(g_callReturned.get());
 }
 
 HostMessage MakeMessage(uint32_t id, int32_t p1, int32_t p2) {

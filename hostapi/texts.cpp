@@ -23,6 +23,9 @@ const char kInfoOk[] = "OK";
 const char kInfoProblem[] = "!!!Problem!!!";
 const char kNotifyOk[] = "Już wszystko dobrze.";
 const char kNotifyProblem[] = "Pojawił się problem!";
+const char kOverdueStatus[] = "Polecenie działa od %u s";
+const char kOverdueLog[] = "Check of contact %u is overdue: \"%s\" has run longer than its limit of %u s";
+const char kNoJob[] = "Child processes cannot be put in a job object here; ended checks end their direct child only";
 
 const char kPageDescription[] =
     "<div>Wtyczka uruchamia polecenie co <i>n</i> sekund. Jeżeli polecenie zwróci dowolny kod "

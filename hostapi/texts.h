@@ -18,6 +18,9 @@ extern const char kInfoOk[];
 extern const char kInfoProblem[];
 extern const char kNotifyOk[];
 extern const char kNotifyProblem[];
+extern const char kOverdueStatus[];     // status text of an overdue run (%u: seconds it has run)
+extern const char kOverdueLog[];        // its log line (%u contact, %s command, %u limit in seconds)
+extern const char kNoJob[];             // log line, once: children cannot be put in a job
 
 // The settings page and the contact menu.
 extern const char kPageDescription[];

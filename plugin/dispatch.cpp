@@ -1,5 +1,6 @@
 #include "plugin/dispatch.h"
 
+#include "checks/run_queue.h"
 #include "plugin/columns.h"
 #include "plugin/contact_events.h"
 #include "hostapi/host.h"
@@ -44,8 +45,12 @@ int dispatch(HostMessage* message) {
     case HM_ATTACH_CORE:
       if (!params || !params->p1) return notHandled();
       attachCore(reinterpret_cast<HostCore*>(params->p1));
+      runQueue().open();
       return 1;
     case HM_DETACH_CORE:
+      // Runs in progress are ended first, so their workers stop calling
+      // the host; then the calls already inside the host are waited for.
+      runQueue().shutDown();
       detachCore();
       return 1;
     case HM_PROBE_1:

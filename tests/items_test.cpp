@@ -11,14 +11,24 @@ namespace {
 
 class Items : public VardokTest::FiringTest {};
 
-TEST(DueTime, IntervalArithmetic) {
-  EXPECT_EQ(dueTime(120), -1200000000LL);
-  EXPECT_EQ(dueTime(1), -10000000LL);
-  EXPECT_EQ(dueTime(0), 0);
-  // -1000 taken as unsigned: about 49.7 days ahead.
-  EXPECT_EQ(dueTime(-1), 4294966296LL * -10000);
-  // 5 000 000 s overflows 32 bits and wraps.
-  EXPECT_EQ(dueTime(5000000), static_cast<int64_t>(static_cast<uint32_t>(5000000u * 1000u)) * -10000);
+TEST(DueTime, IntervalsAreComputedIn64Bits) {
+  struct Case {
+    int32_t interval;
+    int64_t due;
+  };
+  const Case cases[] = {
+      {0, 0},
+      {1, -10000000LL},
+      {120, -1200000000LL},
+      {4294967, -4294967000LL * 10000},
+      // The first interval whose milliseconds no longer fit 32 bits: about
+      // 49.7 days, not 0.7 s.
+      {4294968, -4294968000LL * 10000},
+      {2147483647, -2147483647000LL * 10000},
+      // A negative interval keeps its meaning: about 49.7 days.
+      {-1, 4294966296LL * -10000},
+  };
+  for (const Case& c : cases) EXPECT_EQ(dueTime(c.interval), c.due) << c.interval;
 }
 
 TEST_F(Items, EnabledItemFiresAfterOneIntervalAndNotBefore) {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "checks/run_queue.h"
 #include "plugin/dispatch.h"
 #include "support/threads/unique_handle.h"
 
@@ -26,7 +27,12 @@ void LinkedPluginTest::SetUp() {
   host.attach(plugin.get());
 }
 
-void LinkedPluginTest::TearDown() { host.post(Vardok::HM_DETACH_CORE); }
+void LinkedPluginTest::TearDown() {
+  host.post(Vardok::HM_DETACH_CORE);
+  // The run queue's threads end after detach; the test program must not
+  // end under them.
+  host.pumpUntil([] { return Vardok::runQueue().threads() == 0; }, 10000);
+}
 
 void LinkedPluginTest::attachCore() {
   host.post(Vardok::HM_ATTACH_CORE,
@@ -108,6 +114,7 @@ void CheckTest::SetUp() {
     plugin = VardokHost::PluginModule::linked(&IMessageProc);
     boxes.reset(new MessageBoxRecorder(nullptr));
   }
+  _threadsBefore = threadCount();
   host.attach(plugin.get());
   host.startUp();
   commandColumn = host.columnId("Vardok/command");
@@ -126,6 +133,10 @@ void CheckTest::TearDown() {
   host.pumpUntil([&] { return threadCount() <= _threadsAtStart; }, 30000);
   host.post(Vardok::HM_DETACH_CORE);
   if (_loaded && plugin) plugin->unload();
+  if (_loaded)
+    host.pumpUntil([&] { return threadCount() <= _threadsBefore; }, 10000);
+  else
+    host.pumpUntil([] { return Vardok::runQueue().threads() == 0; }, 10000);
   host.pumpFor(50);
   boxes.reset();
 }

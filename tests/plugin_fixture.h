@@ -96,7 +96,8 @@ class CheckTest : public ::testing::Test {
 
  private:
   bool _loaded;
-  int _threadsAtStart = 0;
+  int _threadsBefore = 0;   // before the plug-in started
+  int _threadsAtStart = 0;  // once it has started
 };
 
 }  // namespace VardokTest

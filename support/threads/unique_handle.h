@@ -1,11 +1,15 @@
 // Quorlin::UniqueHandle: the one owner of a Win32 handle.
 //
-// Each kind of handle has one alias, fixed by its close function and its
-// idea of "invalid". Owners are move-only; closing never disturbs
+// Each kind of handle has one owner type, fixed by its close function and
+// its idea of "invalid". Owners are move-only; closing never disturbs
 // GetLastError, so an owner may go out of scope between a failing call and
-// the code that reads its error.
+// the code that reads its error. The handle is held atomically: one thread
+// may reset (close) it while another reads it, which is how a blocking
+// WinINet call is cancelled; the reader's call then fails on a handle that
+// is closed, and the handle is closed exactly once.
 #pragma once
 
+#include <atomic>
 #include <utility>
 
 #include <windows.h>
@@ -29,30 +33,25 @@ class UniqueHandle {
   UniqueHandle& operator=(const UniqueHandle&) = delete;
   ~UniqueHandle() { reset(); }
 
-  Type get() const noexcept { return _handle; }
-  explicit operator bool() const noexcept { return _handle != Traits::invalid(); }
+  Type get() const noexcept { return _handle.load(); }
+  explicit operator bool() const noexcept { return get() != Traits::invalid(); }
 
   // Gives up ownership without closing.
-  Type release() noexcept { return std::exchange(_handle, Traits::invalid()); }
+  Type release() noexcept { return _handle.exchange(Traits::invalid()); }
 
-  // Closes the owned handle, if any, and takes ownership of handle.
+  // Closes the owned handle, if any, and takes ownership of handle. Any
+  // thread.
   void reset(Type handle = Traits::invalid()) noexcept {
-    if (_handle != Traits::invalid()) {
+    const Type old = _handle.exchange(handle);
+    if (old != Traits::invalid()) {
       const DWORD error = GetLastError();
-      Traits::close(_handle);
+      Traits::close(old);
       SetLastError(error);
     }
-    _handle = handle;
-  }
-
-  // Closes the owned handle and answers the place for an API to write a new one.
-  Type* put() noexcept {
-    reset();
-    return &_handle;
   }
 
  private:
-  Type _handle;
+  std::atomic<Type> _handle;
 };
 
 // Threads, processes, timers, events, semaphores, jobs, and pipes made by

@@ -4,6 +4,12 @@
 //   spawn MS       starts "sleep MS" as a grandchild that inherits standard
 //                  output, prints "direct", and exits 3 at once
 //   zero           writes "ab", a zero byte and "cd", then exits 0
+//   zerotag        writes "x", a zero byte, then an info tag "after"
+//   utf16 [bare]   writes "hello world" and a line break in UTF-16LE, with
+//                  the byte order mark unless "bare"
+//   stamp FILE MS  appends "S tick" to FILE, sleeps MS, appends "E tick"
+//   tree FILE MS   starts "sleep MS" as a grandchild, writes "own-pid
+//                  grandchild-pid" to FILE, then sleeps MS itself
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -17,6 +23,27 @@ namespace {
 void write(const char* data, DWORD size) {
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), data, size, &written, nullptr);
+}
+
+void appendTo(const char* path, const std::string& line) {
+  const Quorlin::FileHandle file(CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+// Starts this program again with arguments; answers the new process's id.
+DWORD startSelf(const std::string& arguments) {
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string line = "\"" + std::string(self) + "\" " + arguments;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) return 0;
+  const Quorlin::ThreadHandle thread(process.hThread);
+  const Quorlin::ProcessHandle child(process.hProcess);
+  return process.dwProcessId;
 }
 
 }  // namespace
@@ -51,6 +78,32 @@ int main(int argc, char** argv) {
   }
   if (mode == "zero") {
     write("ab\0cd", 5);
+    return 0;
+  }
+  if (mode == "zerotag") {
+    const char text[] = "x\0<velkaro:info>after</velkaro:info>";
+    write(text, sizeof text - 1);
+    return 0;
+  }
+  if (mode == "utf16") {
+    const bool bare = argc > 2 && std::string(argv[2]) == "bare";
+    const wchar_t text[] = L"\xFEFFhello world\r\n";
+    const size_t skip = bare ? 1 : 0;
+    write(reinterpret_cast<const char*>(text + skip), static_cast<DWORD>((sizeof text / 2 - 1 - skip) * 2));
+    return 0;
+  }
+  if (mode == "stamp" && argc > 3) {
+    const unsigned long ms = std::strtoul(argv[3], nullptr, 10);
+    appendTo(argv[2], "S " + std::to_string(GetTickCount64()) + "\n");
+    Sleep(ms);
+    appendTo(argv[2], "E " + std::to_string(GetTickCount64()) + "\n");
+    return 0;
+  }
+  if (mode == "tree" && argc > 3) {
+    const unsigned long ms = std::strtoul(argv[3], nullptr, 10);
+    const DWORD grandchild = startSelf("sleep " + std::to_string(ms));
+    appendTo(argv[2], std::to_string(GetCurrentProcessId()) + " " + std::to_string(grandchild) + "\n");
+    Sleep(ms);
     return 0;
   }
   return 2;

@@ -1,0 +1,15 @@
+// A run's output as the report reads it: bytes from a child or an HTTP
+// body, made into one narrow text. Any thread.
+#pragma once
+
+#include <string>
+
+namespace Vardok {
+
+// Output that starts with the UTF-16LE byte order mark, or whose first
+// chunk (250 bytes) has a zero in every second byte, is UTF-16LE: it is
+// converted to the ANSI code page (the mark dropped). In any other output
+// every zero byte is dropped and what follows it is kept.
+std::string decodeOutput(std::string raw);
+
+}  // namespace Vardok

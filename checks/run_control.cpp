@@ -1,0 +1,80 @@
+#include "checks/run_control.h"
+
+#include "checks/item.h"
+
+namespace Vardok {
+
+namespace {
+
+thread_local RunControl* t_current = nullptr;
+
+// What the processes of an ended run exit with.
+constexpr UINT kAbandonedExitCode = 0xC000013A;  // as if the console was closed
+
+}  // namespace
+
+RunControl::RunControl(Item* item, bool interactive, std::string command, uint64_t startedMs, uint64_t limitMs)
+    : _item(item),
+      _interactive(interactive),
+      _command(std::move(command)),
+      _startedMs(startedMs),
+      _limitMs(limitMs) {}
+
+uint32_t RunControl::contact() const { return _item->contact(); }
+
+bool RunControl::holdProcesses(Quorlin::JobHandle job, HANDLE directChild) {
+  std::lock_guard<std::mutex> guard(_lock);
+  if (_abandoned) return false;
+  _job = std::move(job);
+  _directChild = _job ? nullptr : directChild;
+  return true;
+}
+
+void RunControl::releaseProcesses() {
+  std::lock_guard<std::mutex> guard(_lock);
+  if (_job && !_abandoned) {
+    // Kill-on-close is for runs that are ended; one that ends by itself
+    // takes nothing with it.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    SetInformationJobObject(_job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  }
+  _job.reset();
+  _directChild = nullptr;
+}
+
+bool RunControl::setCancel(std::function<void()> cancel) {
+  std::lock_guard<std::mutex> guard(_lock);
+  if (_abandoned) return false;
+  _cancel = std::move(cancel);
+  return true;
+}
+
+void RunControl::clearCancel() {
+  std::lock_guard<std::mutex> guard(_lock);
+  _cancel = nullptr;
+}
+
+void RunControl::abandon() {
+  std::function<void()> cancel;
+  {
+    std::lock_guard<std::mutex> guard(_lock);
+    if (_abandoned) return;
+    _abandoned = true;
+    if (_job) TerminateJobObject(_job.get(), kAbandonedExitCode);
+    if (_directChild) TerminateProcess(_directChild, kAbandonedExitCode);
+    cancel = std::move(_cancel);
+  }
+  if (cancel) cancel();
+}
+
+bool RunControl::abandoned() const {
+  std::lock_guard<std::mutex> guard(_lock);
+  return _abandoned;
+}
+
+RunControl* RunControl::current() { return t_current; }
+
+RunControl::Scope::Scope(RunControl* control) : _previous(t_current) { t_current = control; }
+RunControl::Scope::~Scope() { t_current = _previous; }
+
+}  // namespace Vardok
