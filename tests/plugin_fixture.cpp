@@ -1,8 +1,11 @@
 #include "tests/plugin_fixture.h"
 
+#include <atomic>
+
 #include <windows.h>
 
 #include "checks/run_queue.h"
+#include "hostapi/protocol.h"
 #include "plugin/dispatch.h"
 #include "support/threads/unique_handle.h"
 
@@ -69,14 +72,18 @@ void recordBox(const char* text, const char* caption, unsigned type) {
   g_boxes.push_back({text ? text : "", caption ? caption : "", type, GetCurrentThreadId()});
 }
 
-int WINAPI hookedMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+std::atomic<HANDLE> g_boxRelease{nullptr};
+
+int answerBox(const char* text, const char* caption, unsigned type) {
   recordBox(text, caption, type);
+  if (HANDLE released = g_boxRelease.load()) WaitForSingleObject(released, 60000);
   return IDOK;
 }
 
+int WINAPI hookedMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT type) { return answerBox(text, caption, type); }
+
 int linkedMessageBox(const std::string& text, const std::string& caption, unsigned type) {
-  recordBox(text.c_str(), caption.c_str(), type);
-  return IDOK;
+  return answerBox(text.c_str(), caption.c_str(), type);
 }
 
 }  // namespace
@@ -98,6 +105,8 @@ std::vector<ShownBox> MessageBoxRecorder::shown() {
   std::lock_guard<std::mutex> guard(g_boxLock);
   return g_boxes;
 }
+
+void MessageBoxRecorder::holdUntil(HANDLE released) { g_boxRelease = released; }
 
 void MessageBoxRecorder::clear() {
   std::lock_guard<std::mutex> guard(g_boxLock);
@@ -194,6 +203,43 @@ std::string CheckTest::writeTempFile(const std::string& name, const std::string&
   DWORD written = 0;
   WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   return path;
+}
+
+std::string CheckTest::readTempFile(const std::string& path) {
+  std::string text;
+  const Quorlin::FileHandle file(
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) return text;
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
+  return text;
+}
+
+std::string CheckTest::child(const std::string& arguments) {
+  return "\"" + programFolder() + "vardok-test-child.exe\" " + arguments;
+}
+
+void CheckTest::pressCheckButton(int contact) {
+  Vardok::ActionEvent event{30, Vardok::kCheckActionId, Vardok::kPageId, contact, Vardok::kEventActivated, {0, 0, 0}};
+  host.post(Vardok::HM_ACTION, reinterpret_cast<int32_t>(&event));
+}
+
+void CheckTest::runFromMenu(int contact) {
+  Vardok::ActionEvent event{30, Vardok::kCheckActionId, Vardok::kContactMenuGroup, contact, Vardok::kEventActivated,
+                            {0, 0, 0}};
+  host.post(Vardok::HM_ACTION, reinterpret_cast<int32_t>(&event));
+}
+
+bool CheckTest::processGone(DWORD processId, DWORD timeoutMs) {
+  const Quorlin::ProcessHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+  return !process || WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+void CheckTest::reopenQueue() {
+  host.post(Vardok::HM_DETACH_CORE);
+  host.pumpUntil([] { return Vardok::runQueue().threads() == 0; }, 10000);
+  host.post(Vardok::HM_ATTACH_CORE, reinterpret_cast<int32_t>(static_cast<Vardok::HostCore*>(&host)));
 }
 
 }  // namespace VardokTest

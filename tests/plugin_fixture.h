@@ -60,6 +60,9 @@ class MessageBoxRecorder {
   ~MessageBoxRecorder();
   static std::vector<ShownBox> shown();
   static void clear();
+  // While set, every box waits for this event before it answers (a person
+  // who has not closed it yet); null answers at once again.
+  static void holdUntil(HANDLE released);
 
  private:
   HMODULE _module;
@@ -88,6 +91,18 @@ class CheckTest : public ::testing::Test {
   std::vector<VardokHost::HostEvent> reportEvents(int contact, size_t n) const;
   // A text file in the Windows temporary folder; answers its path.
   static std::string writeTempFile(const std::string& name, const std::string& bytes);
+  static std::string readTempFile(const std::string& path);
+  // The command line of the test child program with arguments.
+  static std::string child(const std::string& arguments);
+  // The page's check button (with the command field's text) and the
+  // contact-menu item.
+  void pressCheckButton(int contact);
+  void runFromMenu(int contact);
+  // Whether the process has ended (or never was) within timeoutMs.
+  static bool processGone(DWORD processId, DWORD timeoutMs);
+  // Detaches and attaches the plug-in again, so the run queue opens with
+  // its test settings (the linked plug-in only).
+  void reopenQueue();
 
   VardokHost::ContactHost host;
   std::unique_ptr<VardokHost::PluginModule> plugin;

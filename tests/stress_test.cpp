@@ -1,6 +1,7 @@
 // The reliability run: many contacts with short intervals while the host
 // adds, removes, changes and runs contacts at random. VARDOK_STRESS_SECONDS
 // sets its length (scripts/stress.sh runs the long one).
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <set>
@@ -21,10 +22,12 @@ using VardokTest::threadCount;
 namespace {
 
 
-int stressSeconds() {
-  const char* value = std::getenv("VARDOK_STRESS_SECONDS");
-  return value ? std::atoi(value) : 8;
+int envOr(const char* name, int fallback) {
+  const char* value = std::getenv(name);
+  return value ? std::atoi(value) : fallback;
 }
+
+int stressSeconds() { return envOr("VARDOK_STRESS_SECONDS", 8); }
 
 class Stress : public CheckTest {
  protected:
@@ -95,6 +98,49 @@ TEST_F(Stress, ManyContactsWhileTheHostChangesThem) {
   // two are allowed.
   EXPECT_TRUE(host.pumpUntil([&] { return VardokHost::countOpenHandles() <= handlesBefore + 2; }, 30000))
       << VardokHost::countOpenHandles() << " handles, " << handlesBefore << " before";
+}
+
+// Sixty contacts at interval 0 whose program does not exist, so every run
+// fails at once, while contacts are removed and added again; then detach
+// and FreeLibrary. VARDOK_STORM_SECONDS and VARDOK_STORM_ROUNDS set the
+// length (scripts/stress.sh: 30 s, 20 rounds).
+TEST(Storm, FailingInstantRunsWhileContactsComeAndGo) {
+  const int seconds = envOr("VARDOK_STORM_SECONDS", 4);
+  const int rounds = envOr("VARDOK_STORM_ROUNDS", 1);
+  for (int round = 0; round < rounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round + 1));
+    std::string error;
+    auto plugin = VardokHost::PluginModule::load(VardokTest::programFolder() + "Vardok.dll", &error);
+    ASSERT_TRUE(plugin) << error;
+    VardokTest::MessageBoxRecorder boxes(plugin->module());
+    VardokHost::ContactHost host;
+    host.attach(plugin.get());
+    host.setLogLevels(false);
+    host.startUp();
+    VardokHost::CheckContact check;
+    check.command = "no-such-program-vardok-storm.exe";
+    check.interval = 0;
+    check.enabled = 1;
+    std::vector<int> live;
+    for (int i = 0; i < 60; ++i) live.push_back(host.addCheck(check));
+    std::mt19937 random(static_cast<unsigned>(GetTickCount()) + round);
+    DWORD longestWait = 0;
+    const DWORD end = GetTickCount() + seconds * 1000;
+    while (static_cast<LONG>(end - GetTickCount()) > 0) {
+      const DWORD before = GetTickCount();
+      host.pumpFor(10);
+      longestWait = std::max(longestWait, GetTickCount() - before);
+      const size_t at = random() % live.size();
+      host.post(HM_CONTACT_REMOVING, live[at]);
+      host.removeContact(live[at]);
+      live[at] = host.addCheck(check);
+    }
+    EXPECT_GT(host.messages(HM_CONTACT_REFRESH).size(), 60u);
+    // The main thread kept serving its alertable waits.
+    EXPECT_LT(longestWait, 1000u);
+    host.shutDown();
+    host.pumpFor(200);
+  }
 }
 
 TEST_F(Stress, NoThreadOfThePlugInOutlivesItsUnload) {

@@ -130,6 +130,44 @@ void ContactHost::pumpFor(DWORD ms) {
   while (GetTickCount() - start < ms) SleepEx(std::min<DWORD>(ms - (GetTickCount() - start), 20), TRUE);
 }
 
+// --- serving calls on the main thread ---
+
+namespace {
+
+constexpr UINT kServeCall = WM_APP + 1;
+const char kWindowClass[] = "VardokHostCalls";
+
+}  // namespace
+
+LRESULT CALLBACK ContactHost::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kServeCall) return (*reinterpret_cast<const std::function<int()>*>(lParam))();
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void ContactHost::serveCallsOnThisThread(bool on) {
+  if (on && !_window) {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = &ContactHost::windowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = kWindowClass;
+    RegisterClassA(&windowClass);
+    _windowThread = GetCurrentThreadId();
+    _window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
+  } else if (!on && _window) {
+    DestroyWindow(_window);
+    _window = nullptr;
+  }
+}
+
+int ContactHost::served(const std::function<int()>& call) {
+  HWND window = _window;
+  if (!window || GetCurrentThreadId() == _windowThread) return call();
+  ++_callsWaiting;
+  const int answer = static_cast<int>(SendMessageA(window, kServeCall, 0, reinterpret_cast<LPARAM>(&call)));
+  --_callsWaiting;
+  return answer;
+}
+
 // --- HostCore ---
 
 int __stdcall ContactHost::GetPluginId() {
@@ -221,6 +259,10 @@ int ContactHost::answer(HostMessage* message, const HostEvent& event, bool* deli
 }
 
 int __stdcall ContactHost::Send(HostMessage* message) {
+  return served([&] { return sendHere(message); });
+}
+
+int ContactHost::sendHere(HostMessage* message) {
   if (!message || message->size < 6) return 0;
   HostEvent event = messageEvent(message);
   bool deliver = false;
@@ -249,12 +291,20 @@ int __stdcall ContactHost::GetRowId(int table, int index) {
 }
 
 int __stdcall ContactHost::GetValue(int table, int row, int column, ColumnValue* value) {
+  return served([&] { return getValueHere(table, row, column, value); });
+}
+
+int ContactHost::getValueHere(int table, int row, int column, ColumnValue* value) {
   if (!value) return 0;
   // Another table has no rows: answered like a row that does not exist.
   return _table.readValue(table == kContactTable ? row : -1, column, value);
 }
 
 int __stdcall ContactHost::SetValue(int table, int row, int column, ColumnValue* value) {
+  return served([&] { return setValueHere(table, row, column, value); });
+}
+
+int ContactHost::setValueHere(int table, int row, int column, ColumnValue* value) {
   if (!value) return 0;
   HostEvent event;
   event.kind = HostEvent::Kind::ColumnWrite;

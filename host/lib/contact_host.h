@@ -11,6 +11,7 @@
 // main thread, the one that loaded the plug-in.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -96,6 +97,15 @@ class ContactHost final : public Vardok::HostCore {
   // HM_DETACH_CORE, then FreeLibrary.
   void shutDown();
 
+  // --- serving the plug-in's calls on the main thread ---
+  // On: core calls the plug-in makes on other threads (Send, GetValue,
+  // SetValue, IsLogLevelOn) are served on this thread, through a message
+  // sent to a message-only window of it, as many real hosts do; they wait
+  // until this thread pumps sent messages. Main thread.
+  void serveCallsOnThisThread(bool on);
+  // Calls of other threads waiting for this thread now.
+  int callsWaitingForMainThread() const { return _callsWaiting.load(); }
+
   // --- the main thread's alertable wait ---
   // Waits alertably until done() holds; false when timeoutMs passed first.
   bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
@@ -148,6 +158,13 @@ class ContactHost final : public Vardok::HostCore {
   int __stdcall IsLogLevelOn(int level) override;
 
  private:
+  // Runs call here, or on the main thread when calls are served there.
+  int served(const std::function<int()>& call);
+  static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  int sendHere(Vardok::HostMessage* message);
+  int getValueHere(int table, int row, int column, Vardok::ColumnValue* value);
+  int setValueHere(int table, int row, int column, Vardok::ColumnValue* value);
+
   // The host's answer to a message; *deliver: hand it on as HM_ACTION.
   int answer(Vardok::HostMessage* message, const HostEvent& event, bool* deliver);
 
@@ -166,6 +183,10 @@ class ContactHost final : public Vardok::HostCore {
   std::map<int, std::optional<std::string>> _uiValues;
 
   PluginModule* _plugin = nullptr;
+
+  HWND _window = nullptr;
+  DWORD _windowThread = 0;
+  std::atomic<int> _callsWaiting{0};
 };
 
 }  // namespace VardokHost

@@ -7,7 +7,7 @@
 //   zerotag        writes "x", a zero byte, then an info tag "after"
 //   utf16 [bare]   writes "hello world" and a line break in UTF-16LE, with
 //                  the byte order mark unless "bare"
-//   stamp FILE MS  appends "S tick" to FILE, sleeps MS, appends "E tick"
+//   stamp FILE MS  appends "S tick pid" to FILE, sleeps MS, appends "E tick pid"
 //   tree FILE MS   starts "sleep MS" as a grandchild, writes "own-pid
 //                  grandchild-pid" to FILE, then sleeps MS itself
 #include <cstdlib>
@@ -94,9 +94,10 @@ int main(int argc, char** argv) {
   }
   if (mode == "stamp" && argc > 3) {
     const unsigned long ms = std::strtoul(argv[3], nullptr, 10);
-    appendTo(argv[2], "S " + std::to_string(GetTickCount64()) + "\n");
+    const std::string pid = " " + std::to_string(GetCurrentProcessId()) + "\n";
+    appendTo(argv[2], "S " + std::to_string(GetTickCount64()) + pid);
     Sleep(ms);
-    appendTo(argv[2], "E " + std::to_string(GetTickCount64()) + "\n");
+    appendTo(argv[2], "E " + std::to_string(GetTickCount64()) + pid);
     return 0;
   }
   if (mode == "tree" && argc > 3) {
