@@ -55,9 +55,11 @@ void Item::report(int32_t exitCode, std::string output, const std::string& comma
   // The bound holds for what is reported, line endings included.
   if (output.size() > kMaxOutput) output.resize(kMaxOutput);
   const bool well = exitCode == 0;
-  const std::string info = getTagValue(output, "info", well ? Texts::kInfoOk : Texts::kInfoProblem);
-  const std::string notify = getTagValue(output, "notify", well ? Texts::kNotifyOk : Texts::kNotifyProblem);
-  const int32_t icon = parseNumber(getTagValue(output, "icon", std::string()), 255);
+  const ResultTags tags =
+      readTags(output, well ? Texts::kInfoOk : Texts::kInfoProblem, well ? Texts::kNotifyOk : Texts::kNotifyProblem);
+  const std::string& info = tags.info;
+  const std::string& notify = tags.notify;
+  const int32_t icon = parseNumber(tags.icon, 255);
 
   if (interactive && !output.empty())
     ShowMessageBox(output, command, MB_ICONINFORMATION);

@@ -7,6 +7,10 @@
 #include <cstring>
 #include <string_view>
 
+#if defined(__i386__) || defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 #include "support/regex/regex.h"
 
 namespace Vardok {
@@ -35,29 +39,75 @@ int replaceAll(std::string& text, const std::string& find, const std::string& re
   return count;
 }
 
+namespace {
+
+// Line feeds with no carriage return before them, in one 16-byte block:
+// bit i stands for block[i]. previous is the byte before the block.
+#if defined(__SSE2__) || defined(__i386__) || defined(__x86_64__)
+#define VARDOK_SSE2 1
+__attribute__((target("sse2"))) inline unsigned bareLineFeeds(const char* block, char previous) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+  const unsigned lf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
+  if (lf == 0) return 0;
+  const unsigned cr = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r'))));
+  // A line feed is bare unless the byte before it is a carriage return.
+  return lf & ~((cr << 1) | (previous == '\r' ? 1u : 0u));
+}
+#endif
+
+// The same, one byte at a time.
+inline bool bareLineFeedAt(const char* begin, const char* at) { return *at == '\n' && (at == begin || at[-1] != '\r'); }
+
+size_t countBareLineFeeds(const char* begin, const char* end) {
+  size_t count = 0;
+  const char* p = begin;
+#ifdef VARDOK_SSE2
+  for (; end - p >= 16; p += 16) count += __builtin_popcount(bareLineFeeds(p, p == begin ? '\0' : p[-1]));
+#endif
+  for (; p < end; ++p) count += bareLineFeedAt(begin, p);
+  return count;
+}
+
+}  // namespace
+
 void normalizeLineEndings(std::string& text) {
   // The same as replacing CR LF by LF and then LF by CR LF: every LF that
   // has no CR before it gets one. One pass to count, one to copy, and none
-  // when nothing is missing.
+  // when nothing is missing; both read 16 bytes at a time.
   const char* const begin = text.data();
   const char* const end = begin + text.size();
-  size_t missing = 0;
-  for (const char* lf = begin; (lf = static_cast<const char*>(std::memchr(lf, '\n', end - lf))); ++lf)
-    if (lf == begin || lf[-1] != '\r') ++missing;
+  const size_t missing = countBareLineFeeds(begin, end);
   if (missing == 0) return;
 
-  std::string result(text.size() + missing, '\0');
+  // 16 bytes of room: blocks are stored whole and overwritten as the copy
+  // goes on.
+  std::string result(text.size() + missing + 16, '\0');
   char* out = &result[0];
-  const char* from = begin;
-  for (const char* lf = begin; (lf = static_cast<const char*>(std::memchr(lf, '\n', end - lf))); ++lf) {
-    if (lf != begin && lf[-1] == '\r') continue;
-    std::memcpy(out, from, lf - from);
-    out += lf - from;
-    *out++ = '\r';
-    *out++ = '\n';
-    from = lf + 1;
+  const char* p = begin;
+#ifdef VARDOK_SSE2
+  // Whole blocks while a 16-byte load from anywhere in the block stays
+  // inside the text.
+  for (; end - p >= 32; p += 16) {
+    unsigned bare = bareLineFeeds(p, p == begin ? '\0' : p[-1]);
+    unsigned from = 0;
+    while (bare) {
+      const unsigned at = static_cast<unsigned>(__builtin_ctz(bare));
+      std::memcpy(out, p + from, 16);  // at least up to the line feed
+      out += at - from;
+      *out++ = '\r';
+      *out++ = '\n';
+      from = at + 1;
+      bare &= bare - 1;
+    }
+    std::memcpy(out, p + from, 16);
+    out += 16 - from;
   }
-  std::memcpy(out, from, end - from);
+#endif
+  for (; p < end; ++p) {
+    if (bareLineFeedAt(begin, p)) *out++ = '\r';
+    *out++ = *p;
+  }
+  result.resize(static_cast<size_t>(out - result.data()));
   text.swap(result);
 }
 
@@ -80,6 +130,39 @@ std::string getTagValue(const std::string& output, const std::string& key, const
   Quorlin::RegEx regex;
   if (regex.match(pattern, std::string(text.substr(at, close + closing.size() - at))) > 0) return regex.getSub(1);
   return fallback;
+}
+
+ResultTags readTags(const std::string& output, const std::string& infoFallback, const std::string& notifyFallback) {
+  ResultTags tags{infoFallback, notifyFallback, std::string()};
+  // The output counts up to its first zero byte.
+  const char* const begin = output.data();
+  const char* zero = static_cast<const char*>(std::memchr(begin, '\0', output.size()));
+  const std::string_view text(begin, zero ? static_cast<size_t>(zero - begin) : output.size());
+
+  // One pass finds the first opening tag of each key; then each value ends
+  // at the first closing tag of its key at least one byte later.
+  static const std::string_view kOpen = "<velkaro:";
+  struct Key {
+    std::string_view name;
+    std::string* value;
+    bool seen;
+  } keys[] = {{"info", &tags.info, false}, {"notify", &tags.notify, false}, {"icon", &tags.icon, false}};
+  int left = 3;
+  for (size_t at = text.find(kOpen); at != std::string_view::npos && left > 0; at = text.find(kOpen, at + 1)) {
+    const size_t name = at + kOpen.size();
+    for (Key& key : keys) {
+      if (key.seen || text.compare(name, key.name.size(), key.name) != 0 || name + key.name.size() >= text.size() ||
+          text[name + key.name.size()] != '>')
+        continue;
+      key.seen = true;
+      --left;
+      const size_t from = name + key.name.size() + 1;
+      const std::string closing = "</velkaro:" + std::string(key.name) + ">";
+      const size_t close = text.find(closing, from + 1);
+      if (close != std::string_view::npos) key.value->assign(text.data() + from, close - from);
+    }
+  }
+  return tags;
 }
 
 namespace {

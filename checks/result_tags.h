@@ -19,12 +19,23 @@ namespace Vardok {
 // find). Linear in the text's length.
 int replaceAll(std::string& text, const std::string& find, const std::string& replacement);
 
-// CR LF becomes LF, then every LF becomes CR LF; a lone CR stays.
+// CR LF becomes LF, then every LF becomes CR LF; a lone CR stays. Reads
+// 16 bytes at a time where the processor can.
 void normalizeLineEndings(std::string& text);
 
 // The value of the first tag of key, or fallback. The key goes into the
 // pattern as it is. The output is read up to its first zero byte.
 std::string getTagValue(const std::string& output, const std::string& key, const std::string& fallback);
+
+// The values of the three tags, each as getTagValue would give it, found in
+// one pass over the output: info and notify fall back to the given texts,
+// icon to an empty text.
+struct ResultTags {
+  std::string info;
+  std::string notify;
+  std::string icon;
+};
+ResultTags readTags(const std::string& output, const std::string& infoFallback, const std::string& notifyFallback);
 
 // An integer with an optional '-' and, for base 255 (automatic), an
 // optional '#' or "0x" prefix for hexadecimal; other bases are used as

@@ -1,7 +1,8 @@
 // The output reader: line-ending normalisation, tag look-ups and
 // parseNumber, each checked against a plain reference:
 // - normalisation against the two replaceAll passes it stands for;
-// - getTagValue against the tag expression run over the whole output.
+// - getTagValue against the tag expression run over the whole output;
+// - readTags (one pass) against getTagValue.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -31,6 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
 
   for (const char* key : {"info", "notify", "icon"})
     if (Vardok::getTagValue(normalized, key, "-") != referenceTag(normalized, key, "-")) __builtin_trap();
+  // The one-pass reader against the three look-ups, on the raw input too.
+  for (const std::string* text : {&input, static_cast<const std::string*>(&normalized)}) {
+    const Vardok::ResultTags tags = Vardok::readTags(*text, "ok", "fine");
+    if (tags.info != Vardok::getTagValue(*text, "info", "ok") || tags.notify != Vardok::getTagValue(*text, "notify", "fine") ||
+        tags.icon != Vardok::getTagValue(*text, "icon", ""))
+      __builtin_trap();
+  }
 
   for (int base : {255, 10, 16, 0, 8, 36})
     (void)Vardok::parseNumber(input, base);
