@@ -1,12 +1,14 @@
 #include "checks/run_control.h"
 
 #include "checks/item.h"
+#include "support/threads/thread_slot.h"
 
 namespace Vardok {
 
 namespace {
 
-thread_local RunControl* t_current = nullptr;
+// The run the calling worker makes.
+Quorlin::ThreadSlot g_current;
 
 // What the processes of an ended run exit with.
 constexpr UINT kAbandonedExitCode = 0xC000013A;  // as if the console was closed
@@ -72,9 +74,9 @@ bool RunControl::abandoned() const {
   return _abandoned;
 }
 
-RunControl* RunControl::current() { return t_current; }
+RunControl* RunControl::current() { return static_cast<RunControl*>(g_current.get()); }
 
-RunControl::Scope::Scope(RunControl* control) : _previous(t_current) { t_current = control; }
-RunControl::Scope::~Scope() { t_current = _previous; }
+RunControl::Scope::Scope(RunControl* control) : _previous(current()) { g_current.set(control); }
+RunControl::Scope::~Scope() { g_current.set(_previous); }
 
 }  // namespace Vardok

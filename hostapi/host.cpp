@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/threads/thread_slot.h"
 #include "support/threads/unique_handle.h"
 
 namespace Vardok {
@@ -17,7 +18,7 @@ std::atomic<HostCore*> g_core{nullptr};
 std::atomic<int> g_callsInHost{0};
 // Calls inside the host on this thread (a host may call back into the
 // plug-in, which may call the host again).
-thread_local int t_callsInHost = 0;
+Quorlin::ThreadSlot g_callsInHostHere;
 
 // Set when a call returns from the host after detach began.
 const Quorlin::EventHandle g_callReturned(CreateEventA(nullptr, FALSE, FALSE, nullptr));
@@ -47,7 +48,7 @@ void detachCore() {
   // with an APC to it: both are served while it waits. The wait is bounded;
   // calls that come back later are still skipped.
   const ULONGLONG deadline = GetTickCount64() + kDetachWaitMs;
-  while (g_callsInHost.load() > t_callsInHost) {
+  while (g_callsInHost.load() > g_callsInHostHere.getInt()) {
     const ULONGLONG now = GetTickCount64();
     if (now >= deadline) break;
     const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kDetachPollMs));
@@ -66,12 +67,12 @@ CoreCall::CoreCall() {
   // Count first, then read the core: detachCore clears the core first, then
   // reads the count, so one of the two always sees the other.
   g_callsInHost.fetch_add(1);
-  ++t_callsInHost;
+  g_callsInHostHere.setInt(g_callsInHostHere.getInt() + 1);
   _core = g_core.load();
 }
 
 CoreCall::~CoreCall() {
-  --t_callsInHost;
+  g_callsInHostHere.setInt(g_callsInHostHere.getInt() - 1);
   g_callsInHost.fetch_sub(1);
   if (!g_core.load()) SetEvent(g_callReturned.get());
 }

@@ -245,7 +245,7 @@ int ContactHost::answer(HostMessage* message, const HostEvent& event, bool* deli
       if (!item) return 0;
       auto scripted = _uiValues.find(item->contact);
       if (scripted != _uiValues.end())
-        return scripted->second ? reinterpret_cast<int32_t>(ContactTable::threadCopy(*scripted->second)) : 0;
+        return scripted->second ? reinterpret_cast<int32_t>(_table.threadCopy(*scripted->second)) : 0;
       if ((item->id & kBoundControlMask) != kBoundControlId) return 0;
       return reinterpret_cast<int32_t>(_table.boundText(item->contact, item->id & ~kBoundControlMask));
     }

@@ -9,17 +9,15 @@ namespace VardokHost {
 
 using namespace Vardok;
 
-namespace {
-
-// The host's copy of a text handed to the plug-in: valid until the next
-// call on the same thread, so calls from other threads never free it.
-thread_local std::string t_textAnswer;
-
-}  // namespace
-
-const char* ContactTable::threadCopy(const std::string& text) {
-  t_textAnswer = text;
-  return t_textAnswer.c_str();
+const char* ContactTable::threadCopy(const std::string& text) const {
+  // Kept per thread in the table, not in thread_local storage: the copies
+  // are touched by the plug-in's threads, and the runtime's destructors of
+  // thread_local objects at their exit free what another module's heap
+  // blocks hold (and can deadlock the program's exit).
+  std::lock_guard<std::mutex> guard(_answersLock);
+  std::string& answer = _answers[GetCurrentThreadId()];
+  answer = text;
+  return answer.c_str();
 }
 
 ContactTable::ContactTable() {

@@ -53,8 +53,9 @@ class ContactTable {
   // The text of a column as an item bound to it shows it, or null when the
   // row does not exist; stays valid until this thread's next call.
   const char* boundText(int row, int column) const;
-  // Keeps a copy of text for this thread and answers it.
-  static const char* threadCopy(const std::string& text);
+  // Keeps a copy of text for the calling thread and answers it; it stays
+  // valid until that thread's next copy.
+  const char* threadCopy(const std::string& text) const;
 
  private:
   struct Cell {
@@ -83,6 +84,9 @@ class ContactTable {
   int _nextSerial = 0;
   std::map<int, Column> _columns;
   int _nextColumn = kFirstColumnId;
+
+  mutable std::mutex _answersLock;  // taken inside _lock, never around it
+  mutable std::map<unsigned long, std::string> _answers;  // by thread id
 };
 
 }  // namespace VardokHost
