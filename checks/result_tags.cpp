@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string_view>
 
-#if defined(__i386__) || defined(__x86_64__)
+#ifdef __SSE2__
 #include <emmintrin.h>
 #endif
 
@@ -43,9 +43,9 @@ namespace {
 
 // Line feeds with no carriage return before them, in one 16-byte block:
 // bit i stands for block[i]. previous is the byte before the block.
-#if defined(__SSE2__) || defined(__i386__) || defined(__x86_64__)
+#ifdef __SSE2__
 #define VARDOK_SSE2 1
-__attribute__((target("sse2"))) inline unsigned bareLineFeeds(const char* block, char previous) {
+inline unsigned bareLineFeeds(const char* block, char previous) {
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
   const unsigned lf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
   if (lf == 0) return 0;
@@ -58,11 +58,20 @@ __attribute__((target("sse2"))) inline unsigned bareLineFeeds(const char* block,
 // The same, one byte at a time.
 inline bool bareLineFeedAt(const char* begin, const char* at) { return *at == '\n' && (at == begin || at[-1] != '\r'); }
 
+// Set bits of a 16-bit mask, without a library call on processors that
+// have no population-count instruction.
+inline unsigned bitCount16(unsigned mask) {
+  mask = mask - ((mask >> 1) & 0x5555u);
+  mask = (mask & 0x3333u) + ((mask >> 2) & 0x3333u);
+  mask = (mask + (mask >> 4)) & 0x0F0Fu;
+  return (mask + (mask >> 8)) & 0x1Fu;
+}
+
 size_t countBareLineFeeds(const char* begin, const char* end) {
   size_t count = 0;
   const char* p = begin;
 #ifdef VARDOK_SSE2
-  for (; end - p >= 16; p += 16) count += __builtin_popcount(bareLineFeeds(p, p == begin ? '\0' : p[-1]));
+  for (; end - p >= 16; p += 16) count += bitCount16(bareLineFeeds(p, p == begin ? '\0' : p[-1]));
 #endif
   for (; p < end; ++p) count += bareLineFeedAt(begin, p);
   return count;

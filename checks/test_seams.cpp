@@ -28,6 +28,7 @@ int systemMessageBox(const std::string& text, const std::string& caption, unsign
 PlatformCalls g_calls = defaults();
 std::atomic<FiringObserver> g_firingObserver{nullptr};
 std::atomic<MessageBoxFunction> g_messageBox{&systemMessageBox};
+std::atomic<RunStartObserver> g_runStartObserver{nullptr};
 
 }  // namespace
 
@@ -38,6 +39,12 @@ void setFiringObserver(FiringObserver observer) { g_firingObserver = observer; }
 
 void notifyFiring(uint32_t contact) {
   if (FiringObserver observer = g_firingObserver.load()) observer(contact);
+}
+
+void setRunStartObserver(RunStartObserver observer) { g_runStartObserver = observer; }
+
+void notifyRunStart(uint32_t contact) {
+  if (RunStartObserver observer = g_runStartObserver.load()) observer(contact);
 }
 
 MessageBoxFunction setMessageBoxFunction(MessageBoxFunction function) {

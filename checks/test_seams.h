@@ -39,6 +39,12 @@ using FiringObserver = void (*)(uint32_t contact);
 void setFiringObserver(FiringObserver observer);
 void notifyFiring(uint32_t contact);
 
+// Called on a worker of the run queue as each run starts. Null: nobody is
+// told.
+using RunStartObserver = void (*)(uint32_t contact);
+void setRunStartObserver(RunStartObserver observer);
+void notifyRunStart(uint32_t contact);
+
 // Replaces the function that shows message boxes (null restores
 // MessageBoxA with no owner window). Answers the previous one.
 using MessageBoxFunction = int (*)(const std::string& text, const std::string& caption, unsigned type);
