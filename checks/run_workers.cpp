@@ -46,6 +46,12 @@ void RunQueue::State::workerLoop(unsigned generation) {
   AcquireSRWLockExclusive(&lock);
   for (;;) {
     if (generation != this->generation) break;
+    // Workers added while runs were overdue or showing a box end once the
+    // pool is back at its size.
+    if (workers > bound + released) {
+      --workers;
+      break;
+    }
     auto next = startable() ? nextEligible() : queue.end();
     if (next == queue.end()) {
       SleepConditionVariableSRW(&work, &lock, INFINITE, 0);
@@ -67,18 +73,14 @@ void RunQueue::State::workerLoop(unsigned generation) {
     }
 
     AcquireSRWLockExclusive(&lock);
-    bool surplus = false;
     if (generation == this->generation) {
       finish(control);
       WakeAllConditionVariable(&work);  // the contact is free again
-      surplus = workers > bound + released;
-      if (surplus) --workers;
     }
     ReleaseSRWLockExclusive(&lock);
     control.reset();
     // The item goes back to the main thread, where items end their life.
     Item::finishRun(std::move(item));
-    if (surplus) return;
     AcquireSRWLockExclusive(&lock);
   }
   ReleaseSRWLockExclusive(&lock);

@@ -51,6 +51,13 @@ void LoadedPluginTest::SetUp() {
 
 void LoadedPluginTest::TearDown() {
   if (plugin && plugin->module()) host.shutDown();
+  waitForUnload(host);
+}
+
+bool waitForUnload(VardokHost::ContactHost& host) {
+  // The plug-in's threads and queued calls keep the DLL loaded after the
+  // host's FreeLibrary; the test program must not end under them.
+  return host.pumpUntil([] { return GetModuleHandleA("Vardok.dll") == nullptr; }, 10000);
 }
 
 }  // namespace VardokTest
@@ -123,13 +130,11 @@ void CheckTest::SetUp() {
     plugin = VardokHost::PluginModule::linked(&IMessageProc);
     boxes.reset(new MessageBoxRecorder(nullptr));
   }
-  _threadsBefore = threadCount();
   host.attach(plugin.get());
   host.startUp();
   commandColumn = host.columnId("Vardok/command");
   intervalColumn = host.columnId("Vardok/interval");
   enabledColumn = host.columnId("Vardok/enabled");
-  _threadsAtStart = threadCount();
 }
 
 void CheckTest::TearDown() {
@@ -138,14 +143,15 @@ void CheckTest::TearDown() {
     const int contact = host.rowIdAt(index);
     host.post(Vardok::HM_CONTACT_REMOVING, contact);
   }
-  // Let the runs still in progress end before the test program does.
-  host.pumpUntil([&] { return threadCount() <= _threadsAtStart; }, 30000);
+  // Removed contacts' runs are ended; detach ends the queue's threads, and
+  // the test program must not end under them.
+  host.pumpFor(50);
   host.post(Vardok::HM_DETACH_CORE);
   if (_loaded && plugin) plugin->unload();
   if (_loaded)
-    host.pumpUntil([&] { return threadCount() <= _threadsBefore; }, 10000);
+    EXPECT_TRUE(waitForUnload(host)) << "the plug-in's threads kept the DLL loaded";
   else
-    host.pumpUntil([] { return Vardok::runQueue().threads() == 0; }, 10000);
+    EXPECT_TRUE(host.pumpUntil([] { return Vardok::runQueue().threads() == 0; }, 10000));
   host.pumpFor(50);
   boxes.reset();
 }

@@ -19,6 +19,10 @@ namespace VardokTest {
 using VardokHost::programFolder;
 inline int threadCount() { return VardokHost::countThreads(); }
 
+// After the host's FreeLibrary: pumps until the DLL is really gone (its
+// threads and queued calls have let it go); false after 10 s.
+bool waitForUnload(VardokHost::ContactHost& host);
+
 class LinkedPluginTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -111,8 +115,6 @@ class CheckTest : public ::testing::Test {
 
  private:
   bool _loaded;
-  int _threadsBefore = 0;   // before the plug-in started
-  int _threadsAtStart = 0;  // once it has started
 };
 
 }  // namespace VardokTest
