@@ -131,9 +131,32 @@ bool idleItems() {
   return handles <= 1.0 && bytes <= 1024;
 }
 
+// Runs per second of 300 contacts at 1 s with pools of 2 to 8 workers, each
+// bound twice, in random order: which bound serves this machine best.
+void boundSweep() {
+  std::printf("Pool size: 300 contacts at interval 1 s, 20 s per sample, two samples per size, random order\n");
+  std::vector<unsigned> order{2, 3, 4, 6, 8, 2, 3, 4, 6, 8};
+  std::srand(GetTickCount());
+  for (size_t i = order.size() - 1; i > 0; --i) std::swap(order[i], order[std::rand() % (i + 1)]);
+  std::vector<std::vector<double>> rates(9);
+  for (unsigned bound : order) {
+    Vardok::runQueue().setBoundForTests(bound);
+    EngineBench bench;
+    const ScaleResult r = bench.scale(kCommand, 300, 20);
+    rates[bound].push_back(r.runs / r.seconds);
+  }
+  Vardok::runQueue().setBoundForTests(0);
+  for (unsigned bound : {2u, 3u, 4u, 6u, 8u})
+    std::printf("    %u workers: %.1f and %.1f runs/s\n", bound, rates[bound][0], rates[bound][1]);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "bounds") {
+    boundSweep();
+    return 0;
+  }
   const int rounds = argc > 1 ? std::max(40, std::atoi(argv[1])) : 40;
   const int contacts = argc > 2 ? std::atoi(argv[2]) : 1000;
   setvbuf(stdout, nullptr, _IONBF, 0);

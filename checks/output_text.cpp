@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "checks/result_tags.h"
+
 namespace Vardok {
 
 namespace {
@@ -38,7 +40,8 @@ std::string fromUtf16(const std::string& raw, size_t skip) {
 std::string decodeOutput(std::string raw) {
   bool hasMark = false;
   if (isUtf16(raw, &hasMark)) return fromUtf16(raw, hasMark ? 2 : 0);
-  if (std::memchr(raw.data(), '\0', raw.size())) raw.erase(std::remove(raw.begin(), raw.end(), '\0'), raw.end());
+  const char* const end = raw.data() + raw.size();
+  if (findByte(raw.data(), end, '\0') != end) raw.erase(std::remove(raw.begin(), raw.end(), '\0'), raw.end());
   return raw;
 }
 

@@ -141,12 +141,39 @@ std::string getTagValue(const std::string& output, const std::string& key, const
   return fallback;
 }
 
+const char* findByte(const char* from, const char* end, char byte) {
+#ifdef VARDOK_SSE2
+  const __m128i wanted = _mm_set1_epi8(byte);
+  for (; end - from >= 16; from += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
+    if (hits) return from + __builtin_ctz(hits);
+  }
+#endif
+  for (; from < end; ++from)
+    if (*from == byte) return from;
+  return end;
+}
+
+namespace {
+
+// The first occurrence of text in [from, end), or end.
+const char* findText(const char* from, const char* end, std::string_view text) {
+  while ((from = findByte(from, end, text[0])) != end) {
+    if (static_cast<size_t>(end - from) < text.size()) return end;
+    if (std::memcmp(from, text.data(), text.size()) == 0) return from;
+    ++from;
+  }
+  return end;
+}
+
+}  // namespace
+
 ResultTags readTags(const std::string& output, const std::string& infoFallback, const std::string& notifyFallback) {
   ResultTags tags{infoFallback, notifyFallback, std::string()};
   // The output counts up to its first zero byte.
   const char* const begin = output.data();
-  const char* zero = static_cast<const char*>(std::memchr(begin, '\0', output.size()));
-  const std::string_view text(begin, zero ? static_cast<size_t>(zero - begin) : output.size());
+  const char* const end = findByte(begin, begin + output.size(), '\0');
 
   // One pass finds the first opening tag of each key; then each value ends
   // at the first closing tag of its key at least one byte later.
@@ -157,18 +184,19 @@ ResultTags readTags(const std::string& output, const std::string& infoFallback, 
     bool seen;
   } keys[] = {{"info", &tags.info, false}, {"notify", &tags.notify, false}, {"icon", &tags.icon, false}};
   int left = 3;
-  for (size_t at = text.find(kOpen); at != std::string_view::npos && left > 0; at = text.find(kOpen, at + 1)) {
-    const size_t name = at + kOpen.size();
+  for (const char* at = findText(begin, end, kOpen); at != end && left > 0; at = findText(at + 1, end, kOpen)) {
+    const char* const name = at + kOpen.size();
     for (Key& key : keys) {
-      if (key.seen || text.compare(name, key.name.size(), key.name) != 0 || name + key.name.size() >= text.size() ||
-          text[name + key.name.size()] != '>')
+      if (key.seen || static_cast<size_t>(end - name) <= key.name.size() ||
+          std::memcmp(name, key.name.data(), key.name.size()) != 0 || name[key.name.size()] != '>')
         continue;
       key.seen = true;
       --left;
-      const size_t from = name + key.name.size() + 1;
+      const char* const from = name + key.name.size() + 1;
       const std::string closing = "</velkaro:" + std::string(key.name) + ">";
-      const size_t close = text.find(closing, from + 1);
-      if (close != std::string_view::npos) key.value->assign(text.data() + from, close - from);
+      if (from >= end) continue;
+      const char* const close = findText(from + 1, end, closing);
+      if (close != end) key.value->assign(from, close - from);
     }
   }
   return tags;

@@ -27,6 +27,10 @@ void normalizeLineEndings(std::string& text);
 // pattern as it is. The output is read up to its first zero byte.
 std::string getTagValue(const std::string& output, const std::string& key, const std::string& fallback);
 
+// The first byte in [from, end) that equals byte, or end. Reads 16 bytes at
+// a time where the processor can (the platform's memchr may not).
+const char* findByte(const char* from, const char* end, char byte);
+
 // The values of the three tags, each as getTagValue would give it, found in
 // one pass over the output: info and notify fall back to the given texts,
 // icon to an empty text.

@@ -64,15 +64,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "spawn") {
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string line = "\"" + std::string(self) + "\" sleep " + std::to_string(value);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) return 1;
-    const Quorlin::ThreadHandle thread(process.hThread);
-    const Quorlin::ProcessHandle child(process.hProcess);
+    if (!startSelf("sleep " + std::to_string(value))) return 1;
     write("direct\n", 7);
     return 3;
   }
