@@ -1,4 +1,9 @@
 // The use-counted object base, its live-object registry and its lock.
+#include <algorithm>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "support/objectimpl/object.h"
@@ -83,23 +88,48 @@ TEST_F(ObjectBase, ClassChainEndsAtIObject) {
   EXPECT_EQ(probe->getClass(), SharedPtr<Probe>(new Probe, true)->getClass());
 }
 
-TEST_F(ObjectBase, LiveObjectsAreRegisteredUntilTeardown) {
+TEST_F(ObjectBase, LiveObjectsAreRegistered) {
   Probe* probe = new Probe;
   auto live = liveObjects();
   EXPECT_NE(std::find(live.begin(), live.end(), probe), live.end());
   probe->release();
   live = liveObjects();
   EXPECT_EQ(std::find(live.begin(), live.end(), static_cast<iObject*>(probe)), live.end());
+}
 
-  Probe* before = new Probe;
-  tearDownObjectRegistry();
-  tearDownObjectRegistry();
-  // Made or destroyed after the teardown: no registration, no failure.
-  Probe* after = new Probe;
-  EXPECT_TRUE(liveObjects().empty());
-  before->release();
-  after->release();
-  EXPECT_EQ(g_destroyed, 3);
+// The teardown ends the process-wide registry for good, so it runs in a
+// process of its own: the suite stays repeatable and order-free.
+TEST(ObjectBaseDeathTest, TeardownEndsTheRegistryAndLaterObjectsStillWork) {
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  EXPECT_EXIT(
+      {
+        g_destroyed = 0;
+        Probe* before = new Probe;
+        tearDownObjectRegistry();
+        tearDownObjectRegistry();
+        // Made or destroyed after the teardown: no registration, no failure.
+        Probe* after = new Probe;
+        const bool empty = liveObjects().empty();
+        before->release();
+        after->release();
+        std::exit(empty && g_destroyed == 2 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(ObjectBase, UseCountHoldsUnderFourThreads) {
+  SharedPtr<Probe> probe(new Probe, true);
+  const unsigned start = probe->getUseCount();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 100000; ++i) {
+        probe->hold();
+        probe->release();
+      }
+    });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(probe->getUseCount(), start);
 }
 
 TEST(CriticalSectionLock, TryLockAndCounts) {

@@ -241,6 +241,11 @@ TEST(RegExReplace, Table) {
       {"#a*#", "d", "bc", 0, "dbdcd"},
       {"#x*#", "-", "", 0, "-"},
       {"#x*#8", "-", "\xC4\x85" "b", 0, "-\xC4\x85-b-"},
+      // UTF-8 switched on by the pattern itself steps whole characters too.
+      {"#(*UTF8)x*#", "-", "\xC4\x85" "b", 0, "-\xC4\x85-b-"},
+      // Only a lookbehind can see NOTBOL on the searches after the first:
+      // without it, (?<=^a) would match after the replaced "a".
+      {"#a|(?<=^a)b#", "X", "ab", 0, "Xb"},
       {"#(\\w+)@(\\w+)#", "$2 at $1", "mail bob@host now", 0, "mail host at bob now"},
       {"#b#", "B", std::string("a\0b\0b", 5), 0, std::string("a\0B\0B", 5)},
       // Stripping scheme and host from a URL.
@@ -252,6 +257,35 @@ TEST(RegExReplace, Table) {
   for (const ReplaceCase& c : table)
     EXPECT_EQ(RegEx::doReplace(c.pattern, c.replacement, c.subject, c.limit), c.expected)
         << c.pattern << " limit " << c.limit;
+}
+
+TEST(RegExMatch, MatchTimeLettersChangeTheSearch) {
+  const struct {
+    const char* pattern;
+    const char* subject;
+    int result;
+  } table[] = {
+      {"#b#", "ab", 1},  {"#b#A", "ab", -1},   // anchored at the start offset
+      {"#^a#", "ab", 1}, {"#^a#B", "ab", -1},  // not the beginning of a line
+      {"#b$#", "ab", 1}, {"#b$#N", "ab", -1},  // not the end of a line
+      {"#x*#", "ab", 1}, {"#x*#E", "ab", -1},  // an empty match is no match
+  };
+  for (const auto& row : table) {
+    RegEx regex;
+    EXPECT_EQ(regex.match(row.pattern, row.subject), row.result > 0 ? 1 : 0) << row.pattern;
+    EXPECT_EQ(regex.result(), row.result) << row.pattern;
+  }
+}
+
+TEST(RegExMatch, InstallingAPatternForgetsTheLastMatch) {
+  RegEx regex;
+  ASSERT_EQ(regex.match("#(a)#", "xa"), 2);
+  // More groups: the offset vector grows, and nothing of the old match or
+  // of uninitialised memory can be read as a sub-match.
+  regex.setPattern("#(b)(c)(d)(e)#");
+  EXPECT_EQ(regex.result(), -1);
+  EXPECT_EQ(regex.getSub(1), "");
+  EXPECT_EQ(regex.getSubsCount(), 0);
 }
 
 TEST(RegExReplace, StartIsResetAfterwards) {

@@ -105,6 +105,14 @@ int RegEx::Compiled::getCaptureCount() const {
 }
 
 int RegEx::Compiled::getCompileFlags() const { return _flags & ~kMatchTimeFlags; }
+
+bool RegEx::Compiled::isUtf8() const {
+  // The options the pattern compiled with, including those it switches on
+  // itself, such as a leading (*UTF8).
+  unsigned long options = 0;
+  if (_compiled) pcre_fullinfo(_compiled, _extra, PCRE_INFO_OPTIONS, &options);
+  return (options & PCRE_UTF8) != 0 || (_flags & PCRE_UTF8) != 0;
+}
 int RegEx::Compiled::getMatchFlags() const { return _flags & kMatchTimeFlags; }
 
 // --- RegEx ---
@@ -125,11 +133,13 @@ void RegEx::setCompiled(const boost::shared_ptr<Compiled>& compiled) {
     const int needed = 4 * compiled->getCaptureCount() + 8;
     if (_vectorSize < needed) {
       delete[] _vector;
-      _vector = new int[needed];
+      _vector = new int[needed]();
       _vectorSize = needed;
     }
   }
   _compiled = compiled;
+  // The offsets belong to the previous pattern's match, if any.
+  _result = -1;
 }
 
 void RegEx::setSubject(const std::string& subject) {
@@ -185,7 +195,7 @@ std::string RegEx::expandReplacement(const std::string& replacement) const {
 
 std::string RegEx::replace(const std::string& replacement, int limit) {
   const int size = static_cast<int>(_subject.size());
-  const bool utf8 = _compiled && (_compiled->getCompileFlags() & PCRE_UTF8);
+  const bool utf8 = _compiled && _compiled->isUtf8();
   std::string out;
   if (_start != 0) out.append(_subject, 0, _start);
 

@@ -70,6 +70,9 @@ class RegEx {
     int getCaptureCount() const;
     // The flags without the match-time group (A, B, N, E).
     int getCompileFlags() const;
+    // Whether the pattern matches UTF-8 characters: letter 8, or (*UTF8)
+    // at its start (read back from PCRE).
+    bool isUtf8() const;
     // Only the match-time group, mask 0x590.
     int getMatchFlags() const;
 
