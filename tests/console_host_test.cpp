@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include "support/threads/unique_handle.h"
 
@@ -176,6 +177,90 @@ TEST_F(ConsoleHostTest, MissingDllIsAClearError) {
   EXPECT_EQ(run.exitCode, 3);
   EXPECT_NE(run.output.find("cannot load"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("Vardok.dll"), std::string::npos) << run.output;
+}
+
+// The host's default list lives in %APPDATA%\Vardok; these tests point
+// APPDATA at a folder of their own.
+class DefaultListTest : public ConsoleHostTest {
+ protected:
+  void SetUp() override {
+    ConsoleHostTest::SetUp();
+    appData = base + "-appdata";
+    CreateDirectoryA(appData.c_str(), nullptr);
+    CreateDirectoryA((appData + "\\Vardok").c_str(), nullptr);
+    userList = appData + "\\Vardok\\contacts.txt";
+    DeleteFileA(userList.c_str());
+    char saved[MAX_PATH] = "";
+    GetEnvironmentVariableA("APPDATA", saved, MAX_PATH);
+    savedAppData = saved;
+    SetEnvironmentVariableA("APPDATA", appData.c_str());
+  }
+  void TearDown() override { SetEnvironmentVariableA("APPDATA", savedAppData.c_str()); }
+  HostRun defaultHost(const std::string& arguments) {
+    return runHost(VardokTest::programFolder() + "vardok-host.exe", "--no-color --log \"" + log + "\" " + arguments);
+  }
+  std::string appData, userList, savedAppData;
+};
+
+TEST_F(DefaultListTest, AUserListThatCannotBeReadStopsTheHostAndIsKept) {
+  const std::string mine = "Mine | 82 | 30 | yes | cmd /c exit 0\nAlso mine | 82 | 30 | no | cmd /c exit 1\n";
+  write(userList, mine);
+  {
+    // Another program holds the file open, sharing nothing.
+    const Quorlin::FileHandle held(
+        CreateFileA(userList.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+    const HostRun run = defaultHost("--once");
+    EXPECT_EQ(run.exitCode, 3) << run.output;
+    EXPECT_NE(run.output.find("contacts.txt"), std::string::npos) << run.output;
+  }
+  EXPECT_EQ(readFile(userList), mine);
+  EXPECT_FALSE(exists(userList + ".new"));
+}
+
+TEST_F(DefaultListTest, TheDemoListIsWrittenOnlyWhereThereIsNoneAndItsPageIsServed) {
+  const HostRun run = defaultHost("--once");
+  // The status page's check reached the demo page, which the host served
+  // without being asked to.
+  EXPECT_NE(run.output.find("Serving the demo status page"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("Serving"), std::string::npos);
+  const size_t row = run.output.rfind("Status page");
+  ASSERT_NE(row, std::string::npos) << run.output;
+  EXPECT_EQ(run.output.substr(row, run.output.find('\n', row) - row).find("critical"), std::string::npos) << run.output;
+  // --once saves nothing; a session saves the demo list as the user's own.
+  EXPECT_FALSE(exists(userList));
+  write(script, "list\n");
+  EXPECT_EQ(defaultHost("--script \"" + script + "\"").exitCode, 0);
+  EXPECT_NE(readFile(userList).find("Status page | 82"), std::string::npos);
+}
+
+// A program's processes by image name.
+int countProcesses(const char* image) {
+  const Quorlin::SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL ok = Process32First(snapshot.get(), &entry); ok; ok = Process32Next(snapshot.get(), &entry))
+    if (_stricmp(entry.szExeFile, image) == 0) ++count;
+  return count;
+}
+
+TEST_F(ConsoleHostTest, QuitEndsTheChecksChildrenAndReturnsPromptly) {
+  const std::string child = "\"" + VardokTest::programFolder() + "vardok-test-child.exe\" sleep 600000";
+  std::string list;
+  for (int i = 0; i < 6; ++i) list += "Hung " + std::to_string(i) + " | 82 | 0 | yes | " + child + "\n";
+  for (int i = 0; i < 6; ++i) list += "Failing " + std::to_string(i) + " | 82 | 0 | yes | no-such-program-vardok.exe\n";
+  write(contacts, list);
+  write(script, "sleep 1500\n");
+  const int before = countProcesses("vardok-test-child.exe");
+  for (int round = 0; round < 5; ++round) {
+    const DWORD start = GetTickCount();
+    const HostRun run = host("--script \"" + script + "\"");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    // The script's 1.5 s, the host's start under Wine, and quitting.
+    EXPECT_LE(GetTickCount() - start, 6000u) << "round " << round;
+    EXPECT_EQ(countProcesses("vardok-test-child.exe"), before) << "round " << round;
+  }
 }
 
 }  // namespace

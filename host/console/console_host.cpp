@@ -20,6 +20,9 @@ std::string defaultContactsPath() {
   return folder + "\\contacts.txt";
 }
 
+// How long quitting waits for the plug-in to let its DLL go.
+constexpr DWORD kUnloadWaitMs = 5000;
+
 std::string demoPage(unsigned request) {
   // Every fourth answer reports a slow back end, so the demo shows a change.
   const bool slow = request % 4 == 3;
@@ -45,10 +48,13 @@ bool ConsoleHost::loadContacts(std::string* error) {
     if (!readTextFile(_filePath, &text, error)) return false;
   } else {
     _filePath = defaultContactsPath();
-    std::string ignored;
-    if (!readTextFile(_filePath, &text, &ignored)) {
+    // The built-in list only where the user has none: a file that exists
+    // but cannot be read stops the host, and nothing is saved over it.
+    if (GetFileAttributesA(_filePath.c_str()) == INVALID_FILE_ATTRIBUTES) {
       text = kDefaultContacts;
       _fileChanged = true;  // the user's own copy is written at the end
+    } else if (!readTextFile(_filePath, &text, error)) {
+      return false;
     }
   }
   return parseContacts(text, _filePath, &_file, error);
@@ -97,7 +103,8 @@ int ConsoleHost::run() {
                                   : _options.logPath;
   _log.reset(CreateFileA(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (_options.serveDemo) startDemoServer();
+  // The default list's status-page check asks for the demo page.
+  if (_options.serveDemo || _options.contactsPath.empty()) startDemoServer();
 
   for (const ContactEntry& entry : _file.contacts) {
     Check check;
@@ -123,8 +130,12 @@ int ConsoleHost::run() {
 }
 
 void ConsoleHost::quit() {
+  // Detach ends every run with its process tree; the plug-in's threads then
+  // let the DLL go. Wait for that (alertably, as the plug-in needs), so no
+  // child and no thread of the plug-in outlives the host.
   _host.post(HM_DETACH_CORE);
   _plugin->unload();
+  _host.pumpUntil([] { return GetModuleHandleA("Vardok.dll") == nullptr; }, kUnloadWaitMs);
   if (_demo) _demo.reset();
 }
 
