@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "bench/measure.h"
+#include "checks/registry.h"
 #include "checks/test_seams.h"
 #include "hostapi/messages.h"
 #include "plugin/dispatch.h"
@@ -89,6 +90,12 @@ double EngineBench::fireToReport(int contact) {
       if (e.i32(22) == contact) reported = e.ticks;
     return reported != 0;
   }, 60000);
+  // The run ends on the main thread, where it re-arms; let that happen
+  // now, or it would re-arm over the next sample's due-now timer.
+  _host.pumpUntil([&] {
+    auto item = items().find(static_cast<uint32_t>(contact));
+    return item != items().end() && item->second->armed();
+  }, 5000);
   std::lock_guard<std::mutex> guard(g_seenLock);
   for (const Seen& f : g_firings)
     if (f.contact == static_cast<uint32_t>(contact)) return milliseconds(reported - f.ticks);

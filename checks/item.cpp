@@ -34,8 +34,10 @@ Item::Item(uint32_t contact) : _contact(contact) {
 Item::~Item() = default;
 
 void Item::cancel() {
-  _armed = false;
-  if (_timer) CancelWaitableTimer(_timer.get());
+  // Only rearm sets the timer, and it marks the item armed as it does; the
+  // timer routine clears the mark as the timer fires. A disarmed item has
+  // nothing to cancel, which spares the platform a call on every firing.
+  if (_armed.exchange(false) && _timer) CancelWaitableTimer(_timer.get());
 }
 
 void Item::rearm() {
