@@ -263,4 +263,20 @@ TEST_F(ConsoleHostTest, QuitEndsTheChecksChildrenAndReturnsPromptly) {
   }
 }
 
+TEST_F(ConsoleHostTest, WhatChecksPrintCannotDriveTheTerminalOrFloodIt) {
+  // A title change, a bell and a screen clear, then a line of 100,000 bytes.
+  const std::string nasty =
+      write(base + "-nasty.txt", "\x1B]0;owned\x07\x1B[2J<velkaro:info>\x1B[31mred</velkaro:info>\n");
+  const std::string wide = write(base + "-wide.txt", std::string(100000, 'w') + "\n");
+  write(contacts, "Nasty | 82 | 30 | yes | cmd /c type " + nasty + "\nWide | 82 | 30 | yes | cmd /c type " + wide + "\n");
+  const HostRun run = host("--once");
+  EXPECT_EQ(run.output.find('\x1B'), std::string::npos);
+  EXPECT_EQ(run.output.find('\x07'), std::string::npos);
+  EXPECT_NE(run.output.find("\\x1B]0;owned\\x07\\x1B[2J"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("\\x1B[31mred"), std::string::npos) << run.output;
+  // Each line is cut, with the output's full size noted.
+  EXPECT_LT(run.output.size(), 8000u);
+  EXPECT_NE(run.output.find("... [100002 bytes]"), std::string::npos) << run.output.substr(0, 2000);
+}
+
 }  // namespace

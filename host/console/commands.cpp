@@ -36,19 +36,24 @@ void ConsoleHost::printTable() {
     if (isCheck) state = check.entry.enabled || check.results ? stateText(check.row, &severity) : "disabled";
     const bool colored = isCheck && check.results;
     const std::string description = fromHostText(_host.getText(check.row, kColumnDescription).value_or(""));
-    _out.line(padded(std::to_string(i + 1), 3) + padded(check.entry.name, 15) +
-              (colored ? _out.paint(padded(state, 12), colors[severity]) : padded(state, 12)) +
-              padded(fromHostText(_host.statusText(check.row)), 21) +
+    const std::string status = padded(visible(fromHostText(_host.statusText(check.row))), 21);
+    const size_t used = 3 + 15 + 12 + status.size() + 6 + 6;
+    const size_t room = consoleWidth() > used + 31 ? consoleWidth() - used - 11 : 20;
+    _out.line(padded(std::to_string(i + 1), 3) + padded(visible(check.entry.name), 15) +
+              (colored ? _out.paint(padded(state, 12), colors[severity]) : padded(state, 12)) + status +
               padded(std::to_string(_host.getInt(check.row, kColumnIcon)), 6) + padded(ageText(check.lastResult), 6) +
-              firstLine(description));
+              fittedFirstLine(description, room));
   }
 }
 
 void ConsoleHost::showPage(size_t index) {
   Check* check = checkAt(index);
   if (!check) return;
-  _out.line("Settings of " + check->entry.name + ":");
+  _out.line("Settings of " + visible(check->entry.name) + ":");
   printSettingsPage(_out, _host, check->row);
+  // The whole description, as the check last wrote it.
+  _out.line("Description:");
+  _out.line(visible(fromHostText(_host.getText(check->row, kColumnDescription).value_or("")), true));
 }
 
 void ConsoleHost::setField(size_t index, const std::string& field, const std::string& value) {

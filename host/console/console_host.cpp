@@ -185,9 +185,14 @@ void ConsoleHost::reportLine(int row) {
   const std::string state = stateText(row, &severity);
   const int colors[] = {32, 33, 31};
   const std::string description = fromHostText(_host.getText(row, kColumnDescription).value_or(""));
-  _out.event(padded(name, 14) + " " + _out.paint(padded(state, 8), colors[severity]) + " " +
-             padded(fromHostText(_host.statusText(row)), 20) + " icon " +
-             padded(std::to_string(_host.getInt(row, kColumnIcon)), 4) + " " + firstLine(description));
+  const std::string status = padded(visible(fromHostText(_host.statusText(row))), 20);
+  const std::string icon = padded(std::to_string(_host.getInt(row, kColumnIcon)), 4);
+  // "[hh:mm:ss] " + name + state + status + " icon " + icon + " ": what is
+  // left of the line is the description's.
+  const size_t used = 11 + 15 + 9 + status.size() + 6 + icon.size() + 1;
+  const size_t room = consoleWidth() > used + 20 ? consoleWidth() - used : 20;
+  _out.event(padded(visible(name), 14) + " " + _out.paint(padded(state, 8), colors[severity]) + " " + status +
+             " icon " + icon + " " + fittedFirstLine(description, room));
 }
 
 void ConsoleHost::onEvent(const HostEvent& event) {
@@ -210,10 +215,10 @@ void ConsoleHost::onEvent(const HostEvent& event) {
       break;
     }
     case HM_NOTIFY_SHOW:
-      _out.event(_out.paint("pop-up:", 1) + " " + fromHostText(event.text));
+      _out.event(_out.paint("pop-up:", 1) + " " + visible(fromHostText(event.text)));
       break;
     case HM_NOTIFY_RAISE:
-      _out.event(_out.paint("notification " + event.text, 1) + " for " + nameOf(event.i32(26)));
+      _out.event(_out.paint("notification " + visible(event.text), 1) + " for " + visible(nameOf(event.i32(26))));
       break;
     case HM_LOG: {
       const std::string line = clockTime() + " [" + std::to_string(event.i32(26)) + "] " + fromHostText(event.text) + "\n";
@@ -221,7 +226,7 @@ void ConsoleHost::onEvent(const HostEvent& event) {
         DWORD written = 0;
         WriteFile(_log.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
       }
-      if (_options.verbose) _out.event("log: " + firstLine(fromHostText(event.text)));
+      if (_options.verbose) _out.event("log: " + fittedFirstLine(fromHostText(event.text), consoleWidth()));
       break;
     }
     default:

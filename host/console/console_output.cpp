@@ -77,4 +77,38 @@ std::string ageText(unsigned long since) {
   return std::to_string(seconds / 3600) + "h";
 }
 
+std::string visible(const std::string& text, bool keepLineBreaks) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    const bool control = c < 0x20 || c == 0x7F;
+    if (!control || c == '\t' || (keepLineBreaks && (c == '\r' || c == '\n'))) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    char escape[8];
+    snprintf(escape, sizeof escape, "\\x%02X", c);
+    out += escape;
+  }
+  return out;
+}
+
+std::string fittedFirstLine(const std::string& text, size_t width) {
+  const std::string line = firstLine(text);
+  if (line.size() <= width) return visible(line);
+  // Cut on a character boundary of the UTF-8 text.
+  size_t cut = width;
+  while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+  return visible(line.substr(0, cut)) + "... [" + std::to_string(text.size()) + " bytes]";
+}
+
+size_t consoleWidth() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+    const int width = info.srWindow.Right - info.srWindow.Left + 1;
+    if (width > 20) return static_cast<size_t>(width);
+  }
+  return 160;
+}
+
 }  // namespace VardokHost

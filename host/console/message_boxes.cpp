@@ -49,9 +49,9 @@ int WINAPI ConsoleMessageBoxes::show(HWND owner, LPCSTR text, LPCSTR caption, UI
   if (!self) return IDOK;
   if (self->_realBoxes && self->_system) return self->_system(owner, text, caption, type);
   const char* kind = (type & 0xF0) == MB_ICONERROR ? "error" : "message";
-  std::string shown = fromHostText(text ? text : "");
+  std::string shown = visible(fromHostText(text ? text : ""), true);
   while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
-  self->_out.event(std::string(kind) + " box \"" + fromHostText(caption ? caption : "") + "\":\n    " +
+  self->_out.event(std::string(kind) + " box \"" + visible(fromHostText(caption ? caption : "")) + "\":\n    " +
                    indented(shown));
   return IDOK;
 }
