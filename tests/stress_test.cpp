@@ -2,6 +2,7 @@
 // adds, removes, changes and runs contacts at random. VARDOK_STRESS_SECONDS
 // sets its length (scripts/stress.sh runs the long one).
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <set>
@@ -109,6 +110,8 @@ TEST(Storm, FailingInstantRunsWhileContactsComeAndGo) {
   const int rounds = envOr("VARDOK_STORM_ROUNDS", 1);
   for (int round = 0; round < rounds; ++round) {
     SCOPED_TRACE("round " + std::to_string(round + 1));
+    std::printf("storm round %d of %d\n", round + 1, rounds);
+    std::fflush(stdout);
     std::string error;
     auto plugin = VardokHost::PluginModule::load(VardokTest::programFolder() + "Vardok.dll", &error);
     ASSERT_TRUE(plugin) << error;
