@@ -101,4 +101,41 @@ TEST(ContactsFile, SavingWritesBesideThenRenames) {
   DeleteFileA(path.c_str());
 }
 
+TEST(ContactsFile, ByteOrderMarkAndLineEndingsAreKept) {
+  ContactsFile file;
+  std::string error;
+  // A mark before a comment, and before a contact: neither is part of a line.
+  ASSERT_TRUE(parseContacts("\xEF\xBB\xBF# mine\r\nA | 82 | 1 | no | x\r\n", "f", &file, &error)) << error;
+  EXPECT_EQ(file.lines[0], "# mine");
+  ASSERT_TRUE(parseContacts("\xEF\xBB\xBF" "A | 82 | 1 | no | x\r\n", "f", &file, &error)) << error;
+  EXPECT_EQ(file.contacts[0].name, "A");
+  std::vector<ContactEntry> current = file.contacts;
+  current[0].interval = 5;
+  current[0].changed = true;
+  EXPECT_EQ(renderContacts(file, current), "\xEF\xBB\xBF" "A | 82 | 5 | no | x\r\n");
+  ASSERT_TRUE(parseContacts("A | 82 | 1 | no | x\n", "f", &file, &error));
+  EXPECT_EQ(renderContacts(file, file.contacts), "A | 82 | 1 | no | x\n");
+}
+
+TEST(ContactsFile, AReadOnlyFileIsNotReplacedAndTheChangesAreKeptBeside) {
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  const std::string path = std::string(folder) + "vardok-contacts-readonly.txt";
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(path.c_str());
+  std::string error, text;
+  ASSERT_TRUE(replaceTextFile(path, "mine\n", &error)) << error;
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(replaceTextFile(path, "changed\n", &error));
+  EXPECT_NE(error.find("read-only"), std::string::npos) << error;
+  ASSERT_TRUE(readTextFile(path, &text, &error));
+  EXPECT_EQ(text, "mine\n");
+  EXPECT_NE(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  ASSERT_TRUE(readTextFile(path + ".new", &text, &error));
+  EXPECT_EQ(text, "changed\n");
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(path.c_str());
+  DeleteFileA((path + ".new").c_str());
+}
+
 }  // namespace

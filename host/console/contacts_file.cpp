@@ -50,7 +50,12 @@ bool parseSwitch(const std::string& text, int* value) {
   return parseInt(text, value);
 }
 
-bool parseContacts(const std::string& text, const std::string& name, ContactsFile* out, std::string* error) {
+bool parseContacts(const std::string& input, const std::string& name, ContactsFile* out, std::string* error) {
+  static const char kMark[] = "\xEF\xBB\xBF";
+  out->byteOrderMark = input.compare(0, 3, kMark) == 0;
+  const std::string text = out->byteOrderMark ? input.substr(3) : input;
+  const size_t firstBreak = text.find('\n');
+  out->crlf = firstBreak != std::string::npos && firstBreak > 0 && text[firstBreak - 1] == '\r';
   out->lines = splitLines(text);
   out->contacts.clear();
   for (size_t i = 0; i < out->lines.size(); ++i) {
@@ -98,16 +103,17 @@ std::string renderContacts(const ContactsFile& file, const std::vector<ContactEn
   for (const ContactEntry& entry : current)
     if (entry.line >= 0 && entry.line < static_cast<int>(atLine.size())) atLine[entry.line] = &entry;
 
-  std::string text;
+  const char* const eol = file.crlf ? "\r\n" : "\n";
+  std::string text = file.byteOrderMark ? "\xEF\xBB\xBF" : "";
   for (size_t i = 0; i < file.lines.size(); ++i) {
     if (!contactLine[i]) {
-      text += file.lines[i] + "\n";
+      text += file.lines[i] + eol;
     } else if (const ContactEntry* entry = atLine[i]) {
-      text += (entry->changed ? formatContact(*entry) : file.lines[i]) + "\n";
+      text += (entry->changed ? formatContact(*entry) : file.lines[i]) + eol;
     }
   }
   for (const ContactEntry& entry : current)
-    if (entry.line < 0) text += formatContact(entry) + "\n";
+    if (entry.line < 0) text += formatContact(entry) + eol;
   return text;
 }
 
@@ -137,6 +143,13 @@ bool replaceTextFile(const std::string& path, const std::string& text, std::stri
     DWORD written = 0;
     ok = WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
          written == text.size() && FlushFileBuffers(file.get());
+  }
+  if (ok) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+      *error = path + " is read-only: it was left as it is, and the changes are in " + temporary;
+      return false;
+    }
   }
   // The error is read before anything else can change it.
   ok = ok && MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);

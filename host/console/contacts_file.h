@@ -29,6 +29,10 @@ struct ContactEntry {
 struct ContactsFile {
   std::vector<std::string> lines;  // as read, without line endings
   std::vector<ContactEntry> contacts;
+  // Kept as the file had them, for saving: a UTF-8 byte order mark at the
+  // start, and CR LF line endings (when the first line break is one).
+  bool byteOrderMark = false;
+  bool crlf = false;
 };
 
 // Parses text. On a bad line answers false and says "NAME:LINE: why" in
@@ -47,7 +51,8 @@ bool parseInt(const std::string& text, int* value);
 bool parseSwitch(const std::string& text, int* value);
 
 bool readTextFile(const std::string& path, std::string* text, std::string* error);
-// Writes path + ".new", then replaces path with it.
+// Writes path + ".new", then replaces path with it. A read-only file is not
+// replaced: the text stays in path + ".new" and *error says so.
 bool replaceTextFile(const std::string& path, const std::string& text, std::string* error);
 
 }  // namespace VardokHost
