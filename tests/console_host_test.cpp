@@ -1,5 +1,7 @@
 // vardok-host.exe end to end: --once, --script, the contact file and its
 // failures, run as a child process with its output captured.
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -277,6 +279,31 @@ TEST_F(ConsoleHostTest, WhatChecksPrintCannotDriveTheTerminalOrFloodIt) {
   // Each line is cut, with the output's full size noted.
   EXPECT_LT(run.output.size(), 8000u);
   EXPECT_NE(run.output.find("... [100002 bytes]"), std::string::npos) << run.output.substr(0, 2000);
+}
+
+// Two checks printing 17 MB each, at interval 0: what the host keeps is
+// bounded (the last result of each contact and a short history), so its
+// memory stops growing. scripts/stress.sh runs this for five minutes.
+TEST_F(ConsoleHostTest, MemoryStaysBoundedWhateverChecksPrint) {
+  const std::string child = "\"" + VardokTest::programFolder() + "vardok-test-child.exe\" write 17";
+  std::string list;
+  for (int i = 0; i < 2; ++i) list += "Big " + std::to_string(i) + " | 82 | 0 | yes | " + child + "\n";
+  write(contacts, list);
+  // Every contact has a last result before the first measurement.
+  write(script, "wait 1 60\nwait 2 60\nmemory\nsleep 20000\nmemory\n");
+  const HostRun run = host("--script \"" + script + "\"");
+  std::vector<int> privateMiB;
+  for (size_t at = run.output.find(", private "); at != std::string::npos; at = run.output.find(", private ", at + 1))
+    privateMiB.push_back(std::atoi(run.output.c_str() + at + 10));
+  ASSERT_EQ(privateMiB.size(), 2u) << run.output.substr(0, 3000);
+  // Results of 16 MiB each came in between; none of them is kept twice.
+  const size_t first = run.output.find("memory:");
+  size_t results = 0;
+  for (size_t at = run.output.find("Big ", first); at != std::string::npos; at = run.output.find("Big ", at + 1)) ++results;
+  EXPECT_GE(results, 3u);
+  EXPECT_LT(privateMiB[1] - privateMiB[0], 48) << privateMiB[0] << " then " << privateMiB[1] << " MiB, " << results
+                                               << " results between";
+  EXPECT_LT(privateMiB[1], 400);
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 #include <cstdlib>
 #include <sstream>
 
+#include <windows.h>
+#include <psapi.h>
+
 #include "host/console/console_host.h"
 #include "host/console/page_view.h"
 #include "hostapi/messages.h"
@@ -186,9 +189,18 @@ bool ConsoleHost::execute(const std::string& input) {
     waitForResult(number, static_cast<DWORD>(seconds * 1000));
   } else if (command == "sleep") {
     _host.pumpFor(static_cast<DWORD>(std::strtoul(rest.c_str(), nullptr, 10)));
+  } else if (command == "memory") {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    _out.line("memory: working set " + std::to_string(counters.WorkingSetSize >> 20) + " MiB, peak " +
+              std::to_string(counters.PeakWorkingSetSize >> 20) + " MiB, private " +
+              std::to_string(counters.PagefileUsage >> 20) + " MiB, peak private " +
+              std::to_string(counters.PeakPagefileUsage >> 20) + " MiB");
   } else if (command == "help") {
     _out.line("list | show N | set N command|interval|enabled VALUE | add name | network | interval | enabled | command");
-    _out.line("remove N | run N (the page's button) | menu N (the contact menu) | activate N | wait N [SECONDS] | sleep MS | quit");
+    _out.line("remove N | run N (the page's button) | menu N (the contact menu) | activate N | wait N [SECONDS] | sleep MS");
+    _out.line("memory (the host's working set and private bytes, now and at their peak) | quit");
   } else {
     _out.line("Unknown command '" + command + "'; 'help' lists them.");
   }

@@ -20,6 +20,10 @@ std::string defaultContactsPath() {
   return folder + "\\contacts.txt";
 }
 
+// The events the console host keeps, and how much of each event's texts.
+constexpr size_t kEventHistory = 1000;
+constexpr size_t kEventTextBytes = 1024;
+
 // How long quitting waits for the plug-in to let its DLL go.
 constexpr DWORD kUnloadWaitMs = 5000;
 
@@ -113,6 +117,9 @@ int ConsoleHost::run() {
     check.row = _host.addCheck(checkContact(entry), false);
     _checks.push_back(check);
   }
+  // A host that runs for days keeps a bounded history; each contact's last
+  // result stays in its columns, within the plug-in's own output bound.
+  _host.setEventLimits(kEventHistory, kEventTextBytes);
   _host.setObserver([this](const HostEvent& event) { onEvent(event); });
   _host.attach(_plugin.get());
   _host.startUp(0, [this] {

@@ -120,6 +120,8 @@ class ContactHost final : public Vardok::HostCore {
   std::vector<UiItemCopy> uiItems() const;
   std::vector<std::string> logLines() const { return _log.logLines(); }
   void clearEvents() { _log.clear(); }
+  // Bounds what the host keeps of the plug-in's doings (see EventLog).
+  void setEventLimits(size_t maxEvents, size_t maxTextBytes) { _log.setLimits(maxEvents, maxTextBytes); }
   // Called after each event is recorded, outside the host's locks, on the
   // thread that made the event (often one of the plug-in's workers).
   void setObserver(std::function<void(const HostEvent&)> observer) { _log.setObserver(std::move(observer)); }

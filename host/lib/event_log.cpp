@@ -9,22 +9,39 @@
 namespace VardokHost {
 
 void EventLog::record(HostEvent event) {
-  std::function<void(const HostEvent&)> observer;
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
   event.ticks = now.QuadPart;
+  std::function<void(const HostEvent&)> observer;
   {
     std::lock_guard<std::mutex> guard(_lock);
     event.sequence = ++_sequence;
-    _events.push_back(event);
     observer = _observer;
+    HostEvent kept = observer ? event : std::move(event);
+    if (_maxTextBytes) {
+      // The log keeps a bounded copy; the observer sees the whole event.
+      for (std::string* text : {&kept.text, &kept.text2}) {
+        if (text->size() <= _maxTextBytes) continue;
+        text->resize(_maxTextBytes);
+        text->shrink_to_fit();
+      }
+    }
+    _events.push_back(std::move(kept));
+    if (_maxEvents)
+      while (_events.size() > _maxEvents) _events.pop_front();
   }
   if (observer) observer(event);
 }
 
+void EventLog::setLimits(size_t maxEvents, size_t maxTextBytes) {
+  std::lock_guard<std::mutex> guard(_lock);
+  _maxEvents = maxEvents;
+  _maxTextBytes = maxTextBytes;
+}
+
 std::vector<HostEvent> EventLog::events() const {
   std::lock_guard<std::mutex> guard(_lock);
-  return _events;
+  return std::vector<HostEvent>(_events.begin(), _events.end());
 }
 
 std::vector<HostEvent> EventLog::messages(uint32_t id) const {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -29,10 +30,16 @@ class EventLog {
   std::vector<std::string> logLines() const;
   void clear();
   void setObserver(std::function<void(const HostEvent&)> observer);
+  // Keeps at most maxEvents events (the oldest go first) and at most
+  // maxTextBytes of each text an event copied; 0 means no bound. Unbounded
+  // by default, so tests see everything; a long-running host bounds it.
+  void setLimits(size_t maxEvents, size_t maxTextBytes);
 
  private:
   mutable std::mutex _lock;
-  std::vector<HostEvent> _events;
+  std::deque<HostEvent> _events;
+  size_t _maxEvents = 0;
+  size_t _maxTextBytes = 0;
   uint64_t _sequence = 0;
   std::function<void(const HostEvent&)> _observer;
 };
