@@ -248,20 +248,25 @@ int countProcesses(const char* image) {
 }
 
 TEST_F(ConsoleHostTest, QuitEndsTheChecksChildrenAndReturnsPromptly) {
-  const std::string child = "\"" + VardokTest::programFolder() + "vardok-test-child.exe\" sleep 600000";
+  // A copy of the test child under a name of its own: other tests running
+  // beside this one start the test child too.
+  const std::string program = base + "-child.exe";
+  const std::string image = program.substr(program.find_last_of('\\') + 1);
+  ASSERT_TRUE(CopyFileA((VardokTest::programFolder() + "vardok-test-child.exe").c_str(), program.c_str(), FALSE));
+  const std::string child = "\"" + program + "\" sleep 600000";
   std::string list;
   for (int i = 0; i < 6; ++i) list += "Hung " + std::to_string(i) + " | 82 | 0 | yes | " + child + "\n";
   for (int i = 0; i < 6; ++i) list += "Failing " + std::to_string(i) + " | 82 | 0 | yes | no-such-program-vardok.exe\n";
   write(contacts, list);
   write(script, "sleep 1500\n");
-  const int before = countProcesses("vardok-test-child.exe");
+  const int before = countProcesses(image.c_str());
   for (int round = 0; round < 5; ++round) {
     const DWORD start = GetTickCount();
     const HostRun run = host("--script \"" + script + "\"");
     EXPECT_EQ(run.exitCode, 0) << run.output;
     // The script's 1.5 s, the host's start under Wine, and quitting.
     EXPECT_LE(GetTickCount() - start, 6000u) << "round " << round;
-    EXPECT_EQ(countProcesses("vardok-test-child.exe"), before) << "round " << round;
+    EXPECT_EQ(countProcesses(image.c_str()), before) << "round " << round;
   }
 }
 
@@ -304,6 +309,32 @@ TEST_F(ConsoleHostTest, MemoryStaysBoundedWhateverChecksPrint) {
   EXPECT_LT(privateMiB[1] - privateMiB[0], 48) << privateMiB[0] << " then " << privateMiB[1] << " MiB, " << results
                                                << " results between";
   EXPECT_LT(privateMiB[1], 400);
+}
+
+TEST_F(ConsoleHostTest, ACharacterTheCodePageCannotHoldIsAnErrorNamingTheLine) {
+  // "Zażółć" fits Windows-1250; the Japanese name does not.
+  const std::string list = "# checks\nZa\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87 | 82 | 30 | no | cmd /c exit 0\n"
+                           "\xE5\x90\x8D\xE5\x89\x8D | 82 | 30 | no | cmd /c exit 0\n";
+  write(contacts, list);
+  const HostRun run = host("--once");
+  EXPECT_EQ(run.exitCode, 3) << run.output;
+  EXPECT_NE(run.output.find(contacts + ":3: the name has a character that Windows-1250 cannot hold"), std::string::npos)
+      << run.output;
+  EXPECT_EQ(readFile(contacts), list);
+}
+
+TEST_F(ConsoleHostTest, TwentyQuitsWithFailingChecksAllReturnPromptly) {
+  std::string list;
+  for (int i = 0; i < 8; ++i) list += "Failing " + std::to_string(i) + " | 82 | 0 | yes | no-such-program-vardok.exe\n";
+  write(contacts, list);
+  write(script, "sleep 300\n");
+  for (int round = 0; round < 20; ++round) {
+    const DWORD start = GetTickCount();
+    const HostRun run = host("--script \"" + script + "\"");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    // The host's start under Wine, the script's 0.3 s and the quit.
+    EXPECT_LE(GetTickCount() - start, 4000u) << "round " << round;
+  }
 }
 
 }  // namespace

@@ -61,7 +61,17 @@ bool ConsoleHost::loadContacts(std::string* error) {
       return false;
     }
   }
-  return parseContacts(text, _filePath, &_file, error);
+  if (!parseContacts(text, _filePath, &_file, error)) return false;
+  // The host stores Windows-1250: a character it cannot hold is an error,
+  // not a silent '?'.
+  for (const ContactEntry& entry : _file.contacts) {
+    const char* field = !fitsHostText(entry.name) ? "name" : !fitsHostText(entry.command) ? "command" : nullptr;
+    if (!field) continue;
+    *error = _filePath + ":" + std::to_string(entry.line + 1) + ": the " + field +
+             " has a character that Windows-1250 cannot hold";
+    return false;
+  }
+  return true;
 }
 
 bool ConsoleHost::loadPlugin(std::string* error) {

@@ -34,6 +34,9 @@ class ConsoleOutput {
 std::string fromHostText(const std::string& cp1250);
 // UTF-8 to Windows-1250 bytes (what the host stores).
 std::string toHostText(const std::string& utf8);
+// Whether every character of the UTF-8 text has a Windows-1250 form (and
+// the text is UTF-8 at all): otherwise toHostText would put '?' in its place.
+bool fitsHostText(const std::string& utf8);
 std::string clockTime();
 
 // text followed by spaces up to width characters (UTF-8 characters, not
