@@ -13,6 +13,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <iterator>
 #include <malloc.h>
 #include <new>
 #include <string>
@@ -135,19 +137,19 @@ bool idleItems() {
 // bound twice, in random order: which bound serves this machine best.
 void boundSweep() {
   std::printf("Pool size: 300 contacts at interval 1 s, 20 s per sample, two samples per size, random order\n");
-  std::vector<unsigned> order{2, 3, 4, 6, 8, 2, 3, 4, 6, 8};
-  std::srand(GetTickCount());
-  for (size_t i = order.size() - 1; i > 0; --i) std::swap(order[i], order[std::rand() % (i + 1)]);
-  std::vector<std::vector<double>> rates(9);
-  for (unsigned bound : order) {
-    Vardok::runQueue().setBoundForTests(bound);
-    EngineBench bench;
-    const ScaleResult r = bench.scale(kCommand, 300, 20);
-    rates[bound].push_back(r.runs / r.seconds);
-  }
+  const unsigned bounds[] = {2, 3, 4, 6, 8};
+  std::vector<std::function<double()>> variants;
+  for (unsigned bound : bounds)
+    variants.push_back([bound] {
+      Vardok::runQueue().setBoundForTests(bound);
+      EngineBench bench;
+      const ScaleResult r = bench.scale(kCommand, 300, 20);
+      return r.runs / r.seconds;
+    });
+  const auto rates = interleave(2, variants);
   Vardok::runQueue().setBoundForTests(0);
-  for (unsigned bound : {2u, 3u, 4u, 6u, 8u})
-    std::printf("    %u workers: %.1f and %.1f runs/s\n", bound, rates[bound][0], rates[bound][1]);
+  for (size_t i = 0; i < std::size(bounds); ++i)
+    std::printf("    %u workers: %.1f and %.1f runs/s\n", bounds[i], rates[i][0], rates[i][1]);
 }
 
 }  // namespace

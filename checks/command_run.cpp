@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -174,8 +175,9 @@ bool createOverlappedPipe(HANDLE* readEnd, HANDLE* writeEnd) {
 int Item::runCommand(const std::string& commandLine, std::string& output) {
   const TestSeams::PlatformCalls& platform = TestSeams::platformCalls();
   // Outside the run queue (a direct call) the run controls itself.
-  RunControl own(this, false, commandLine, GetTickCount64(), 0);
-  RunControl& run = RunControl::current() ? *RunControl::current() : own;
+  std::optional<RunControl> own;
+  if (!RunControl::current()) own.emplace(this, false, commandLine, GetTickCount64(), 0);
+  RunControl& run = own ? *own : *RunControl::current();
 
   HANDLE readHandle = nullptr, writeHandle = nullptr;
   if (!platform.createOutputPipe(&readHandle, &writeHandle)) {
