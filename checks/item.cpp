@@ -23,6 +23,10 @@ uint64_t intervalMs(int32_t intervalSeconds) {
 int64_t dueTime(int32_t intervalSeconds) { return static_cast<int64_t>(intervalMs(intervalSeconds)) * -10000; }
 
 bool isHttpCommand(const std::string& command) {
+  // "http:" may stand anywhere (such a command is refused as a bad URL);
+  // "https://" only at the start, so that "cmd /c curl https://x" stays a
+  // command line.
+  if (command.size() >= 8 && _strnicmp(command.c_str(), "https://", 8) == 0) return true;
   Quorlin::RegEx regex;
   return regex.match("#http:(//+?)#i", command) > 0;
 }

@@ -101,8 +101,8 @@ uint64_t intervalMs(int32_t intervalSeconds);
 // (computed in 64 bits, it does not wrap).
 int64_t dueTime(int32_t intervalSeconds);
 
-// True when the command is an HTTP URL for the HTTP check: "http:" and at
-// least two slashes, anywhere, in any letter case.
+// True when the command is a URL for the HTTP check: "http:" and at least
+// two slashes anywhere, or "https://" at the start, in any letter case.
 bool isHttpCommand(const std::string& command);
 
 }  // namespace Vardok

@@ -15,6 +15,7 @@
 #include "hostapi/messages.h"
 #include "hostapi/protocol.h"
 #include "hostapi/texts.h"
+#include "support/internet/url.h"
 
 namespace Vardok {
 
@@ -62,7 +63,7 @@ void Item::report(int32_t exitCode, std::string output, const std::string& comma
   const int32_t icon = parseNumber(tags.icon, 255);
 
   if (interactive && !output.empty())
-    ShowMessageBox(output, command, MB_ICONINFORMATION);
+    ShowMessageBox(output, Quorlin::hidePasswords(command), MB_ICONINFORMATION);
   else
     SetContactText(_contact, kColumnDescription, output);
 
@@ -91,7 +92,7 @@ void Item::reportOverdue(const RunControl& run) {
   const unsigned seconds = static_cast<unsigned>((GetTickCount64() - run.startedMs()) / 1000);
   const unsigned limit = static_cast<unsigned>(run.limitMs() / 1000);
   const std::string command = run.command().empty() ? GetContactText(_contact, commandColumn()) : run.command();
-  LogIf(kLogError, Texts::kOverdueLog, static_cast<unsigned>(_contact), command.c_str(), limit);
+  LogIf(kLogError, Texts::kOverdueLog, static_cast<unsigned>(_contact), Quorlin::hidePasswords(command).c_str(), limit);
 
   char status[64];
   snprintf(status, sizeof status, Texts::kOverdueStatus, seconds);

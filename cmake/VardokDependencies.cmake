@@ -1,4 +1,5 @@
-# Third-party code: PCRE, Boost's headers and GoogleTest, all from Debian.
+# Third-party code: PCRE, mbed TLS (the test hosts' HTTPS pages only),
+# Boost's headers and GoogleTest, all from Debian.
 include(ExternalProject)
 
 set(VARDOK_DEPS_DIR "/opt/vardok-deps" CACHE PATH "Where scripts/setup.sh keeps source packages")
@@ -31,6 +32,35 @@ if(WIN32)
     INTERFACE_INCLUDE_DIRECTORIES ${_pcre_prefix}/include
     INTERFACE_COMPILE_DEFINITIONS PCRE_STATIC)
   add_dependencies(pcre pcre_build)
+
+  # mbed TLS 2.28 from Debian's source package, for the HTTPS side of the
+  # hosts' loopback server. The plug-in never links it.
+  set(_mbedtls_prefix ${CMAKE_BINARY_DIR}/mbedtls)
+  ExternalProject_Add(mbedtls_build
+    SOURCE_DIR ${VARDOK_DEPS_DIR}/mbedtls
+    INSTALL_DIR ${_mbedtls_prefix}
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}
+      -DCMAKE_BUILD_TYPE=Release
+      -DCMAKE_INSTALL_PREFIX=<INSTALL_DIR>
+      -DENABLE_PROGRAMS=OFF -DENABLE_TESTING=OFF
+      -DUSE_SHARED_MBEDTLS_LIBRARY=OFF -DUSE_STATIC_MBEDTLS_LIBRARY=ON
+      -DMBEDTLS_FATAL_WARNINGS=OFF
+    BUILD_BYPRODUCTS
+      ${_mbedtls_prefix}/lib/libmbedtls.a ${_mbedtls_prefix}/lib/libmbedx509.a ${_mbedtls_prefix}/lib/libmbedcrypto.a
+    UPDATE_COMMAND "" UPDATE_DISCONNECTED ON
+  )
+  file(MAKE_DIRECTORY ${_mbedtls_prefix}/include)
+  foreach(_part mbedtls mbedx509 mbedcrypto)
+    add_library(${_part} STATIC IMPORTED GLOBAL)
+    set_target_properties(${_part} PROPERTIES
+      IMPORTED_LOCATION ${_mbedtls_prefix}/lib/lib${_part}.a
+      INTERFACE_INCLUDE_DIRECTORIES ${_mbedtls_prefix}/include)
+    add_dependencies(${_part} mbedtls_build)
+  endforeach()
+  set_property(TARGET mbedtls APPEND PROPERTY INTERFACE_LINK_LIBRARIES mbedx509)
+  set_property(TARGET mbedx509 APPEND PROPERTY INTERFACE_LINK_LIBRARIES mbedcrypto)
+  set_property(TARGET mbedcrypto APPEND PROPERTY INTERFACE_LINK_LIBRARIES advapi32 bcrypt)
 
   # Only the boost folder is shown to the cross compiler, never /usr/include.
   set(_boost_include ${CMAKE_BINARY_DIR}/boost-include)

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on a Debian 12 machine:
 # the i686 mingw-w64 cross compilers, Wine (32-bit), Boost headers,
-# GoogleTest sources, PCRE for the native build, clang with libFuzzer, and
-# the PCRE 8.39 source package for the cross build. Every step is skipped
+# GoogleTest sources, PCRE for the native build, clang with libFuzzer,
+# OpenSSL's command line (the test certificates), and the PCRE 8.39 and
+# mbed TLS 2.28 source packages for the cross build (mbed TLS serves the
+# test hosts' HTTPS pages; the plug-in itself uses WinINet). Every step is skipped
 # when its result is already in place, so running it again is quick.
 set -euo pipefail
 
@@ -15,7 +17,7 @@ packages=(
   wine wine32
   libboost-dev googletest libpcre3-dev
   clang libclang-rt-14-dev
-  python3
+  python3 openssl
 )
 
 need_root() {
@@ -48,8 +50,11 @@ if [ "${#missing[@]}" -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# PCRE 8.39 sources (with Debian's patches) for the cross build.
-if [ ! -f "$DEPS_DIR/pcre3/CMakeLists.txt" ]; then
+# A Debian source package, unpacked (with Debian's patches) into
+# $DEPS_DIR/NAME unless the file that shows it is there exists already.
+fetch_source() {  # package, folder name, a file inside the tree
+  local package=$1 name=$2 marker=$3
+  [ -f "$DEPS_DIR/$name/$marker" ] && return 0
   need_root
   if [ ! -f "$src_list" ]; then
     if [ -f /etc/apt/sources.list.d/debian.sources ]; then
@@ -60,14 +65,18 @@ if [ ! -f "$DEPS_DIR/pcre3/CMakeLists.txt" ]; then
     apt_updated=0
   fi
   apt_update
-  rm -rf "$DEPS_DIR/pcre3.tmp"
-  mkdir -p "$DEPS_DIR/pcre3.tmp"
-  (cd "$DEPS_DIR/pcre3.tmp" && apt-get source -qq pcre3 >/dev/null 2>&1)
-  src=$(find "$DEPS_DIR/pcre3.tmp" -maxdepth 1 -mindepth 1 -type d -name 'pcre3-*' | head -n1)
-  [ -n "$src" ] || { echo "setup: apt-get source pcre3 gave no source tree" >&2; exit 1; }
-  rm -rf "$DEPS_DIR/pcre3"
-  mv "$src" "$DEPS_DIR/pcre3"
-  rm -rf "$DEPS_DIR/pcre3.tmp"
-fi
+  rm -rf "$DEPS_DIR/$name.tmp"
+  mkdir -p "$DEPS_DIR/$name.tmp"
+  (cd "$DEPS_DIR/$name.tmp" && apt-get source -qq "$package" >/dev/null 2>&1)
+  local src
+  src=$(find "$DEPS_DIR/$name.tmp" -maxdepth 1 -mindepth 1 -type d -name "$package-*" | head -n1)
+  [ -n "$src" ] || { echo "setup: apt-get source $package gave no source tree" >&2; exit 1; }
+  rm -rf "${DEPS_DIR:?}/$name"
+  mv "$src" "$DEPS_DIR/$name"
+  rm -rf "$DEPS_DIR/$name.tmp"
+}
+
+fetch_source pcre3 pcre3 CMakeLists.txt
+fetch_source mbedtls mbedtls CMakeLists.txt
 
 echo "setup: dependencies in place"

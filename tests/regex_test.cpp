@@ -1,5 +1,6 @@
 // Quorlin::RegEx: pattern syntax and compilation, matching, sub-matches,
 // templates and replacement.
+#include <clocale>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,28 @@ TEST(RegExCompile, LocaleTablesOutliveTheLocaleHandle) {
   // A locale named in the pattern lives with its compiled pattern too.
   EXPECT_EQ(regex.match("#[a-z]+#iLC", "x ABC"), 1);
   EXPECT_EQ(regex.getSub(0), "x");
+}
+
+TEST(RegExCompile, BuildingALocaleRestoresEachCategory) {
+  // A locale other than "C" that this C runtime knows.
+  std::string other;
+  for (const char* name : {"C.UTF-8", "en_US.UTF-8", "Polish_Poland.1250", "English_United States.1252"}) {
+    const char* set = setlocale(LC_NUMERIC, name);
+    if (set && std::string(set) != "C") {
+      other = set;
+      break;
+    }
+  }
+  setlocale(LC_NUMERIC, "C");
+  if (other.empty()) GTEST_SKIP() << "no second locale here";
+  // Each category gets its own setting, so a restore that misses one, or
+  // restores them all from one, is caught.
+  const int categories[] = {LC_COLLATE, LC_CTYPE, LC_MONETARY, LC_NUMERIC, LC_TIME};
+  for (size_t i = 0; i < 5; ++i) ASSERT_NE(setlocale(categories[i], i % 2 ? "C" : other.c_str()), nullptr);
+  RegEx::Locale built("C");
+  EXPECT_NE(built.tables(), nullptr);
+  for (size_t i = 0; i < 5; ++i) EXPECT_EQ(std::string(setlocale(categories[i], nullptr)), i % 2 ? "C" : other) << i;
+  setlocale(LC_ALL, "C");
 }
 
 TEST(RegExCompile, VectorHoldsFourPerGroupPlusEightAndNeverShrinks) {

@@ -2,6 +2,8 @@
 
 #include <ws2tcpip.h>
 
+#include "host/lib/tls_channel.h"
+
 namespace VardokHost {
 
 namespace {
@@ -24,33 +26,72 @@ std::atomic<unsigned> g_serial{0};
 
 }  // namespace
 
-bool LoopbackHttpServer::listenOn(const std::string& address) {
+bool LoopbackHttpServer::listenOn(const std::string& address, int port) {
   static WinsockUser winsock;
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_port = htons(80);
-  if (inet_pton(AF_INET, address.c_str(), &at.sin_addr) == 1 &&
-      bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 && listen(s, 16) == 0) {
+  sockaddr_storage at{};
+  int size = 0;
+  const bool v6 = address.find(':') != std::string::npos;
+  if (v6) {
+    auto* at6 = reinterpret_cast<sockaddr_in6*>(&at);
+    at6->sin6_family = AF_INET6;
+    at6->sin6_port = htons(static_cast<u_short>(port));
+    if (inet_pton(AF_INET6, address.c_str(), &at6->sin6_addr) != 1) return _error = "bad address " + address, false;
+    size = sizeof(sockaddr_in6);
+  } else {
+    auto* at4 = reinterpret_cast<sockaddr_in*>(&at);
+    at4->sin_family = AF_INET;
+    at4->sin_port = htons(static_cast<u_short>(port));
+    if (inet_pton(AF_INET, address.c_str(), &at4->sin_addr) != 1) return _error = "bad address " + address, false;
+    size = sizeof(sockaddr_in);
+  }
+  SOCKET s = socket(at.ss_family, SOCK_STREAM, IPPROTO_TCP);
+  if (s != INVALID_SOCKET && bind(s, reinterpret_cast<sockaddr*>(&at), size) == 0 && listen(s, 16) == 0 &&
+      getsockname(s, reinterpret_cast<sockaddr*>(&at), &size) == 0) {
     _listener = s;
     _address = address;
+    _port = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&at)->sin6_port : reinterpret_cast<sockaddr_in*>(&at)->sin_port);
     return true;
   }
-  closesocket(s);
+  _error = "cannot listen on " + address + " port " + std::to_string(port) + " (error " +
+           std::to_string(WSAGetLastError()) + ")";
+  if (s != INVALID_SOCKET) closesocket(s);
   return false;
+}
+
+void LoopbackHttpServer::start() {
+  setReply({response(200, "")});
+  if (listening()) _thread = std::thread([this] { serve(); });
 }
 
 LoopbackHttpServer::LoopbackHttpServer() {
   for (int attempt = 0; attempt < 50; ++attempt)
-    if (listenOn(loopbackAddress(GetCurrentProcessId() * 7 + g_serial++ * 101 + attempt * 13))) break;
-  setReply({response(200, "")});
-  if (listening()) _thread = std::thread([this] { serve(); });
+    if (listenOn(loopbackAddress(GetCurrentProcessId() * 7 + g_serial++ * 101 + attempt * 13), 80)) break;
+  start();
 }
 
 LoopbackHttpServer::LoopbackHttpServer(const std::string& address) {
-  listenOn(address);
-  setReply({response(200, "")});
-  if (listening()) _thread = std::thread([this] { serve(); });
+  listenOn(address, 80);
+  start();
+}
+
+LoopbackHttpServer::LoopbackHttpServer(const Options& options) {
+  if (!options.certificateFile.empty()) {
+    _tls.reset(new TlsIdentity);
+    if (!_tls->load(options.certificateFile, options.keyFile, &_error)) return;
+  }
+  if (options.address.empty()) {
+    for (int attempt = 0; attempt < 50; ++attempt)
+      if (listenOn(loopbackAddress(GetCurrentProcessId() * 7 + g_serial++ * 101 + attempt * 13), options.port)) break;
+  } else {
+    listenOn(options.address, options.port);
+  }
+  start();
+}
+
+std::string LoopbackHttpServer::url(const std::string& path) const {
+  if (_tls) return "https://localhost" + (_port == 443 ? std::string() : ":" + std::to_string(_port)) + path;
+  const std::string host = _address.find(':') != std::string::npos ? "[" + _address + "]" : _address;
+  return "http://" + host + (_port == 80 ? std::string() : ":" + std::to_string(_port)) + path;
 }
 
 LoopbackHttpServer::~LoopbackHttpServer() {
@@ -95,10 +136,21 @@ void LoopbackHttpServer::serve() {
 void LoopbackHttpServer::answer(SOCKET client) {
   const DWORD timeoutMs = 3000;
   setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
+  std::unique_ptr<TlsSession> tls;
+  if (_tls) {
+    tls.reset(new TlsSession(*_tls, client));
+    // A client that does not trust the certificate gives up here.
+    if (!tls->handshake()) {
+      closesocket(client);
+      return;
+    }
+  }
+  const auto receive = [&](char* buffer, int size) { return tls ? tls->read(buffer, size) : recv(client, buffer, size, 0); };
+
   std::string head;
   char buffer[1024];
   while (head.find("\r\n\r\n") == std::string::npos) {
-    const int got = recv(client, buffer, sizeof buffer, 0);
+    const int got = receive(buffer, sizeof buffer);
     if (got <= 0) break;
     head.append(buffer, got);
   }
@@ -110,10 +162,14 @@ void LoopbackHttpServer::answer(SOCKET client) {
   }
   if (reply.stallMs) Sleep(reply.stallMs);
   const std::string bytes = reply.bytes.substr(0, reply.sendOnly);
-  for (size_t sent = 0; sent < bytes.size();) {
-    const int n = send(client, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
-    if (n <= 0) break;
-    sent += n;
+  if (tls) {
+    tls->write(bytes.data(), bytes.size());
+  } else {
+    for (size_t sent = 0; sent < bytes.size();) {
+      const int n = send(client, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
+      if (n <= 0) break;
+      sent += n;
+    }
   }
   if (reply.reset) {
     Sleep(50);  // let what was sent arrive first
@@ -122,6 +178,9 @@ void LoopbackHttpServer::answer(SOCKET client) {
     closesocket(client);
     return;
   }
+  // A cut-short reply ends without the closing alert, as a broken
+  // connection would.
+  if (tls && reply.sendOnly >= reply.bytes.size()) tls->close();
   shutdown(client, SD_SEND);
   // Let the client read everything before the socket goes.
   while (recv(client, buffer, sizeof buffer, 0) > 0) {

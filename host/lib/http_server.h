@@ -1,7 +1,8 @@
 // A small scripted HTTP server over Winsock: it listens on a loopback
-// address at port 80 (the HTTP check always uses port 80) and answers each
-// connection with the reply its handler gives. The tests script it per
-// case; the console host serves its demo status page with it.
+// address (by default one of its own at port 80) and answers each
+// connection with the reply its handler gives, in plain HTTP or, given a
+// certificate and key, over TLS. The tests script it per case; the console
+// host serves its demo status page with it.
 //
 // Its own thread answers the connections one at a time; the handler runs
 // there. setReply/setHandler/requests may be called from any thread.
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,8 +20,16 @@
 
 namespace VardokHost {
 
+class TlsIdentity;
+
 class LoopbackHttpServer {
  public:
+  struct Options {
+    std::string address;          // empty: one of its own in 127.0.x.y; "::1" listens on IPv6
+    int port = 80;                // 0: any free port
+    std::string certificateFile;  // PEM; with keyFile, the server speaks HTTPS
+    std::string keyFile;
+  };
   struct Reply {
     std::string bytes;                      // status line, headers, body, as sent
     size_t sendOnly = std::string::npos;    // close after this many bytes
@@ -30,16 +40,24 @@ class LoopbackHttpServer {
 
   // Listens on an address of its own in 127.0.x.y.
   LoopbackHttpServer();
-  // Listens on the given loopback address.
+  // Listens on the given loopback address at port 80.
   explicit LoopbackHttpServer(const std::string& address);
+  explicit LoopbackHttpServer(const Options& options);
   ~LoopbackHttpServer();
   LoopbackHttpServer(const LoopbackHttpServer&) = delete;
   LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
 
   bool listening() const { return _listener != INVALID_SOCKET; }
+  // Why the server is not listening.
+  const std::string& error() const { return _error; }
   // "127.0.x.y"
   const std::string& address() const { return _address; }
-  std::string url(const std::string& path) const { return "http://" + _address + path; }
+  int port() const { return _port; }
+  bool secure() const { return _tls != nullptr; }
+  // The URL of path on this server: "http://127.0.x.y/path", with the port
+  // when it is not 80 and the address in brackets for IPv6; for HTTPS,
+  // "https://localhost:PORT/path", the name its certificate is made for.
+  std::string url(const std::string& path) const;
 
   void setReply(const Reply& reply);
   void setHandler(Handler handler);
@@ -51,11 +69,15 @@ class LoopbackHttpServer {
   static std::string unusedAddress();
 
  private:
-  bool listenOn(const std::string& address);
+  bool listenOn(const std::string& address, int port);
+  void start();
   void serve();
   void answer(SOCKET client);
 
   std::string _address;
+  int _port = 80;
+  std::string _error;
+  std::unique_ptr<TlsIdentity> _tls;
   SOCKET _listener = INVALID_SOCKET;
   std::thread _thread;
   std::atomic<bool> _stopping{false};

@@ -9,9 +9,14 @@ namespace Quorlin {
 // --- Connection ---
 
 Connection::Connection(const SharedPtr<Internet>& internet, const std::string& url) {
+  HttpUrl parts;
   std::string refusal;
-  if (!splitHttpUrl(url, &_server, &refusal)) throw ExceptionBadUrl(refusal);
-  _port = INTERNET_DEFAULT_HTTP_PORT;
+  if (!splitHttpUrl(url, &parts, &refusal)) throw ExceptionBadUrl(refusal);
+  _server = std::move(parts.host);
+  _port = parts.port;
+  _secure = parts.secure;
+  _user = std::move(parts.user);
+  _password = std::move(parts.password);
   _internet = internet;
 }
 
@@ -42,6 +47,7 @@ Request::Request(const SharedPtr<Connection>& connection, const std::string& url
                  const char* version, const char* referrer, const char** acceptTypes, uint32_t flags)
     : _type(type), _uri(Quorlin::objectPath(url)), _connection(connection) {
   const char* object = _uri.empty() ? "/" : _uri.c_str();
+  if (_connection->secure()) flags |= INTERNET_FLAG_SECURE;
   _handle.reset(HttpOpenRequestA(_connection->getHandle(), methodText(_type), object, version, referrer,
                                  acceptTypes, flags, 1));
   if (!_handle) throw ExceptionBadRequest();
@@ -64,13 +70,15 @@ int Request::readChunk(char* buffer, int maximum) {
   return static_cast<int>(read);
 }
 
-std::string Request::readAll(size_t keep) {
+std::string Request::readAll(size_t keep, uint64_t* received) {
   std::string response;
+  if (received) *received = 0;
   char buffer[501];
   for (;;) {
     const int read = readChunk(buffer, 500);
     if (read < 0) throw ExceptionFailedRead(SharedPtr<Request>(this, true));
     if (read == 0) return response;
+    if (received) *received += static_cast<uint64_t>(read);
     buffer[read] = '\0';
     if (response.size() < keep) response.append(buffer, std::min<size_t>(read, keep - response.size()));
   }

@@ -40,8 +40,9 @@ class Internet : public SharedObject {
   InternetHandle _handle;
 };
 
-// The connection to the server of one "http://" URL, on port 80. Opened by
-// its first request and kept for the next ones.
+// The connection to the server of one "http://" or "https://" URL: its
+// host, port and credentials (sent by WinINet as basic authentication when
+// the server asks). Opened by its first request and kept for the next ones.
 class Connection : public SharedObject {
  public:
   class ExceptionBadUrl : public ExceptionInternet {
@@ -55,10 +56,9 @@ class Connection : public SharedObject {
     SharedPtr<Connection> _object;
   };
 
-  // Takes the server name from url: everything after "http://" up to the
-  // first '/' from offset 8 on (a port suffix or a query stays part of it).
-  // Throws ExceptionBadUrl ("Protocol: " + the lower-cased URL) for any
-  // other scheme. Opens nothing.
+  // Splits url (see splitHttpUrl). Throws ExceptionBadUrl with the
+  // refusal ("Protocol: " + the lower-cased URL for any other scheme, "Bad
+  // port", "Bad host"). Opens nothing.
   Connection(const SharedPtr<Internet>& internet, const std::string& url);
 
   // Opens the connection unless it is open. Throws ExceptionCantConnect;
@@ -69,6 +69,10 @@ class Connection : public SharedObject {
 
   const std::string& server() const { return _server; }
   int port() const { return _port; }
+  bool secure() const { return _secure; }
+  bool sameCredentials(const Connection& other) const {
+    return _user == other._user && _password == other._password;
+  }
 
  protected:
   ~Connection() override = default;
@@ -76,6 +80,7 @@ class Connection : public SharedObject {
  private:
   std::string _server;
   int _port = INTERNET_DEFAULT_HTTP_PORT;
+  bool _secure = false;
   std::string _user;
   std::string _password;
   SharedPtr<Internet> _internet;
@@ -108,9 +113,11 @@ class Request : public SharedObject {
     explicit ExceptionFailedRead(SharedPtr<Request> object) : ExceptionRequest("Failed read", std::move(object)) {}
   };
 
-  // The object path is url without its leading scheme and host ("/" when
-  // nothing is left). Opening the request opens the connection first.
-  // Throws ExceptionBadRequest, or ExceptionCantConnect from the connection.
+  // The object path is url's path and query ("/" when it has none). A
+  // request on a secure connection adds INTERNET_FLAG_SECURE to flags, so
+  // WinINet checks the server's certificate. Opening the request opens the
+  // connection first. Throws ExceptionBadRequest, or ExceptionCantConnect
+  // from the connection.
   Request(const SharedPtr<Connection>& connection, const std::string& url, RequestType type,
           const char* version, const char* referrer, const char** acceptTypes, uint32_t flags);
 
@@ -118,9 +125,9 @@ class Request : public SharedObject {
   void send(const std::string& headers, const std::string& body);
   bool sendRequest(const std::string& headers, const std::string& body);
   // The whole body, read in chunks of at most 500 bytes; bytes past keep
-  // are read and dropped. Throws ExceptionFailedRead (nothing is returned
-  // of what was read).
-  std::string readAll(size_t keep = static_cast<size_t>(-1));
+  // are read and dropped, and *received (when given) counts them all.
+  // Throws ExceptionFailedRead (nothing is returned of what was read).
+  std::string readAll(size_t keep = static_cast<size_t>(-1), uint64_t* received = nullptr);
   // Bytes read, 0 at the end of the body, -1 on failure.
   int readChunk(char* buffer, int maximum);
   // One answer of HttpQueryInfoA, empty on failure. For HTTP_QUERY_CUSTOM
