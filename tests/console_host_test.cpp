@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include "host/lib/certificates.h"
 #include "support/threads/unique_handle.h"
 
 #include "tests/plugin_fixture.h"
@@ -185,6 +186,10 @@ TEST_F(ConsoleHostTest, MissingDllIsAClearError) {
 // APPDATA at a folder of their own.
 class DefaultListTest : public ConsoleHostTest {
  protected:
+  static void SetUpTestSuite() {
+    std::string error;
+    ASSERT_TRUE(VardokHost::trustRootCertificate(VardokHost::certificateFolder() + "ca.pem", &error)) << error;
+  }
   void SetUp() override {
     ConsoleHostTest::SetUp();
     appData = base + "-appdata";
@@ -229,6 +234,11 @@ TEST_F(DefaultListTest, TheDemoListIsWrittenOnlyWhereThereIsNoneAndItsPageIsServ
   const size_t row = run.output.rfind("Status page");
   ASSERT_NE(row, std::string::npos) << run.output;
   EXPECT_EQ(run.output.substr(row, run.output.find('\n', row) - row).find("critical"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("Serving it over HTTPS at https://localhost:48282/status"), std::string::npos);
+  const size_t secure = run.output.rfind("Secure status page");
+  ASSERT_NE(secure, std::string::npos) << run.output;
+  EXPECT_EQ(run.output.substr(secure, run.output.find('\n', secure) - secure).find("critical"), std::string::npos)
+      << run.output;
   // --once saves nothing; a session saves the demo list as the user's own.
   EXPECT_FALSE(exists(userList));
   write(script, "list\n");

@@ -1,5 +1,8 @@
 #include "host/console/console_host.h"
 
+#include <atomic>
+
+#include "host/lib/certificates.h"
 #include "hostapi/messages.h"
 #include "hostapi/protocol.h"
 
@@ -23,6 +26,9 @@ std::string defaultContactsPath() {
 // The events the console host keeps, and how much of each event's texts.
 constexpr size_t kEventHistory = 1000;
 constexpr size_t kEventTextBytes = 1024;
+
+// The demo page's HTTPS port on 127.0.0.1 (https://localhost:48282/).
+constexpr int kDemoHttpsPort = 48282;
 
 // How long quitting waits for the plug-in to let its DLL go.
 constexpr DWORD kUnloadWaitMs = 5000;
@@ -82,14 +88,31 @@ bool ConsoleHost::loadPlugin(std::string* error) {
 }
 
 void ConsoleHost::startDemoServer() {
+  // One page, counted across both servers.
+  auto served = std::make_shared<std::atomic<unsigned>>(0);
+  const auto page = [served](const std::string&) { return LoopbackHttpServer::Reply{demoPage((*served)++)}; };
   _demo.reset(new LoopbackHttpServer("127.0.0.82"));
-  if (!_demo->listening()) {
+  if (_demo->listening()) {
+    _demo->setHandler(page);
+    _out.line("Serving the demo status page at " + _demo->url("/status"));
+  } else {
     _out.line("vardok-host: cannot serve the demo page on 127.0.0.82:80 (is the port free, and may this user bind it?)");
+  }
+  // Over HTTPS with the certificate made for this build, when it is there
+  // (a release package carries none).
+  LoopbackHttpServer::Options secure;
+  secure.address = "127.0.0.1";
+  secure.port = kDemoHttpsPort;
+  secure.certificateFile = certificateFolder() + "server.pem";
+  secure.keyFile = certificateFolder() + "server.key";
+  if (GetFileAttributesA(secure.keyFile.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  _demoSecure.reset(new LoopbackHttpServer(secure));
+  if (!_demoSecure->listening()) {
+    _out.line("vardok-host: cannot serve the demo page over HTTPS: " + _demoSecure->error());
     return;
   }
-  auto served = std::make_shared<unsigned>(0);
-  _demo->setHandler([served](const std::string&) { return LoopbackHttpServer::Reply{demoPage((*served)++)}; });
-  _out.line("Serving the demo status page at http://127.0.0.82/status");
+  _demoSecure->setHandler(page);
+  _out.line("Serving it over HTTPS at " + _demoSecure->url("/status"));
 }
 
 CheckContact ConsoleHost::checkContact(const ContactEntry& entry) const {

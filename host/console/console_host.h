@@ -86,6 +86,7 @@ class ConsoleHost {
   ContactHost _host;
   std::unique_ptr<PluginModule> _plugin;
   std::unique_ptr<LoopbackHttpServer> _demo;
+  std::unique_ptr<LoopbackHttpServer> _demoSecure;
   ContactsFile _file;
   std::string _filePath;
   bool _fileChanged = false;
