@@ -16,42 +16,12 @@
 
 namespace {
 
-struct HostRun {
-  int exitCode = -1;
-  std::string output;
-};
+using HostRun = VardokTest::ProgramRun;
 
 // Runs the console host with arguments and captures what it prints.
 HostRun runHost(const std::string& program, const std::string& arguments) {
   SetEnvironmentVariableA("DISPLAY", nullptr);  // message boxes go to the console
-  SECURITY_ATTRIBUTES security{sizeof security, nullptr, TRUE};
-  HANDLE readEnd = nullptr, writeEnd = nullptr;
-  CreatePipe(&readEnd, &writeEnd, &security, 0);
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
-  std::string line = "\"" + program + "\" " + arguments;
-  PROCESS_INFORMATION process{};
-  HostRun run;
-  Quorlin::PipeHandle readOwner(readEnd);
-  {
-    const Quorlin::PipeHandle writeOwner(writeEnd);
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process))
-      return run;
-  }
-  const Quorlin::ProcessHandle child(process.hProcess);
-  const Quorlin::ThreadHandle childThread(process.hThread);
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(readEnd, buffer, sizeof buffer, &read, nullptr) && read > 0) run.output.append(buffer, read);
-  WaitForSingleObject(process.hProcess, 60000);
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
-  run.exitCode = static_cast<int>(code);
-  return run;
+  return VardokTest::runProgram("\"" + program + "\" " + arguments, true);
 }
 
 std::string readFile(const std::string& path) {

@@ -1,6 +1,7 @@
 #include "tests/plugin_fixture.h"
 
 #include <atomic>
+#include <thread>
 
 #include <windows.h>
 
@@ -246,6 +247,61 @@ void CheckTest::reopenQueue() {
   host.post(Vardok::HM_DETACH_CORE);
   host.pumpUntil([] { return Vardok::runQueue().threads() == 0; }, 10000);
   host.post(Vardok::HM_ATTACH_CORE, reinterpret_cast<int32_t>(static_cast<Vardok::HostCore*>(&host)));
+}
+
+}  // namespace VardokTest
+
+namespace VardokTest {
+
+namespace {
+
+std::string readAll(HANDLE pipe) {
+  std::string text;
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
+  return text;
+}
+
+}  // namespace
+
+ProgramRun runProgram(const std::string& commandLine, bool mergeErrors, DWORD timeoutMs) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
+  CreatePipe(&outRead, &outWrite, &inherit, 0);
+  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  Quorlin::PipeHandle outReader(outRead), errReader;
+  Quorlin::PipeHandle outWriter(outWrite), errWriter;
+  if (!mergeErrors) {
+    CreatePipe(&errRead, &errWrite, &inherit, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    errReader.reset(errRead);
+    errWriter.reset(errWrite);
+  }
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = outWrite;
+  startup.hStdError = mergeErrors ? outWrite : errWrite;
+  std::string line = commandLine;
+  PROCESS_INFORMATION process{};
+  ProgramRun run;
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &process))
+    return run;
+  const Quorlin::ProcessHandle child(process.hProcess);
+  const Quorlin::ThreadHandle childThread(process.hThread);
+  outWriter.reset();
+  errWriter.reset();
+  std::thread errors;
+  if (errReader) errors = std::thread([&] { run.errors = readAll(errReader.get()); });
+  run.output = readAll(outReader.get());
+  if (errors.joinable()) errors.join();
+  WaitForSingleObject(child.get(), timeoutMs);
+  DWORD code = 0;
+  GetExitCodeProcess(child.get(), &code);
+  run.exitCode = static_cast<int>(code);
+  return run;
 }
 
 }  // namespace VardokTest

@@ -19,6 +19,15 @@ namespace VardokTest {
 using VardokHost::programFolder;
 inline int threadCount() { return VardokHost::countThreads(); }
 
+// A program run to its end with its output captured: standard output in
+// output, standard error in errors (or in output too, when merged).
+struct ProgramRun {
+  int exitCode = -1;
+  std::string output;
+  std::string errors;
+};
+ProgramRun runProgram(const std::string& commandLine, bool mergeErrors = false, DWORD timeoutMs = 60000);
+
 // After the host's FreeLibrary: pumps until the DLL is really gone (its
 // threads and queued calls have let it go); false after 10 s.
 bool waitForUnload(VardokHost::ContactHost& host);
@@ -75,6 +84,15 @@ class MessageBoxRecorder {
 
 // A host with the plug-in started, plus helpers for checks.
 class CheckTest : public ::testing::Test {
+ public:
+  // A text file in the Windows temporary folder; answers its path.
+  static std::string writeTempFile(const std::string& name, const std::string& bytes);
+  static std::string readTempFile(const std::string& path);
+  // The command line of the test child program with arguments.
+  static std::string child(const std::string& arguments);
+  // Whether the process has ended (or never was) within timeoutMs.
+  static bool processGone(DWORD processId, DWORD timeoutMs);
+
  protected:
   // loaded: the real DLL; otherwise the linked static library.
   explicit CheckTest(bool loaded) : _loaded(loaded) {}
@@ -93,17 +111,10 @@ class CheckTest : public ::testing::Test {
   // The events between the (n-1)th and nth report of the contact, the nth
   // report included (n from 1).
   std::vector<VardokHost::HostEvent> reportEvents(int contact, size_t n) const;
-  // A text file in the Windows temporary folder; answers its path.
-  static std::string writeTempFile(const std::string& name, const std::string& bytes);
-  static std::string readTempFile(const std::string& path);
-  // The command line of the test child program with arguments.
-  static std::string child(const std::string& arguments);
   // The page's check button (with the command field's text) and the
   // contact-menu item.
   void pressCheckButton(int contact);
   void runFromMenu(int contact);
-  // Whether the process has ended (or never was) within timeoutMs.
-  static bool processGone(DWORD processId, DWORD timeoutMs);
   // Detaches and attaches the plug-in again, so the run queue opens with
   // its test settings (the linked plug-in only).
   void reopenQueue();

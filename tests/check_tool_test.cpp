@@ -1,0 +1,297 @@
+// vardok-check.exe against real things on this machine: the disk, a
+// loopback server, files with set times, this test's own process, a service
+// that Wine runs, and check programs of the classic convention.
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "host/lib/certificates.h"
+#include "host/lib/http_server.h"
+#include "support/threads/unique_handle.h"
+#include "tests/plugin_fixture.h"
+
+using VardokHost::LoopbackHttpServer;
+using VardokTest::ProgramRun;
+
+namespace {
+
+constexpr int kWell = 0, kProblem = 1, kCritical = 10;
+
+ProgramRun check(const std::string& arguments) {
+  return VardokTest::runProgram("\"" + VardokTest::programFolder() + "vardok-check.exe\" " + arguments);
+}
+
+// The value of the first tag of key in output, or "<none>".
+std::string tag(const std::string& output, const std::string& key) {
+  const std::string open = "<velkaro:" + key + ">", close = "</velkaro:" + key + ">";
+  const size_t start = output.find(open);
+  if (start == std::string::npos) return "<none>";
+  const size_t end = output.find(close, start);
+  return output.substr(start + open.size(), end - start - open.size());
+}
+
+// A check that all is well carries an info tag and no notify tag; a
+// problem carries both.
+void expectLevel(const ProgramRun& run, int level, const std::string& arguments) {
+  EXPECT_EQ(run.exitCode, level) << arguments << "\n" << run.output << run.errors;
+  EXPECT_NE(tag(run.output, "info"), "<none>") << run.output;
+  EXPECT_EQ(tag(run.output, "notify") == "<none>", level == kWell) << run.output;
+  // One line, ended by its line feed.
+  EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << run.output;
+}
+
+ProgramRun expectCheck(const std::string& arguments, int level) {
+  const ProgramRun run = check(arguments);
+  expectLevel(run, level, arguments);
+  return run;
+}
+
+std::string tempPath(const std::string& name) {
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  return std::string(folder) + name + "-" + std::to_string(GetCurrentProcessId());
+}
+
+std::string writeFile(const std::string& path, const std::string& bytes) {
+  const Quorlin::FileHandle file(
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  return path;
+}
+
+TEST(CheckTool, SetUpWronglyIsCriticalWithUsageAndTheReason) {
+  const struct {
+    const char* arguments;
+    const char* reason;
+  } table[] = {
+      {"", "no command given"},
+      {"bogus", "unknown command \"bogus\""},
+      {"disk --warn 80", "--crit is missing"},
+      {"disk --warn 80 --crit", "--crit needs a value"},
+      {"disk --warn 101 --crit 90", "--warn needs a whole number from 0 to 100"},
+      {"disk --warn -5 --crit 90", "--warn needs a whole number from 0 to 100, not \"-5\""},
+      {"disk --warn 95 --crit 90", "--warn must not be above --crit"},
+      {"disk --warn 1 --crit 2 --wran 3", "unknown option --wran"},
+      {"tcp 127.0.0.1", "needs HOST and PORT"},
+      {"tcp 127.0.0.1 0", "PORT must be a number from 1 to 65535, not \"0\""},
+      {"http", "needs one URL"},
+      {"http http://x --status 99", "--status needs a whole number from 100 to 599"},
+      {"file-age x --warn 10", "--crit is missing"},
+      {"process a b", "needs one process name"},
+      {"process x --min 3 --max 2", "--min must not be above --max"},
+      {"service", "needs one service name"},
+      {"run cmd", "takes the program after --"},
+      {"run --timeout 5", "needs -- PROGRAM [ARGS...]"},
+      {"run --timeout 0 -- cmd", "--timeout needs a whole number from 1 to 86400"},
+  };
+  for (const auto& row : table) {
+    const ProgramRun run = expectCheck(row.arguments, kCritical);
+    EXPECT_EQ(tag(run.output, "info").rfind(std::string("Set up wrongly: ") + row.reason, 0), 0u)
+        << row.arguments << ": " << run.output;
+    EXPECT_NE(run.errors.find("usage: vardok-check"), std::string::npos) << row.arguments;
+  }
+}
+
+TEST(CheckTool, DiskAtAndAboveItsLimits) {
+  ULARGE_INTEGER available, total, free;
+  ASSERT_TRUE(GetDiskFreeSpaceExA("C:\\", &available, &total, &free));
+  const int percent = static_cast<int>((total.QuadPart - free.QuadPart) * 100 / total.QuadPart);
+  ASSERT_GE(percent, 2);
+  const std::string at = std::to_string(percent), below = std::to_string(percent - 1);
+  const ProgramRun well = expectCheck("disk --warn " + at + " --crit 100", kWell);
+  EXPECT_EQ(tag(well.output, "info"), "C: " + at + "% used");
+  expectCheck("disk C: --warn " + below + " --crit 100", kProblem);
+  expectCheck("disk c --warn " + std::to_string(percent - 2) + " --crit " + below, kCritical);
+  expectCheck("disk C:\\ --warn 0 --crit " + at, kProblem);
+  const ProgramRun missing = expectCheck("disk Q: --warn 80 --crit 90", kCritical);
+  EXPECT_EQ(tag(missing.output, "info"), "Q: cannot be read");
+}
+
+TEST(CheckTool, TcpPortOpenAndRefused) {
+  LoopbackHttpServer server;
+  ASSERT_TRUE(server.listening());
+  const ProgramRun open = expectCheck("tcp " + server.address() + " 80 --warn 5000 --crit 10000", kWell);
+  EXPECT_EQ(tag(open.output, "info").rfind("port 80 open, ", 0), 0u) << open.output;
+  const ProgramRun refused = expectCheck("tcp " + LoopbackHttpServer::unusedAddress() + " 80", kCritical);
+  EXPECT_EQ(tag(refused.output, "info"), "port 80 refused");
+  const ProgramRun unknown = expectCheck("tcp no-such-host.invalid 80", kCritical);
+  EXPECT_EQ(tag(unknown.output, "info"), "no-such-host.invalid not found");
+}
+
+TEST(CheckTool, HttpJudgesStatusBodyAndTime) {
+  LoopbackHttpServer server;
+  ASSERT_TRUE(server.listening());
+  server.setReply({LoopbackHttpServer::response(200, "all systems go")});
+  const ProgramRun well = expectCheck("http " + server.url("/health") + " --contains \"systems go\"", kWell);
+  EXPECT_EQ(tag(well.output, "info").rfind("HTTP 200, ", 0), 0u) << well.output;
+  expectCheck("http " + server.url("/health") + " --contains absent", kCritical);
+  expectCheck("http " + server.url("/health") + " --status 204", kCritical);
+
+  server.setReply({LoopbackHttpServer::response(503, "down")});
+  const ProgramRun down = expectCheck("http " + server.url("/"), kCritical);
+  EXPECT_EQ(tag(down.output, "info"), "HTTP 503");
+  expectCheck("http " + server.url("/") + " --status 503", kWell);
+
+  // Redirects are followed to the final page.
+  server.setHandler([&](const std::string& head) {
+    if (head.rfind("GET /old ", 0) == 0)
+      return LoopbackHttpServer::Reply{LoopbackHttpServer::response(301, "", {"Location: /new"})};
+    return LoopbackHttpServer::Reply{LoopbackHttpServer::response(200, "new page")};
+  });
+  expectCheck("http " + server.url("/old") + " --contains \"new page\"", kWell);
+
+  // A slow answer: above --warn, above --crit, and past --timeout.
+  LoopbackHttpServer::Reply slow{LoopbackHttpServer::response(200, "late")};
+  slow.stallMs = 400;
+  server.setReply(slow);
+  expectCheck("http " + server.url("/") + " --warn 200 --crit 5000", kProblem);
+  expectCheck("http " + server.url("/") + " --warn 100 --crit 200", kCritical);
+  slow.stallMs = 2500;
+  server.setReply(slow);
+  const ProgramRun late = expectCheck("http " + server.url("/") + " --timeout 500", kCritical);
+  EXPECT_EQ(tag(late.output, "info"), "no answer within 500 ms") << late.output;
+}
+
+TEST(CheckTool, HttpsAsWinInetAllows) {
+  std::string error;
+  ASSERT_TRUE(VardokHost::trustRootCertificate(VardokHost::certificateFolder() + "ca.pem", &error)) << error;
+  for (const char* name : {"server", "untrusted"}) {
+    LoopbackHttpServer::Options options;
+    options.address = "127.0.0.1";
+    options.port = 0;
+    options.certificateFile = VardokHost::certificateFolder() + name + ".pem";
+    options.keyFile = VardokHost::certificateFolder() + name + ".key";
+    LoopbackHttpServer server(options);
+    ASSERT_TRUE(server.listening()) << server.error();
+    server.setReply({LoopbackHttpServer::response(200, "secure")});
+    const bool trusted = std::string(name) == "server";
+    const ProgramRun run = expectCheck("http " + server.url("/"), trusted ? kWell : kCritical);
+    if (!trusted) {
+      EXPECT_EQ(tag(run.output, "info"), "Certificate: unknown issuer");
+    }
+  }
+}
+
+TEST(CheckTool, FileAgeAtAndAboveItsLimits) {
+  const std::string path = writeFile(tempPath("vardok-backup") + ".zip", "backup");
+  // Written exactly 100 s ago; the check sees 100 s for the next second.
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER written{{now.dwLowDateTime, now.dwHighDateTime}};
+  written.QuadPart -= 100ull * 10000000ull;
+  const FILETIME then{written.LowPart, written.HighPart};
+  {
+    const Quorlin::FileHandle file(CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                               OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &then));
+  }
+  const ProgramRun at = expectCheck("file-age \"" + path + "\" --warn 100 --crit 200", kWell);
+  EXPECT_NE(tag(at.output, "info").find("1 min 40 s old"), std::string::npos) << at.output;
+  expectCheck("file-age \"" + path + "\" --warn 99 --crit 200", kProblem);
+  expectCheck("file-age \"" + path + "\" --warn 50 --crit 99", kCritical);
+  DeleteFileA(path.c_str());
+  const ProgramRun missing = expectCheck("file-age \"" + path + "\" --warn 50 --crit 99", kCritical);
+  EXPECT_NE(missing.output.find("is missing"), std::string::npos);
+}
+
+TEST(CheckTool, ProcessCountsARunningProgram) {
+  // The test child under a name of its own: other tests may run theirs.
+  const std::string stem = "vardok-counted-" + std::to_string(GetCurrentProcessId());
+  const std::string program = tempPath("vardok-counted") + ".exe";
+  ASSERT_TRUE(CopyFileA((VardokTest::programFolder() + "vardok-test-child.exe").c_str(), program.c_str(), FALSE));
+  expectCheck("process " + stem, kCritical);
+  expectCheck("process " + stem + " --min 0", kWell);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  std::string line = "\"" + program + "\" sleep 60000";
+  ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+  const Quorlin::ProcessHandle child(process.hProcess);
+  const Quorlin::ThreadHandle thread(process.hThread);
+  const ProgramRun one = expectCheck("process " + stem + ".exe", kWell);
+  EXPECT_EQ(tag(one.output, "info"), "1 x " + stem + ".exe");
+  expectCheck("process " + stem + " --min 1 --max 1", kWell);
+  expectCheck("process " + stem + " --max 0", kCritical);
+  expectCheck("process " + stem + " --min 2", kCritical);
+  TerminateProcess(child.get(), 0);
+  WaitForSingleObject(child.get(), 5000);
+  DeleteFileA(program.c_str());
+}
+
+TEST(CheckTool, ServicesThatWineRunsAndDoesNot) {
+  const ProgramRun running = expectCheck("service PlugPlay", kWell);
+  EXPECT_EQ(tag(running.output, "info"), "PlugPlay running");
+  const ProgramRun stopped = expectCheck("service Spooler", kCritical);
+  EXPECT_EQ(tag(stopped.output, "info"), "Spooler stopped");
+  const ProgramRun missing = expectCheck("service no-such-service-vardok", kCritical);
+  EXPECT_EQ(tag(missing.output, "info"), "no-such-service-vardok not installed");
+}
+
+// A classic check script that prints its lines and exits with code.
+std::string classicScript(const std::string& name, const std::string& lines, int code) {
+  std::string script = "@echo off\r\n";
+  std::istringstream in(lines);
+  for (std::string line; std::getline(in, line);) script += "echo " + line + "\r\n";
+  script += "exit /b " + std::to_string(code) + "\r\n";
+  return writeFile(tempPath(name) + ".cmd", script);
+}
+
+TEST(CheckTool, BridgeMapsTheClassicExitCodes) {
+  const struct {
+    int code;
+    const char* lines;
+    int level;
+    const char* info;
+  } table[] = {
+      {0, "OK - 3 users^|users=3;5;10\nsecond line", kWell, "OK - 3 users"},
+      {1, "WARNING - load 4.2^|load=4.2", kProblem, "WARNING - load 4.2"},
+      {2, "CRITICAL - disk full", kCritical, "CRITICAL - disk full"},
+      {3, "UNKNOWN - no sensor", kCritical, "UNKNOWN - no sensor"},
+      {3, "sensor missing", kCritical, "UNKNOWN: sensor missing"},
+      {4, "odd", kCritical, "UNKNOWN (exit 4): odd"},
+      {0, "", kWell, "OK"},
+  };
+  for (const auto& row : table) {
+    const std::string script = classicScript("vardok-classic", row.lines, row.code);
+    const ProgramRun run = check("run -- cmd /c \"" + script + "\"");
+    EXPECT_EQ(run.exitCode, row.level) << row.lines;
+    EXPECT_EQ(tag(run.output, "info"), row.info) << run.output;
+    EXPECT_EQ(tag(run.output, "notify") == "<none>", row.level == kWell) << run.output;
+    // All it printed stays, performance data and later lines included.
+    std::string printed = row.lines;
+    for (size_t at = printed.find('^'); at != std::string::npos; at = printed.find('^')) printed.erase(at, 1);
+    for (size_t at = printed.find('\n'); at != std::string::npos; at = printed.find('\n', at + 2))
+      printed.replace(at, 1, "\r\n");
+    EXPECT_EQ(run.output.rfind(printed, 0), 0u) << run.output;
+    DeleteFileA(script.c_str());
+  }
+}
+
+TEST(CheckTool, BridgeEndsAProgramPastItsTimeWithItsTree) {
+  using VardokTest::CheckTest;
+  const std::string pids = tempPath("vardok-bridge-tree") + ".txt";
+  DeleteFileA(pids.c_str());
+  const DWORD started = GetTickCount();
+  const ProgramRun run = check("run --timeout 2 -- \"" + VardokTest::programFolder() + "vardok-test-child.exe\" tree \"" +
+                               pids + "\" 60000");
+  EXPECT_LT(GetTickCount() - started, 10000u);
+  EXPECT_EQ(run.exitCode, kCritical) << run.output;
+  EXPECT_EQ(tag(run.output, "info"), "timed out after 2 s");
+  std::istringstream in(CheckTest::readTempFile(pids));
+  std::vector<DWORD> tree;
+  for (DWORD pid; in >> pid;) tree.push_back(pid);
+  ASSERT_EQ(tree.size(), 2u);
+  EXPECT_TRUE(CheckTest::processGone(tree[0], 2000));
+  EXPECT_TRUE(CheckTest::processGone(tree[1], 2000));
+  DeleteFileA(pids.c_str());
+
+  const ProgramRun missing = expectCheck("run -- no-such-program-vardok.exe", kCritical);
+  EXPECT_EQ(tag(missing.output, "info"), "cannot start no-such-program-vardok.exe");
+}
+
+}  // namespace

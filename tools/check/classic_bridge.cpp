@@ -1,0 +1,184 @@
+// run [--timeout S] -- PROGRAM ARGS...: a check program of the classic
+// monitoring convention (exit 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN; one
+// line of text, performance data after a '|') made into a Vardok check.
+#include <windows.h>
+
+#include <mutex>
+#include <thread>
+
+#include "support/threads/unique_handle.h"
+#include "tools/check/checks.h"
+#include "tools/check/command_line.h"
+
+namespace VardokCheck {
+
+namespace {
+
+constexpr int64_t kDefaultTimeoutS = 30;
+// Of what the program prints, this much is kept.
+constexpr size_t kKeepOutput = 1u << 20;
+// How long the output is read after the program ended: whatever it
+// started may hold the pipe open.
+constexpr DWORD kDrainMs = 1000;
+
+// One argument as the C runtime splits a command line back into argv.
+std::string quoted(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
+  std::string out = "\"";
+  size_t backslashes = 0;
+  for (const char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, '\\');
+  return out + "\"";
+}
+
+std::string trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// The program's output, read on a thread of its own until the pipe ends.
+class OutputReader {
+ public:
+  explicit OutputReader(Quorlin::PipeHandle pipe) : _pipe(std::move(pipe)), _ended(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    _thread = std::thread([this] { read(); });
+  }
+  ~OutputReader() {
+    // A reader still blocked (something holds the pipe) stays behind; the
+    // process ends soon after.
+    if (WaitForSingleObject(_ended.get(), 0) == WAIT_OBJECT_0) _thread.join();
+    else _thread.detach();
+  }
+  bool waitForEnd(DWORD ms) { return WaitForSingleObject(_ended.get(), ms) == WAIT_OBJECT_0; }
+  std::string text() {
+    std::lock_guard<std::mutex> guard(_lock);
+    return _text;
+  }
+
+ private:
+  void read() {
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(_pipe.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+      std::lock_guard<std::mutex> guard(_lock);
+      if (_text.size() < kKeepOutput) _text.append(buffer, std::min<size_t>(got, kKeepOutput - _text.size()));
+    }
+    SetEvent(_ended.get());
+  }
+
+  Quorlin::PipeHandle _pipe;
+  Quorlin::EventHandle _ended;
+  std::mutex _lock;
+  std::string _text;
+  std::thread _thread;
+};
+
+Outcome judgeExit(DWORD code, const std::string& output, const std::string& program) {
+  const std::string all = trimmed(output);
+  std::string first = all.substr(0, all.find_first_of("\r\n"));
+  first = trimmed(first.substr(0, first.find('|')));
+  Outcome outcome;
+  outcome.line = all.empty() ? program + " printed nothing (exit " + std::to_string(static_cast<int>(code)) + ")" : all;
+  switch (code) {
+    case 0:
+      outcome.level = Level::Well;
+      outcome.info = first.empty() ? "OK" : first;
+      break;
+    case 1:
+      outcome.level = Level::Problem;
+      outcome.info = first.empty() ? "WARNING" : first;
+      break;
+    case 2:
+      outcome.level = Level::Critical;
+      outcome.info = first.empty() ? "CRITICAL" : first;
+      break;
+    default:
+      // UNKNOWN, and any code the convention does not know, is critical: a
+      // check that cannot tell must not look well.
+      outcome.level = Level::Critical;
+      if (code != 3) first = "UNKNOWN (exit " + std::to_string(static_cast<int>(code)) + ")" + (first.empty() ? "" : ": " + first);
+      else if (first.find("UNKNOWN") == std::string::npos) first = "UNKNOWN" + (first.empty() ? "" : ": " + first);
+      outcome.info = first;
+  }
+  outcome.notify = outcome.info;
+  return outcome;
+}
+
+}  // namespace
+
+Outcome runClassic(const Args& args) {
+  const Arguments arguments(args, {"--timeout"});
+  if (!arguments.positional().empty()) throw UsageError("takes the program after --");
+  if (arguments.rest().empty()) throw UsageError("needs -- PROGRAM [ARGS...]");
+  const int64_t timeoutS = arguments.number("--timeout", 1, 86400, false, kDefaultTimeoutS);
+  const std::string program = arguments.rest()[0];
+  std::string commandLine;
+  for (const std::string& arg : arguments.rest()) commandLine += (commandLine.empty() ? "" : " ") + quoted(arg);
+
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+    return {Level::Critical, "run: no pipe (error " + std::to_string(GetLastError()) + ")", "cannot run"};
+  Quorlin::PipeHandle reading(readEnd), writing(writeEnd);
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  Quorlin::FileHandle nothing(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                          OPEN_EXISTING, 0, nullptr));
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nothing.get();
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                      &process)) {
+    const DWORD error = GetLastError();
+    return {Level::Critical, "run: cannot start " + program + " (error " + std::to_string(error) + ")",
+            "cannot start " + program.substr(program.find_last_of("\\/") + 1)};
+  }
+  const Quorlin::ProcessHandle child(process.hProcess);
+  const Quorlin::ThreadHandle mainThread(process.hThread);
+  writing.reset();  // only the child writes now: the pipe ends when it and its children do
+
+  // The program and all it starts live in a job, so that a run past its
+  // time ends with the whole tree.
+  Quorlin::JobHandle job(CreateJobObjectA(nullptr, nullptr));
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  const bool inJob = job && SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
+                     AssignProcessToJobObject(job.get(), child.get());
+  ResumeThread(mainThread.get());
+  OutputReader reader(std::move(reading));
+
+  if (WaitForSingleObject(child.get(), static_cast<DWORD>(timeoutS * 1000)) == WAIT_TIMEOUT) {
+    if (inJob) TerminateJobObject(job.get(), 1);
+    else TerminateProcess(child.get(), 1);
+    reader.waitForEnd(kDrainMs);
+    const std::string printed = trimmed(reader.text());
+    Outcome outcome{Level::Critical, program + " ran longer than " + std::to_string(timeoutS) + " s and was ended",
+                    "timed out after " + std::to_string(timeoutS) + " s"};
+    if (!printed.empty()) outcome.line = printed + "\n" + outcome.line;
+    outcome.notify = outcome.info;
+    return outcome;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(child.get(), &code);
+  reader.waitForEnd(kDrainMs);
+  // What the program started on purpose outlives it.
+  if (inJob) {
+    limits.BasicLimitInformation.LimitFlags = 0;
+    SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  }
+  return judgeExit(code, reader.text(), program);
+}
+
+}  // namespace VardokCheck

@@ -1,0 +1,50 @@
+#include "tools/check/command_line.h"
+
+#include "tools/check/outcome.h"
+
+namespace VardokCheck {
+
+Arguments::Arguments(const std::vector<std::string>& args, const std::set<std::string>& known) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--") {
+      _rest.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      return;
+    }
+    if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+      if (!known.count(arg)) throw UsageError("unknown option " + arg);
+      if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
+      if (_options.count(arg)) throw UsageError(arg + " is given twice");
+      _options[arg] = args[++i];
+      continue;
+    }
+    _positional.push_back(arg);
+  }
+}
+
+std::string Arguments::text(const std::string& option, const std::string& fallback) const {
+  const auto found = _options.find(option);
+  return found == _options.end() ? fallback : found->second;
+}
+
+int64_t Arguments::number(const std::string& option, int64_t minimum, int64_t maximum, bool required,
+                          int64_t fallback) const {
+  const auto found = _options.find(option);
+  if (found == _options.end()) {
+    if (required) throw UsageError(option + " is missing");
+    return fallback;
+  }
+  const std::string& text = found->second;
+  const std::string range = " from " + std::to_string(minimum) + " to " + std::to_string(maximum);
+  if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos)
+    throw UsageError(option + " needs a whole number" + range + ", not \"" + text + "\"");
+  const int64_t value = std::stoll(text);
+  if (value < minimum || value > maximum) throw UsageError(option + " needs a whole number" + range);
+  return value;
+}
+
+void requireOrder(int64_t warn, int64_t crit) {
+  if (warn >= 0 && crit >= 0 && warn > crit) throw UsageError("--warn must not be above --crit");
+}
+
+}  // namespace VardokCheck

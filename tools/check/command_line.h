@@ -1,0 +1,37 @@
+// The arguments of one vardok-check command: positional values, options
+// with a value ("--warn 80"), and after "--" the rest as it stands.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace VardokCheck {
+
+class Arguments {
+ public:
+  // args: what follows the command's name. Every option takes a value and
+  // must be one of known. Throws UsageError.
+  Arguments(const std::vector<std::string>& args, const std::set<std::string>& known);
+
+  const std::vector<std::string>& positional() const { return _positional; }
+  const std::vector<std::string>& rest() const { return _rest; }
+  bool has(const std::string& option) const { return _options.count(option) != 0; }
+  std::string text(const std::string& option, const std::string& fallback = std::string()) const;
+  // A whole number from minimum to maximum; fallback when the option is
+  // absent and not required. Throws UsageError naming the option.
+  int64_t number(const std::string& option, int64_t minimum, int64_t maximum, bool required,
+                 int64_t fallback = -1) const;
+
+ private:
+  std::vector<std::string> _positional;
+  std::map<std::string, std::string> _options;
+  std::vector<std::string> _rest;
+};
+
+// Checks that warn does not lie above crit when both are given.
+void requireOrder(int64_t warn, int64_t crit);
+
+}  // namespace VardokCheck

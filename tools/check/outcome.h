@@ -1,0 +1,42 @@
+// What one run of vardok-check tells: a level, one line for people and the
+// status text, printed as the plug-in reads a check's output.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace VardokCheck {
+
+// The plug-in's exit classes: 0 all is well, 1 a problem, 10 critical.
+enum class Level : int { Well = 0, Problem = 1, Critical = 10 };
+
+struct Outcome {
+  Outcome() = default;
+  Outcome(Level level_, std::string line_, std::string info_, std::string notify_ = std::string())
+      : level(level_), line(std::move(line_)), info(std::move(info_)), notify(std::move(notify_)) {}
+
+  Level level = Level::Well;
+  std::string line;  // for people: what was measured
+  std::string info;  // the status text: short
+  std::string notify;  // the pop-up's text; empty: the line
+};
+
+// The line, then the tags: "info" always, "notify" (the line, unless set)
+// unless all is well. Tag values are never empty and never hold a '<' (it would
+// end or open a tag), so the plug-in reads them whole.
+std::string formatOutcome(const Outcome& outcome);
+
+// A value judged by optional limits (negative: none): above crit is
+// critical, above warn a problem; a value exactly at a limit is well.
+Level judge(int64_t value, int64_t warn, int64_t crit);
+
+// A check set up wrongly: usage goes to standard error, and the check is
+// critical with the reason as its status text.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace VardokCheck

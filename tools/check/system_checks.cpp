@@ -1,0 +1,170 @@
+// The checks of this machine: disk space, a file's age, processes and
+// services.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+
+#include "support/threads/unique_handle.h"
+#include "tools/check/checks.h"
+#include "tools/check/command_line.h"
+
+namespace VardokCheck {
+
+namespace {
+
+std::string gigabytes(ULONGLONG bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / (1024.0 * 1024.0 * 1024.0));
+  return text;
+}
+
+struct ServiceHandle {
+  SC_HANDLE handle;
+  explicit ServiceHandle(SC_HANDLE h) : handle(h) {}
+  ~ServiceHandle() {
+    if (handle) CloseServiceHandle(handle);
+  }
+  ServiceHandle(const ServiceHandle&) = delete;
+  ServiceHandle& operator=(const ServiceHandle&) = delete;
+};
+
+std::string oneArgument(const Arguments& arguments, const char* what) {
+  if (arguments.positional().size() != 1) throw UsageError(std::string("needs one ") + what);
+  return arguments.positional()[0];
+}
+
+}  // namespace
+
+std::string durationText(int64_t seconds) {
+  const int64_t units[] = {86400, 3600, 60, 1};
+  const char* names[] = {"d", "h", "min", "s"};
+  for (int i = 0; i < 3; ++i) {
+    if (seconds < units[i]) continue;
+    const int64_t big = seconds / units[i], small = seconds % units[i] / units[i + 1];
+    return std::to_string(big) + " " + names[i] + (small ? " " + std::to_string(small) + " " + names[i + 1] : "");
+  }
+  return std::to_string(seconds) + " s";
+}
+
+Outcome checkDisk(const Args& args) {
+  const Arguments arguments(args, {"--warn", "--crit"});
+  if (arguments.positional().size() > 1) throw UsageError("takes one drive");
+  const int64_t warn = arguments.number("--warn", 0, 100, true);
+  const int64_t crit = arguments.number("--crit", 0, 100, true);
+  requireOrder(warn, crit);
+  std::string drive = arguments.positional().empty() ? "C:" : arguments.positional()[0];
+  if (drive.size() == 1) drive += ':';
+  std::string root = drive;
+  if (root.back() != '\\' && root.back() != '/') root += '\\';
+  if (!drive.empty() && (drive.back() == '\\' || drive.back() == '/')) drive.pop_back();
+
+  ULARGE_INTEGER available, total, free;
+  if (!GetDiskFreeSpaceExA(root.c_str(), &available, &total, &free) || total.QuadPart == 0)
+    return {Level::Critical, "Disk " + drive + " cannot be read (error " + std::to_string(GetLastError()) + ")",
+            drive + " cannot be read"};
+  const ULONGLONG used = total.QuadPart - free.QuadPart;
+  const int64_t percent = static_cast<int64_t>(used * 100 / total.QuadPart);
+  const Level level = judge(percent, warn, crit);
+  std::string line = "Disk " + drive + " " + std::to_string(percent) + "% used, " + gigabytes(free.QuadPart) +
+                     " free of " + gigabytes(total.QuadPart);
+  if (level != Level::Well)
+    line += level == Level::Critical ? " (critical above " + std::to_string(crit) + "%)"
+                                     : " (warning above " + std::to_string(warn) + "%)";
+  return {level, line, drive + " " + std::to_string(percent) + "% used"};
+}
+
+Outcome checkFileAge(const Args& args) {
+  const Arguments arguments(args, {"--warn", "--crit"});
+  const std::string path = oneArgument(arguments, "path");
+  const int64_t warn = arguments.number("--warn", 0, 999999999, true);
+  const int64_t crit = arguments.number("--crit", 0, 999999999, true);
+  requireOrder(warn, crit);
+  const std::string name = path.substr(path.find_last_of("\\/") + 1);
+
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+    return {Level::Critical, "File " + path + " is missing (error " + std::to_string(GetLastError()) + ")",
+            name + " missing"};
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const auto ticks = [](const FILETIME& t) {
+    return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  };
+  // A time in the future (a clock set back) counts as new.
+  int64_t age = (ticks(now) - ticks(data.ftLastWriteTime)) / 10000000;
+  if (age < 0) age = 0;
+  const Level level = judge(age, warn, crit);
+  std::string line = "File " + path + " is " + durationText(age) + " old";
+  if (level != Level::Well)
+    line += " (" + std::string(level == Level::Critical ? "critical" : "warning") + " above " +
+            durationText(level == Level::Critical ? crit : warn) + ")";
+  return {level, line, name + " " + durationText(age) + " old"};
+}
+
+Outcome checkProcess(const Args& args) {
+  const Arguments arguments(args, {"--min", "--max"});
+  std::string image = oneArgument(arguments, "process name");
+  const int64_t minimum = arguments.number("--min", 0, 1000000, false, 1);
+  const int64_t maximum = arguments.number("--max", 0, 1000000, false, -1);
+  if (maximum >= 0 && minimum > maximum) throw UsageError("--min must not be above --max");
+  if (image.find('.') == std::string::npos) image += ".exe";
+
+  const Quorlin::SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot)
+    return {Level::Critical, "Processes cannot be listed (error " + std::to_string(GetLastError()) + ")",
+            "no process list"};
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  int64_t count = 0;
+  for (BOOL ok = Process32First(snapshot.get(), &entry); ok; ok = Process32Next(snapshot.get(), &entry))
+    if (_stricmp(entry.szExeFile, image.c_str()) == 0) ++count;
+
+  const bool few = count < minimum, many = maximum >= 0 && count > maximum;
+  std::string line = "Process " + image + ": " + std::to_string(count) + " running";
+  if (few) line += " (at least " + std::to_string(minimum) + " expected)";
+  if (many) line += " (at most " + std::to_string(maximum) + " expected)";
+  return {few || many ? Level::Critical : Level::Well, line, std::to_string(count) + " x " + image};
+}
+
+Outcome checkService(const Args& args) {
+  const Arguments arguments(args, {});
+  const std::string name = oneArgument(arguments, "service name");
+  const ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager.handle)
+    return {Level::Critical, "Services cannot be asked (error " + std::to_string(GetLastError()) + ")",
+            "no service manager"};
+  const ServiceHandle service(OpenServiceA(manager.handle, name.c_str(), SERVICE_QUERY_STATUS));
+  if (!service.handle) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_SERVICE_DOES_NOT_EXIST)
+      return {Level::Critical, "Service " + name + " is not installed", name + " not installed"};
+    return {Level::Critical, "Service " + name + " cannot be asked (error " + std::to_string(error) + ")",
+            name + " unknown"};
+  }
+  SERVICE_STATUS status;
+  if (!QueryServiceStatus(service.handle, &status))
+    return {Level::Critical, "Service " + name + " cannot be asked (error " + std::to_string(GetLastError()) + ")",
+            name + " unknown"};
+  struct State {
+    DWORD code;
+    const char* text;
+    Level level;
+  };
+  static const State states[] = {
+      {SERVICE_RUNNING, "running", Level::Well},
+      {SERVICE_STOPPED, "stopped", Level::Critical},
+      {SERVICE_START_PENDING, "starting", Level::Problem},
+      {SERVICE_STOP_PENDING, "stopping", Level::Problem},
+      {SERVICE_CONTINUE_PENDING, "resuming", Level::Problem},
+      {SERVICE_PAUSE_PENDING, "pausing", Level::Problem},
+      {SERVICE_PAUSED, "paused", Level::Problem},
+  };
+  for (const State& state : states)
+    if (state.code == status.dwCurrentState)
+      return {state.level, "Service " + name + " is " + state.text, name + " " + state.text};
+  return {Level::Critical, "Service " + name + " is in state " + std::to_string(status.dwCurrentState),
+          name + " state " + std::to_string(status.dwCurrentState)};
+}
+
+}  // namespace VardokCheck

@@ -1,0 +1,18 @@
+#include <windows.h>
+
+#include "tools/check/checks.h"
+
+namespace VardokCheck {
+
+double nowMs() {
+  static const double perMs = [] {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(frequency.QuadPart) / 1000.0;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / perMs;
+}
+
+}  // namespace VardokCheck
