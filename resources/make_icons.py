@@ -58,10 +58,11 @@ def in_glyph(p, glyph):
 
 
 def render(icon, size):
-    """RGBA pixels, top row first."""
-    pixels = []
+    """RGBA pixels, top row first, and beside them how much of each pixel
+    the glyph covers (0..1)."""
+    pixels, cover = [], []
     for y in range(size):
-        row = []
+        row, cover_row = [], []
         for x in range(size):
             disc = glyph = 0
             for sy in range(SUPERSAMPLE):
@@ -73,12 +74,15 @@ def render(icon, size):
             samples = SUPERSAMPLE * SUPERSAMPLE
             if disc == 0:
                 row.append((0, 0, 0, 0))
+                cover_row.append(0.0)
                 continue
             w = glyph / disc
             rgb = tuple(round(c * (1 - w) + 255 * w) for c in icon["disc"])
             row.append(rgb + (round(255 * disc / samples),))
+            cover_row.append(w)
         pixels.append(row)
-    return pixels
+        cover.append(cover_row)
+    return pixels, cover
 
 
 def nearest(color, palette):
@@ -115,8 +119,19 @@ def pack_rows(rows, bits):
     return bytes(out)
 
 
+def two_tone(icon, palette):
+    """The disc's and the glyph's palette indices for formats too poor to
+    blend: the nearest colours, but never one index for both, or the mark
+    would vanish (on two colours the disc turns black under its white
+    glyph)."""
+    disc, glyph = nearest(icon["disc"], palette), nearest(WHITE, palette)
+    if disc == glyph:
+        disc = max(range(len(palette)), key=lambda i: sum((a - b) ** 2 for a, b in zip(WHITE, palette[i])))
+    return disc, glyph
+
+
 def image_data(icon, size, bits):
-    pixels = render(icon, size)
+    pixels, cover = render(icon, size)
     mask = [[1 if p[3] < 128 else 0 for p in row] for row in pixels]
     if bits == 32:
         xor = bytearray()
@@ -126,7 +141,12 @@ def image_data(icon, size, bits):
         colours = b""
     else:
         palette = palette_for(icon, bits)
-        indices = [[0 if p[3] < 128 else nearest(p[:3], palette) for p in row] for row in pixels]
+        if bits < 8:
+            disc, glyph = two_tone(icon, palette)
+            indices = [[0 if p[3] < 128 else glyph if w >= 0.5 else disc for p, w in zip(row, cover_row)]
+                       for row, cover_row in zip(pixels, cover)]
+        else:
+            indices = [[0 if p[3] < 128 else nearest(p[:3], palette) for p in row] for row in pixels]
         xor = pack_rows(indices, bits)
         colours = b"".join(bytes((b, g, r, 0)) for r, g, b in palette) + b"\0" * 4 * ((1 << bits) - len(palette))
     header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, bits, 0, 0, 0, 0, 0, 0)

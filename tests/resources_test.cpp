@@ -121,4 +121,79 @@ TEST_F(Resources, IconGroupsHoldTheListedSizesAndDepths) {
   EXPECT_EQ(groupImages(module, 103), (Images{{48, 8}, {32, 8}, {16, 8}, {48, 32}, {32, 32}, {16, 32}}));
 }
 
+// One image of a group, decoded: the colour of each pixel as 0xRRGGBB,
+// and whether the AND mask leaves it opaque.
+struct IconImage {
+  int size = 0, bits = 0;
+  std::vector<DWORD> colours;
+  std::vector<bool> opaque;
+  DWORD at(double x, double y) const { return colours[index(x, y)]; }
+  bool opaqueAt(double x, double y) const { return opaque[index(x, y)]; }
+  size_t index(double x, double y) const {
+    return static_cast<size_t>(static_cast<int>(y * size) * size + static_cast<int>(x * size));
+  }
+};
+
+std::vector<IconImage> decodeGroup(HMODULE module, int id) {
+  std::vector<IconImage> images;
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), reinterpret_cast<LPCSTR>(RT_GROUP_ICON));
+  if (!found) return images;
+  const BYTE* group = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
+  const WORD count = *reinterpret_cast<const WORD*>(group + 4);
+  const auto* entries = reinterpret_cast<const GroupIconEntry*>(group + 6);
+  for (WORD i = 0; i < count; ++i) {
+    HRSRC icon = FindResourceA(module, MAKEINTRESOURCEA(entries[i].id), reinterpret_cast<LPCSTR>(RT_ICON));
+    if (!icon) continue;
+    const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module, icon)));
+    const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(data);
+    IconImage image;
+    image.size = header->biWidth;
+    image.bits = header->biBitCount;
+    const int size = image.size, bits = image.bits;
+    const DWORD* palette = reinterpret_cast<const DWORD*>(data + header->biSize);
+    const BYTE* pixels = data + header->biSize + (bits <= 8 ? 4u << bits : 0);
+    const size_t stride = (static_cast<size_t>(size) * bits + 31) / 32 * 4;
+    const BYTE* mask = pixels + stride * size;
+    const size_t maskStride = (static_cast<size_t>(size) + 31) / 32 * 4;
+    for (int y = 0; y < size; ++y) {
+      const BYTE* row = pixels + stride * (size - 1 - y);
+      const BYTE* maskRow = mask + maskStride * (size - 1 - y);
+      for (int x = 0; x < size; ++x) {
+        DWORD colour;
+        if (bits == 32) {
+          colour = row[x * 4 + 2] << 16 | row[x * 4 + 1] << 8 | row[x * 4];
+        } else {
+          const int bit = x * bits;
+          const int value = (row[bit / 8] >> (8 - bits - bit % 8)) & ((1 << bits) - 1);
+          colour = palette[value] & 0xFFFFFF;
+        }
+        image.colours.push_back(colour);
+        image.opaque.push_back(!((maskRow[x / 8] >> (7 - x % 8)) & 1));
+      }
+    }
+    images.push_back(image);
+  }
+  return images;
+}
+
+TEST_F(Resources, EveryFormatOfEveryGroupShowsItsMark) {
+  // A point of each group's mark, and a point of the disc outside it.
+  const struct {
+    int group;
+    double markX, markY;
+  } groups[] = {{101, 0.44, 0.68}, {102, 0.5, 0.40}, {103, 0.5, 0.5}};
+  for (const auto& g : groups) {
+    const std::vector<IconImage> images = decodeGroup(module, g.group);
+    ASSERT_FALSE(images.empty()) << g.group;
+    for (const IconImage& image : images) {
+      SCOPED_TRACE("group " + std::to_string(g.group) + ", " + std::to_string(image.size) + " px, " +
+                   std::to_string(image.bits) + " bits");
+      EXPECT_TRUE(image.opaqueAt(g.markX, g.markY));
+      EXPECT_TRUE(image.opaqueAt(0.5, 0.12));
+      EXPECT_FALSE(image.opaqueAt(0.02, 0.02));
+      EXPECT_NE(image.at(g.markX, g.markY), image.at(0.5, 0.12));
+    }
+  }
+}
+
 }  // namespace
