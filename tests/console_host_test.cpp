@@ -205,7 +205,7 @@ TEST_F(DefaultListTest, TheDemoListIsWrittenOnlyWhereThereIsNoneAndItsPageIsServ
   ASSERT_NE(row, std::string::npos) << run.output;
   EXPECT_EQ(run.output.substr(row, run.output.find('\n', row) - row).find("critical"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("Serving it over HTTPS at https://localhost:48282/status"), std::string::npos);
-  const size_t secure = run.output.rfind("Secure status page");
+  const size_t secure = run.output.rfind("Secure page");
   ASSERT_NE(secure, std::string::npos) << run.output;
   EXPECT_EQ(run.output.substr(secure, run.output.find('\n', secure) - secure).find("critical"), std::string::npos)
       << run.output;

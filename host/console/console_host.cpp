@@ -164,6 +164,9 @@ int ConsoleHost::run() {
 
   _out.line("Vardok console host: " + std::to_string(_checks.size()) + " contacts from " + _filePath +
             "; plug-in log in " + logPath);
+  // The built-in list becomes the user's own file at once (not with
+  // --once, which saves nothing), so that its checks find it.
+  if (_fileChanged && _options.contactsPath.empty() && !_options.once && save()) _fileChanged = false;
   if (_options.once) return runOnce();
   if (!_options.scriptPath.empty()) return runScript();
   return runInteractive();

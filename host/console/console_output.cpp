@@ -72,7 +72,8 @@ std::string padded(const std::string& text, size_t width) {
   size_t chars = 0;
   for (unsigned char c : text)
     if ((c & 0xC0) != 0x80) ++chars;
-  return chars >= width ? text : text + std::string(width - chars, ' ');
+  // A text as wide as its column or wider still keeps one space after it.
+  return chars >= width ? text + ' ' : text + std::string(width - chars, ' ');
 }
 
 std::string firstLine(const std::string& text) {

@@ -81,6 +81,28 @@ class OutputReader {
   std::thread _thread;
 };
 
+// PROGRAM as written, or, when it names no folder and is not in the
+// current one, the file of that name beside vardok-check.exe (where check
+// scripts may be kept).
+std::string locateProgram(const std::string& written) {
+  const std::string program = expandEnvironment(written);
+  if (program.find_first_of("\\/:") != std::string::npos) return program;
+  if (GetFileAttributesA(program.c_str()) != INVALID_FILE_ATTRIBUTES) return program;
+  char self[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string beside(self, length);
+  beside.erase(beside.find_last_of("\\/") + 1);
+  beside += program;
+  return GetFileAttributesA(beside.c_str()) != INVALID_FILE_ATTRIBUTES ? beside : program;
+}
+
+bool isBatchFile(const std::string& program) {
+  const size_t dot = program.find_last_of('.');
+  if (dot == std::string::npos) return false;
+  const std::string extension = program.substr(dot);
+  return _stricmp(extension.c_str(), ".cmd") == 0 || _stricmp(extension.c_str(), ".bat") == 0;
+}
+
 Outcome judgeExit(DWORD code, const std::string& output, const std::string& program) {
   const std::string all = trimmed(output);
   std::string first = all.substr(0, all.find_first_of("\r\n"));
@@ -120,8 +142,12 @@ Outcome runClassic(const Args& args) {
   if (arguments.rest().empty()) throw UsageError("needs -- PROGRAM [ARGS...]");
   const int64_t timeoutS = arguments.number("--timeout", 1, 86400, false, kDefaultTimeoutS);
   const std::string program = arguments.rest()[0];
-  std::string commandLine;
-  for (const std::string& arg : arguments.rest()) commandLine += (commandLine.empty() ? "" : " ") + quoted(arg);
+  const std::string located = locateProgram(program);
+  std::string commandLine = quoted(located);
+  for (size_t i = 1; i < arguments.rest().size(); ++i) commandLine += " " + quoted(arguments.rest()[i]);
+  // A batch file runs in the command interpreter; /s keeps the quoted line
+  // as it stands.
+  if (isBatchFile(located)) commandLine = "cmd.exe /s /c \"" + commandLine + "\"";
 
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE readEnd = nullptr, writeEnd = nullptr;

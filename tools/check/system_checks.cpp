@@ -53,7 +53,7 @@ Outcome checkDisk(const Args& args) {
   const int64_t warn = arguments.number("--warn", 0, 100, true);
   const int64_t crit = arguments.number("--crit", 0, 100, true);
   requireOrder(warn, crit);
-  std::string drive = arguments.positional().empty() ? "C:" : arguments.positional()[0];
+  std::string drive = arguments.positional().empty() ? "C:" : expandEnvironment(arguments.positional()[0]);
   if (drive.size() == 1) drive += ':';
   std::string root = drive;
   if (root.back() != '\\' && root.back() != '/') root += '\\';
@@ -76,7 +76,7 @@ Outcome checkDisk(const Args& args) {
 
 Outcome checkFileAge(const Args& args) {
   const Arguments arguments(args, {"--warn", "--crit"});
-  const std::string path = oneArgument(arguments, "path");
+  const std::string path = expandEnvironment(oneArgument(arguments, "path"));
   const int64_t warn = arguments.number("--warn", 0, 999999999, true);
   const int64_t crit = arguments.number("--crit", 0, 999999999, true);
   requireOrder(warn, crit);
