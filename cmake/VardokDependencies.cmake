@@ -71,8 +71,10 @@ if(WIN32)
   add_library(boost_headers INTERFACE)
   target_include_directories(boost_headers SYSTEM INTERFACE ${_boost_include})
 
-  string(APPEND CMAKE_EXE_LINKER_FLAGS " -static")
-  string(APPEND CMAKE_SHARED_LINKER_FLAGS " -static")
+  # Static, and without a link time in the PE header, so that the same
+  # sources give the same binaries.
+  string(APPEND CMAKE_EXE_LINKER_FLAGS " -static -Wl,--no-insert-timestamp")
+  string(APPEND CMAKE_SHARED_LINKER_FLAGS " -static -Wl,--no-insert-timestamp")
 else()
   find_path(PCRE_INCLUDE_DIR pcre.h REQUIRED)
   find_library(PCRE_LIBRARY pcre REQUIRED)

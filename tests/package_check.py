@@ -1,0 +1,72 @@
+#!/usr/bin/env python3
+"""The release archive: made twice from one build it is the same bytes, it
+holds the files INSTALL.txt promises, and SHA256SUMS holds for each of
+them. Leaves the archive unpacked in WORK/unpacked for the test that loads
+the packaged plug-in.
+
+Usage: package_check.py --bin BIN_DIR --work WORK_DIR
+"""
+import argparse
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+EXPECTED = ["INSTALL.txt", "SHA256SUMS", "Vardok.dll", "classic-check.cmd", "contacts.txt",
+            "vardok-check.exe", "vardok-host.exe"]
+
+
+def package(bin_dir, out):
+    result = subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "package.py"), "--bin", bin_dir,
+                             "--out", out], check=True, capture_output=True, text=True)
+    return result.stdout.strip()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--work", required=True)
+    args = parser.parse_args()
+    shutil.rmtree(args.work, ignore_errors=True)
+    first = package(args.bin, os.path.join(args.work, "first"))
+    second = package(args.bin, os.path.join(args.work, "second"))
+    failures = []
+    if open(first, "rb").read() != open(second, "rb").read():
+        failures.append("two archives from one build differ")
+    name = os.path.basename(first)
+    if not name.startswith("vardok-") or not name.endswith("-win32.zip"):
+        failures.append(f"archive name {name}")
+
+    unpacked = os.path.join(args.work, "unpacked")
+    with zipfile.ZipFile(first) as archive:
+        names = archive.namelist()
+        folder = name[: -len("-win32.zip")]
+        if sorted(names) != [f"{folder}/{n}" for n in EXPECTED]:
+            failures.append(f"archive holds {names}")
+        archive.extractall(unpacked)
+    files = os.path.join(unpacked, folder)
+    sums = {}
+    for line in open(os.path.join(files, "SHA256SUMS"), encoding="ascii"):
+        digest, file = line.rstrip("\n").split("  ", 1)
+        sums[file] = digest
+    for file in EXPECTED:
+        if file == "SHA256SUMS":
+            continue
+        actual = hashlib.sha256(open(os.path.join(files, file), "rb").read()).hexdigest()
+        if sums.get(file) != actual:
+            failures.append(f"SHA256SUMS does not hold for {file}")
+    version = folder[len("vardok-"):]
+    if f"Vardok {version} for 32-bit Windows" not in open(os.path.join(files, "INSTALL.txt")).read():
+        failures.append("INSTALL.txt does not name the version")
+    for failure in failures:
+        print("package:", failure)
+    if not failures:
+        print(f"package: {name} is reproducible and its sums hold")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
