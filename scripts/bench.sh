@@ -28,3 +28,6 @@ wine "$win/report_bench.exe" "${1:-40}"
 echo
 echo "== the check engine under Wine (32-bit, optimised)"
 wine "$win/checks_bench.exe" "${1:-40}" "${2:-1000}"
+echo
+echo "== vardok-check under Wine (32-bit, optimised)"
+wine "$win/check_tool_bench.exe" "${1:-40}"

@@ -58,6 +58,10 @@ int main(int argc, char** argv) {
   // Bytes go out as they are: the plug-in mends line endings itself.
   _setmode(_fileno(stdout), _O_BINARY);
   if (argc < 2) return setUpWrongly("no command given", nullptr);
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::fputs("vardok-check " VARDOK_VERSION "\n", stdout);
+    return 0;
+  }
   for (const Command& command : kCommands) {
     if (std::strcmp(argv[1], command.name) != 0) continue;
     try {
