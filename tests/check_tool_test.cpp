@@ -119,6 +119,11 @@ TEST(CheckTool, TcpPortOpenAndRefused) {
   EXPECT_EQ(tag(open.output, "info").rfind("port 80 open, ", 0), 0u) << open.output;
   const ProgramRun refused = expectCheck("tcp " + LoopbackHttpServer::unusedAddress() + " 80", kCritical);
   EXPECT_EQ(tag(refused.output, "info"), "port 80 refused");
+  LoopbackHttpServer::Options six;
+  six.address = "::1";
+  six.port = 0;
+  LoopbackHttpServer v6(six);
+  if (v6.listening()) expectCheck("tcp [::1] " + std::to_string(v6.port()), kWell);
   const ProgramRun unknown = expectCheck("tcp no-such-host.invalid 80", kCritical);
   EXPECT_EQ(tag(unknown.output, "info"), "no-such-host.invalid not found");
 }

@@ -75,8 +75,10 @@ int connectWithin(const addrinfo& address, int64_t timeoutMs) {
 Outcome checkTcp(const Args& args) {
   const Arguments arguments(args, {"--warn", "--crit", "--timeout"});
   if (arguments.positional().size() != 2) throw UsageError("needs HOST and PORT");
-  const std::string host = arguments.positional()[0];
+  std::string host = arguments.positional()[0];
   const std::string portText = arguments.positional()[1];
+  // An IPv6 literal may come in the brackets a URL gives it.
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
   if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos ||
       std::stoi(portText) < 1 || std::stoi(portText) > 65535)
     throw UsageError("PORT must be a number from 1 to 65535, not \"" + portText + "\"");
