@@ -16,6 +16,7 @@
 
 using VardokHost::LoopbackHttpServer;
 using VardokTest::ProgramRun;
+using VardokTest::writeFile;
 
 namespace {
 
@@ -54,14 +55,6 @@ std::string tempPath(const std::string& name) {
   char folder[MAX_PATH];
   GetTempPathA(MAX_PATH, folder);
   return std::string(folder) + name + "-" + std::to_string(GetCurrentProcessId());
-}
-
-std::string writeFile(const std::string& path, const std::string& bytes) {
-  const Quorlin::FileHandle file(
-      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  return path;
 }
 
 TEST(CheckTool, SetUpWronglyIsCriticalWithUsageAndTheReason) {
@@ -287,7 +280,7 @@ TEST(CheckTool, BridgeEndsAProgramPastItsTimeWithItsTree) {
   EXPECT_LT(GetTickCount() - started, 10000u);
   EXPECT_EQ(run.exitCode, kCritical) << run.output;
   EXPECT_EQ(tag(run.output, "info"), "timed out after 2 s");
-  std::istringstream in(CheckTest::readTempFile(pids));
+  std::istringstream in(VardokTest::readFile(pids));
   std::vector<DWORD> tree;
   for (DWORD pid; in >> pid;) tree.push_back(pid);
   ASSERT_EQ(tree.size(), 2u);

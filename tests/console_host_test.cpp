@@ -48,12 +48,8 @@ class ConsoleHostTest : public ::testing::Test {
     log = base + ".log";
     DeleteFileA((contacts + ".new").c_str());
   }
-  std::string write(const std::string& path, const std::string& text) {
-    const Quorlin::FileHandle file(
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    return path;
+  static std::string write(const std::string& path, const std::string& text) {
+    return VardokTest::writeFile(path, text);
   }
   HostRun host(const std::string& arguments) {
     return runHost(VardokTest::programFolder() + "vardok-host.exe",

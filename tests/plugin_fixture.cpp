@@ -204,24 +204,10 @@ std::vector<VardokHost::HostEvent> CheckTest::reportEvents(int contact, size_t n
 std::string CheckTest::writeTempFile(const std::string& name, const std::string& bytes) {
   char folder[MAX_PATH];
   GetTempPathA(MAX_PATH, folder);
-  const std::string path = std::string(folder) + name;
-  const Quorlin::FileHandle file(
-      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  return path;
+  return writeFile(std::string(folder) + name, bytes);
 }
 
-std::string CheckTest::readTempFile(const std::string& path) {
-  std::string text;
-  const Quorlin::FileHandle file(
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file) return text;
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
-  return text;
-}
+std::string CheckTest::readTempFile(const std::string& path) { return readFile(path); }
 
 std::string CheckTest::child(const std::string& arguments) {
   return "\"" + programFolder() + "vardok-test-child.exe\" " + arguments;
@@ -264,6 +250,20 @@ std::string readAll(HANDLE pipe) {
 }
 
 }  // namespace
+
+std::string writeFile(const std::string& path, const std::string& bytes) {
+  const Quorlin::FileHandle file(
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  return path;
+}
+
+std::string readFile(const std::string& path) {
+  const Quorlin::FileHandle file(
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  return file ? readAll(file.get()) : std::string();
+}
 
 ProgramRun runProgram(const std::string& commandLine, bool mergeErrors, DWORD timeoutMs) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};

@@ -19,6 +19,11 @@ namespace VardokTest {
 using VardokHost::programFolder;
 inline int threadCount() { return VardokHost::countThreads(); }
 
+// A whole file's bytes: written (replacing it; answers path), and read
+// ("" when it cannot be read).
+std::string writeFile(const std::string& path, const std::string& bytes);
+std::string readFile(const std::string& path);
+
 // A program run to its end with its output captured: standard output in
 // output, standard error in errors (or in output too, when merged).
 struct ProgramRun {
