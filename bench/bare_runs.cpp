@@ -77,8 +77,14 @@ void bareHttpGet(const std::string& host, const std::string& path) {
   const Quorlin::InternetHandle connection(
       InternetConnectA(session.get(), host.c_str(), 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1));
   const Quorlin::InternetHandle request(
-      HttpOpenRequestA(connection.get(), "GET", path.c_str(), nullptr, nullptr, nullptr, 0, 1));
+      HttpOpenRequestA(connection.get(), "GET", path.c_str(), nullptr, nullptr, nullptr,
+                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT, 1));
+  // The same asking as the check's: the server itself, nothing cached, and
+  // the status code and length that tell a whole answer.
   if (HttpSendRequestA(request.get(), "", 0, nullptr, 0)) {
+    char status[16];
+    DWORD statusLength = sizeof status;
+    HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE, status, &statusLength, nullptr);
     char buffer[500];
     DWORD read = 0;
     while (InternetReadFile(request.get(), buffer, sizeof buffer, &read) && read > 0) {

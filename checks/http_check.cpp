@@ -22,9 +22,10 @@ namespace {
 
 constexpr uint32_t kFirstHeaderBuffer = 100;
 
-// What a set-up failure is called in its message box.
+// What a failure is called in its message box. A refused URL is named in
+// the reason: its password stays out of it.
 std::string failureText(const Quorlin::ExceptionInternet& failure, const char* name) {
-  const std::string reason = failure.getReason();
+  const std::string reason = Quorlin::hidePasswords(failure.getReason());
   return reason.empty() ? name : reason;
 }
 
@@ -56,7 +57,7 @@ int Item::runHttp(const std::string& url, std::string& output) {
     return parseNumber(answer.request->queryInfo(HTTP_QUERY_CUSTOM, kFirstHeaderBuffer, "Error"), 255);
   } catch (Quorlin::ExceptionNoAnswer failure) {
     output.clear();
-    if (!(run && run->abandoned())) ShowMessageBox(failure.getReason(), caption, MB_ICONINFORMATION);
+    if (!(run && run->abandoned())) ShowMessageBox(failureText(failure, "Failed send"), caption, MB_ICONINFORMATION);
   } catch (Connection::ExceptionBadUrl failure) {
     ShowMessageBox(failureText(failure, "Bad URL"), caption, MB_ICONINFORMATION);
   } catch (Connection::ExceptionCantConnect failure) {

@@ -179,7 +179,8 @@ void ConsoleHost::quit() {
   _host.post(HM_DETACH_CORE);
   _plugin->unload();
   _host.pumpUntil([] { return GetModuleHandleA("Vardok.dll") == nullptr; }, kUnloadWaitMs);
-  if (_demo) _demo.reset();
+  _demo.reset();
+  _demoSecure.reset();
 }
 
 bool ConsoleHost::save() {

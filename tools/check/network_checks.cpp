@@ -168,7 +168,7 @@ Outcome checkHttp(const Args& args) {
   try {
     answer = Quorlin::httpGet(session, url, options);
   } catch (Quorlin::ExceptionInternet e) {
-    failure = e.getReason();
+    failure = Quorlin::hidePasswords(e.getReason());
   }
   const double elapsed = nowMs() - start;
   {
