@@ -250,6 +250,7 @@ TEST_F(WebChecks, AnswersThatAreNotAnswersFail) {
     const char* text;
   } table[] = {
       {"closed", {"", std::string::npos, 0, false}, "No response"},
+      {"reset", {"", std::string::npos, 0, true}, "No response"},
       {"not http", {"hello there\r\nthis is no HTTP\r\n"}, "No status line"},
       {"short body", {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\nError: 0\r\n\r\nonly this"},
        "Failed read: body ends early"},

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include "host/lib/certificates.h"
@@ -118,6 +119,32 @@ TEST(CheckTool, TcpPortOpenAndRefused) {
   LoopbackHttpServer v6(six);
   if (v6.listening()) expectCheck("tcp [::1] " + std::to_string(v6.port()), kWell);
   const ProgramRun unknown = expectCheck("tcp no-such-host.invalid 80", kCritical);
+
+  // A port whose backlog is full: the connection is never answered.
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int size = sizeof at;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size), 0);
+  std::vector<SOCKET> fillers;
+  for (int i = 0; i < 8; ++i) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    connect(s, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    fillers.push_back(s);
+  }
+  Sleep(200);
+  const std::string port = std::to_string(ntohs(at.sin_port));
+  const DWORD started = GetTickCount();
+  const ProgramRun silent = expectCheck("tcp 127.0.0.1 " + port + " --timeout 500", kCritical);
+  EXPECT_EQ(tag(silent.output, "info"), "port " + port + " no answer") << silent.output;
+  EXPECT_LT(GetTickCount() - started, 5000u);
+  for (SOCKET s : fillers) closesocket(s);
+  closesocket(listener);
   EXPECT_EQ(tag(unknown.output, "info"), "no-such-host.invalid not found");
 }
 

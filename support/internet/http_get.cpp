@@ -49,6 +49,10 @@ std::string sendFailureText(uint32_t error) {
     case ERROR_INTERNET_SEC_CERT_ERRORS:
     case ERROR_INTERNET_SEC_INVALID_CERT: return "Certificate: not valid";
     case ERROR_INTERNET_SECURITY_CHANNEL_ERROR: return "Secure channel failed";
+    // The server took the request and dropped the connection unanswered.
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_INTERNET_CONNECTION_RESET: return "No response";
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE: return "No status line";
     default: return "Failed send";
   }
 }

@@ -16,8 +16,9 @@
 namespace Quorlin {
 
 // A fetch that got no usable answer; the reason names it in a few words:
-// "Failed send", "Certificate: unknown issuer" (and the other certificate
-// faults), "Secure channel failed", "No response", "No status line",
+// "Failed send" (no connection), "Certificate: unknown issuer" (and the
+// other certificate faults), "Secure channel failed", "No response" (the
+// server closed or reset the connection unanswered), "No status line",
 // "Too many redirects", "Failed read", "Failed read: body ends early".
 class ExceptionNoAnswer : public ExceptionInternet {
  public:
