@@ -5,13 +5,19 @@
 #                      prefix only (vardok-trust-root.exe imports it)
 #   server.pem/.key    signed by it, for localhost, 127.0.0.1, 127.0.0.82
 #   untrusted.pem/.key self-signed for localhost, never trusted
+#   wrongname.pem/.key signed by the issuer for other.invalid only
+#   expired.pem/.key   signed by the issuer for localhost, valid in 2020
 # The issuer's key is deleted once the server's certificate is signed.
 set -euo pipefail
 dir=$1
-[ -f "$dir/server.key" ] && [ -f "$dir/untrusted.key" ] && [ -f "$dir/ca.pem" ] && exit 0
+all=(ca.pem server.pem server.key untrusted.pem untrusted.key wrongname.pem wrongname.key expired.pem expired.key)
+missing=0
+for f in "${all[@]}"; do [ -f "$dir/$f" ] || missing=1; done
+[ "$missing" -eq 0 ] && exit 0
 mkdir -p "$dir"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+export WORK=$work  # the issuer's records, named in the configuration
 cat > "$work/openssl.cnf" <<'CNF'
 [req]
 distinguished_name = dn
@@ -26,6 +32,23 @@ keyUsage = critical,digitalSignature,keyEncipherment
 extendedKeyUsage = serverAuth
 subjectAltName = DNS:localhost,IP:127.0.0.1,IP:127.0.0.82
 authorityKeyIdentifier = keyid
+[wrongname]
+basicConstraints = CA:FALSE
+keyUsage = critical,digitalSignature,keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:other.invalid
+authorityKeyIdentifier = keyid
+[ca]
+default_ca = issuer_ca
+[issuer_ca]
+database = $ENV::WORK/index.txt
+new_certs_dir = $ENV::WORK
+serial = $ENV::WORK/serial
+default_md = sha256
+policy = any
+copy_extensions = none
+[any]
+commonName = supplied
 [untrusted]
 basicConstraints = CA:FALSE
 keyUsage = critical,digitalSignature,keyEncipherment
@@ -41,4 +64,17 @@ quiet openssl x509 -req -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/
   -days 3650 -extfile "$work/openssl.cnf" -extensions server -out "$work/server.pem"
 quiet openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=localhost" \
   -config "$work/openssl.cnf" -extensions untrusted -keyout "$work/untrusted.key" -out "$work/untrusted.pem"
-cp "$work/ca.pem" "$work/server.pem" "$work/server.key" "$work/untrusted.pem" "$work/untrusted.key" "$dir/"
+quiet openssl req -newkey rsa:2048 -nodes -subj "/CN=other.invalid" -config "$work/openssl.cnf" \
+  -keyout "$work/wrongname.key" -out "$work/wrongname.csr"
+quiet openssl x509 -req -in "$work/wrongname.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial \
+  -days 3650 -extfile "$work/openssl.cnf" -extensions wrongname -out "$work/wrongname.pem"
+# A certificate whose time is over needs the issuer's own signing, which
+# takes fixed dates.
+quiet openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" -config "$work/openssl.cnf" \
+  -keyout "$work/expired.key" -out "$work/expired.csr"
+: > "$work/index.txt"
+echo 1000 > "$work/serial"
+quiet openssl ca -batch -config "$work/openssl.cnf" -cert "$work/ca.pem" -keyfile "$work/ca.key" \
+  -startdate 20200101000000Z -enddate 20200201000000Z -extfile "$work/openssl.cnf" -extensions server \
+  -in "$work/expired.csr" -out "$work/expired.pem" -notext
+for f in "${all[@]}"; do cp "$work/$f" "$dir/"; done

@@ -187,13 +187,25 @@ TEST_F(WebChecks, HttpsWithTheErrorHeaderOnAPortOfItsOwnWithItsQuery) {
   EXPECT_TRUE(MessageBoxRecorder::shown().empty());
 }
 
-TEST_F(WebChecks, UntrustedCertificateIsAFailedCheck) {
-  LoopbackHttpServer untrusted(tlsOptions("untrusted"));
-  ASSERT_TRUE(untrusted.listening()) << untrusted.error();
-  const int contact = runScheduled(untrusted.url("/"));
-  expectFailure(contact, "Certificate: unknown issuer", untrusted.url("/"));
-  // The handshake may end on the server's side, but no request follows it.
-  for (const std::string& request : untrusted.requests()) EXPECT_EQ(request, "");
+TEST_F(WebChecks, CertificateFaultsAreFailedChecksNamedInTheBox) {
+  const struct {
+    const char* certificate;
+    const char* text;
+  } table[] = {
+      {"untrusted", "Certificate: unknown issuer"},  // self-signed, never trusted
+      {"wrongname", "Certificate: wrong name"},      // the trusted issuer's, for other.invalid
+      {"expired", "Certificate: expired"},           // the trusted issuer's, for 2020
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.certificate);
+    MessageBoxRecorder::clear();
+    LoopbackHttpServer server(tlsOptions(row.certificate));
+    ASSERT_TRUE(server.listening()) << server.error();
+    const int contact = runScheduled(server.url("/"));
+    expectFailure(contact, row.text, server.url("/"));
+    // The handshake may end on the server's side, but no request follows it.
+    for (const std::string& request : server.requests()) EXPECT_EQ(request, "");
+  }
 }
 
 TEST_F(WebChecks, CredentialsGoAsBasicAuthenticationAndStayOutOfBoxes) {
