@@ -19,11 +19,6 @@ Outcome checkProcess(const Args& args);   // process NAME [--min N] [--max N]
 Outcome checkService(const Args& args);   // service NAME
 Outcome runClassic(const Args& args);     // run [--timeout S] -- PROGRAM ARGS...
 
-// text with each %NAME% of the environment replaced by its value (an
-// unknown name stays as written): the plug-in starts commands without a
-// shell, so paths like %APPDATA%\list.txt are expanded here.
-std::string expandEnvironment(const std::string& text);
-
 // Milliseconds on a monotonic clock, for what a check times.
 double nowMs();
 

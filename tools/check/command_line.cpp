@@ -1,5 +1,7 @@
 #include "tools/check/command_line.h"
 
+#include <windows.h>
+
 #include "tools/check/outcome.h"
 
 namespace VardokCheck {
@@ -41,6 +43,15 @@ int64_t Arguments::number(const std::string& option, int64_t minimum, int64_t ma
   const int64_t value = std::stoll(text);
   if (value < minimum || value > maximum) throw UsageError(option + " needs a whole number" + range);
   return value;
+}
+
+std::string expandEnvironment(const std::string& text) {
+  if (text.find('%') == std::string::npos) return text;
+  std::string out(32768, '\0');
+  const DWORD length = ExpandEnvironmentStringsA(text.c_str(), &out[0], static_cast<DWORD>(out.size()));
+  if (length == 0 || length > out.size()) return text;
+  out.resize(length - 1);
+  return out;
 }
 
 void requireOrder(int64_t warn, int64_t crit) {

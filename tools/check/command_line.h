@@ -31,6 +31,11 @@ class Arguments {
   std::vector<std::string> _rest;
 };
 
+// text with each %NAME% of the environment replaced by its value (an
+// unknown name stays as written): the plug-in starts commands without a
+// shell, so paths like %APPDATA%\list.txt are expanded here.
+std::string expandEnvironment(const std::string& text);
+
 // Checks that warn does not lie above crit when both are given.
 void requireOrder(int64_t warn, int64_t crit);
 
