@@ -58,20 +58,24 @@ CNF
 quiet() { "$@" >/dev/null 2>&1 || { echo "make-certs: $* failed" >&2; exit 1; }; }
 quiet openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=Vardok test issuer" \
   -config "$work/openssl.cnf" -extensions issuer -keyout "$work/ca.key" -out "$work/ca.pem"
-quiet openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" -config "$work/openssl.cnf" \
-  -keyout "$work/server.key" -out "$work/server.csr"
-quiet openssl x509 -req -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial \
-  -days 3650 -extfile "$work/openssl.cnf" -extensions server -out "$work/server.pem"
+# A key and a signing request for NAME with the common name CN.
+request() {  # NAME CN
+  quiet openssl req -newkey rsa:2048 -nodes -subj "/CN=$2" -config "$work/openssl.cnf" \
+    -keyout "$work/$1.key" -out "$work/$1.csr"
+}
+# NAME's certificate for CN from the issuer, with the extensions of SECTION.
+issue() {  # NAME SECTION CN
+  request "$1" "$3"
+  quiet openssl x509 -req -in "$work/$1.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial \
+    -days 3650 -extfile "$work/openssl.cnf" -extensions "$2" -out "$work/$1.pem"
+}
+issue server server localhost
+issue wrongname wrongname other.invalid
 quiet openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=localhost" \
   -config "$work/openssl.cnf" -extensions untrusted -keyout "$work/untrusted.key" -out "$work/untrusted.pem"
-quiet openssl req -newkey rsa:2048 -nodes -subj "/CN=other.invalid" -config "$work/openssl.cnf" \
-  -keyout "$work/wrongname.key" -out "$work/wrongname.csr"
-quiet openssl x509 -req -in "$work/wrongname.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial \
-  -days 3650 -extfile "$work/openssl.cnf" -extensions wrongname -out "$work/wrongname.pem"
 # A certificate whose time is over needs the issuer's own signing, which
 # takes fixed dates.
-quiet openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" -config "$work/openssl.cnf" \
-  -keyout "$work/expired.key" -out "$work/expired.csr"
+request expired localhost
 : > "$work/index.txt"
 echo 1000 > "$work/serial"
 quiet openssl ca -batch -config "$work/openssl.cnf" -cert "$work/ca.pem" -keyfile "$work/ca.key" \
