@@ -286,6 +286,7 @@ ProgramRun runProgram(const std::string& commandLine, bool mergeErrors, DWORD ti
   std::string line = commandLine;
   PROCESS_INFORMATION process{};
   ProgramRun run;
+  const DWORD started = GetTickCount();
   if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                       &process))
     return run;
@@ -293,11 +294,15 @@ ProgramRun runProgram(const std::string& commandLine, bool mergeErrors, DWORD ti
   const Quorlin::ThreadHandle childThread(process.hThread);
   outWriter.reset();
   errWriter.reset();
+  std::thread waiter([&] {
+    WaitForSingleObject(child.get(), timeoutMs);
+    run.processMs = GetTickCount() - started;
+  });
   std::thread errors;
   if (errReader) errors = std::thread([&] { run.errors = readAll(errReader.get()); });
   run.output = readAll(outReader.get());
   if (errors.joinable()) errors.join();
-  WaitForSingleObject(child.get(), timeoutMs);
+  waiter.join();
   DWORD code = 0;
   GetExitCodeProcess(child.get(), &code);
   run.exitCode = static_cast<int>(code);

@@ -30,6 +30,10 @@ struct ProgramRun {
   int exitCode = -1;
   std::string output;
   std::string errors;
+  // From the start until the process ended. Reading its output may take
+  // longer: under Wine its console helper holds the pipes for as long as
+  // anything attached to its console lives.
+  DWORD processMs = 0;
 };
 ProgramRun runProgram(const std::string& commandLine, bool mergeErrors = false, DWORD timeoutMs = 60000);
 

@@ -3,6 +3,7 @@
 // line of text, performance data after a '|') made into a Vardok check.
 #include <windows.h>
 
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -46,38 +47,49 @@ std::string trimmed(const std::string& text) {
 }
 
 // The program's output, read on a thread of its own until the pipe ends.
+// The thread shares what it reads with the reader object; a thread still
+// blocked when the object goes (something the program started holds the
+// pipe) is left behind with its share and ends with the process.
 class OutputReader {
  public:
-  explicit OutputReader(Quorlin::PipeHandle pipe) : _pipe(std::move(pipe)), _ended(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
-    _thread = std::thread([this] { read(); });
+  explicit OutputReader(Quorlin::PipeHandle pipe) : _shared(std::make_shared<Shared>()) {
+    _shared->pipe = std::move(pipe);
+    _shared->ended.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    _thread = std::thread([shared = _shared] { read(*shared); });
   }
   ~OutputReader() {
-    // A reader still blocked (something holds the pipe) stays behind; the
-    // process ends soon after.
-    if (WaitForSingleObject(_ended.get(), 0) == WAIT_OBJECT_0) _thread.join();
+    if (waitForEnd(0)) _thread.join();
     else _thread.detach();
   }
-  bool waitForEnd(DWORD ms) { return WaitForSingleObject(_ended.get(), ms) == WAIT_OBJECT_0; }
+  OutputReader(const OutputReader&) = delete;
+  OutputReader& operator=(const OutputReader&) = delete;
+
+  bool waitForEnd(DWORD ms) { return WaitForSingleObject(_shared->ended.get(), ms) == WAIT_OBJECT_0; }
   std::string text() {
-    std::lock_guard<std::mutex> guard(_lock);
-    return _text;
+    std::lock_guard<std::mutex> guard(_shared->lock);
+    return _shared->text;
   }
 
  private:
-  void read() {
+  struct Shared {
+    Quorlin::PipeHandle pipe;
+    Quorlin::EventHandle ended;
+    std::mutex lock;
+    std::string text;
+  };
+
+  static void read(Shared& shared) {
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(_pipe.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-      std::lock_guard<std::mutex> guard(_lock);
-      if (_text.size() < kKeepOutput) _text.append(buffer, std::min<size_t>(got, kKeepOutput - _text.size()));
+    while (ReadFile(shared.pipe.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+      std::lock_guard<std::mutex> guard(shared.lock);
+      if (shared.text.size() < kKeepOutput)
+        shared.text.append(buffer, std::min<size_t>(got, kKeepOutput - shared.text.size()));
     }
-    SetEvent(_ended.get());
+    SetEvent(shared.ended.get());
   }
 
-  Quorlin::PipeHandle _pipe;
-  Quorlin::EventHandle _ended;
-  std::mutex _lock;
-  std::string _text;
+  std::shared_ptr<Shared> _shared;
   std::thread _thread;
 };
 
@@ -149,6 +161,11 @@ Outcome runClassic(const Args& args) {
   // as it stands.
   if (isBatchFile(located)) commandLine = "cmd.exe /s /c \"" + commandLine + "\"";
 
+  // The program gets the pipe and NUL as its standard handles, and never
+  // vardok-check's own: what it leaves running must not hold the output of
+  // whoever runs vardok-check.
+  for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
+    SetHandleInformation(GetStdHandle(which), HANDLE_FLAG_INHERIT, 0);
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE readEnd = nullptr, writeEnd = nullptr;
   if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
