@@ -19,8 +19,8 @@ namespace {
 using HostRun = VardokTest::ProgramRun;
 
 // Runs the console host with arguments and captures what it prints.
-HostRun runHost(const std::string& program, const std::string& arguments) {
-  SetEnvironmentVariableA("DISPLAY", nullptr);  // message boxes go to the console
+HostRun runHost(const std::string& program, const std::string& arguments, const char* display = nullptr) {
+  SetEnvironmentVariableA("DISPLAY", display);  // none: message boxes go to the console
   return VardokTest::runProgram("\"" + program + "\" " + arguments, true);
 }
 
@@ -51,9 +51,9 @@ class ConsoleHostTest : public ::testing::Test {
   static std::string write(const std::string& path, const std::string& text) {
     return VardokTest::writeFile(path, text);
   }
-  HostRun host(const std::string& arguments) {
+  HostRun host(const std::string& arguments, const char* display = nullptr) {
     return runHost(VardokTest::programFolder() + "vardok-host.exe",
-                   "--no-color --log \"" + log + "\" --contacts \"" + contacts + "\" " + arguments);
+                   "--no-color --log \"" + log + "\" --contacts \"" + contacts + "\" " + arguments, display);
   }
 
   std::string base, contacts, script, log;
@@ -121,8 +121,11 @@ TEST_F(ConsoleHostTest, ShowRendersTheSettingsPage) {
 TEST_F(ConsoleHostTest, MessageBoxesGoToTheConsoleWithoutADisplay) {
   write(contacts, "Echo | 82 | 30 | no | cmd /c echo boxed\n");
   write(script, "run 1\nwait 1 20\n");
-  const HostRun run = host("--script \"" + script + "\"");
-  EXPECT_NE(run.output.find("message box \"cmd /c echo boxed\":\n    boxed"), std::string::npos) << run.output;
+  // No DISPLAY, and an empty one.
+  for (const char* display : {static_cast<const char*>(nullptr), ""}) {
+    const HostRun run = host("--script \"" + script + "\"", display);
+    EXPECT_NE(run.output.find("message box \"cmd /c echo boxed\":\n    boxed"), std::string::npos) << run.output;
+  }
 }
 
 TEST_F(ConsoleHostTest, BadFileNamesTheLineAndIsLeftAlone) {

@@ -105,7 +105,10 @@ void ConsoleHost::startDemoServer() {
   secure.port = kDemoHttpsPort;
   secure.certificateFile = certificateFolder() + "server.pem";
   secure.keyFile = certificateFolder() + "server.key";
-  if (GetFileAttributesA(secure.keyFile.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  if (GetFileAttributesA(secure.keyFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    _out.line("Not serving it over HTTPS: no certificate in " + certificateFolder());
+    return;
+  }
   _demoSecure.reset(new LoopbackHttpServer(secure));
   if (!_demoSecure->listening()) {
     _out.line("vardok-host: cannot serve the demo page over HTTPS: " + _demoSecure->error());

@@ -15,7 +15,10 @@ std::atomic<ConsoleMessageBoxes*> g_installed{nullptr};
 // Wine without an X display cannot show a box.
 bool canShowBoxes() {
   const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-  return !wine || GetEnvironmentVariableA("DISPLAY", nullptr, 0) > 0;
+  // An empty DISPLAY is no display either (asked with no buffer, the
+  // length of an empty value is 1, for its terminating zero).
+  char display[2] = "";
+  return !wine || GetEnvironmentVariableA("DISPLAY", display, sizeof display) > 0;
 }
 
 std::string indented(const std::string& text) {
