@@ -25,11 +25,21 @@ void write(const char* data, DWORD size) {
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), data, size, &written, nullptr);
 }
 
+// Appends a line that other processes may be appending to at the same
+// time: under Wine an append is a seek to the end and a write, so two
+// writers can land on the same offset unless they take turns.
 void appendTo(const char* path, const std::string& line) {
-  const Quorlin::FileHandle file(CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const Quorlin::FileHandle file(CreateFileA(path, FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // The turn is a lock on one byte far past the data, so readers of the
+  // file are never refused.
+  OVERLAPPED turn{};
+  turn.Offset = MAXDWORD;
+  turn.OffsetHigh = 0x3FFFFFFF;
+  const bool locked = LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn) != FALSE;
   DWORD written = 0;
   WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  if (locked) UnlockFileEx(file.get(), 0, 1, 0, &turn);
 }
 
 // Starts this program again with arguments; answers the new process's id.
