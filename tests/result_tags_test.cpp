@@ -1,5 +1,6 @@
 // Reading a check's output: replaceAll, line endings, tags, parseNumber and
 // the status of an exit code.
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -70,6 +71,32 @@ TEST(ResultTags, LineEndingsMatchTheTwoReplaceAllPasses) {
       normalizeLineEndings(normalized);
       ASSERT_EQ(normalized, expected);
     }
+  }
+}
+
+TEST(ResultTags, LineEndingsAcrossBlocksMatchTheReference) {
+  // Texts long enough for the 16-byte blocks and the moves between line
+  // feeds, with line feeds from dense to rare, at every offset.
+  std::mt19937 random(82);
+  for (int round = 0; round < 3000; ++round) {
+    const size_t length = random() % 300;
+    const unsigned density = 1 + random() % 40;
+    std::string text;
+    for (size_t i = 0; i < length; ++i) {
+      const unsigned pick = random() % (density + 2);
+      text += pick == 0 ? '\n' : pick == 1 ? '\r' : static_cast<char>('a' + pick % 26);
+    }
+    std::string expected = text;
+    replaceAll(expected, "\r\n", "\n");
+    replaceAll(expected, "\n", "\r\n");
+    // With and without spare room behind the text.
+    std::string tight = text, roomy = text;
+    tight.shrink_to_fit();
+    roomy.reserve(text.size() * 2 + 64);
+    normalizeLineEndings(tight);
+    normalizeLineEndings(roomy);
+    ASSERT_EQ(tight, expected) << round;
+    ASSERT_EQ(roomy, expected) << round;
   }
 }
 
