@@ -9,6 +9,8 @@
 //   5. handles and memory per idle item.
 // Ratios come from variants interleaved in random order in one process.
 //   checks_bench.exe [ROUNDS] [CONTACTS]
+//   checks_bench.exe http [ROUNDS]     the HTTP comparison alone (default 200)
+//   checks_bench.exe bounds            the pool-size sweep
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -157,6 +159,12 @@ void boundSweep() {
 int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "bounds") {
     boundSweep();
+    return 0;
+  }
+  // The HTTP comparison alone, with as many rounds as asked (it is cheap).
+  if (argc > 1 && std::string(argv[1]) == "http") {
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    httpCost(argc > 2 ? std::max(40, std::atoi(argv[2])) : 200);
     return 0;
   }
   const int rounds = argc > 1 ? std::max(40, std::atoi(argv[1])) : 40;
