@@ -84,7 +84,9 @@ bool httpCost(int rounds) {
                                              bareHttpGet(server.address(), "/status");
                                              return milliseconds(now() - start);
                                            }});
-  std::printf("    check %.2f ms, bare %.2f ms (medians)\n", median(samples[0]), median(samples[1]));
+  std::printf("    check %.2f ms, bare %.2f ms (medians); p10 %.2f / %.2f, p90 %.2f / %.2f\n", median(samples[0]),
+              median(samples[1]), percentile(samples[0], 0.1), percentile(samples[1], 0.1),
+              percentile(samples[0], 0.9), percentile(samples[1], 0.9));
   return printRatio("HTTP check / bare GET", ratios(samples[0], samples[1]), 1.10);
 }
 
