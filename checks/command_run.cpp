@@ -16,6 +16,7 @@
 #include "hostapi/host.h"
 #include "hostapi/messages.h"
 #include "hostapi/texts.h"
+#include "support/threads/child_process.h"
 #include "support/threads/threads.h"
 
 namespace Vardok {
@@ -28,50 +29,6 @@ constexpr DWORD kPipeSize = 250;
 // After the child has exited while a descendant of its own still holds
 // the pipe: how long to wait for output that is still on its way.
 constexpr DWORD kDrainMs = 200;
-
-// The handles a child may inherit: its pipe's write end and its NUL input.
-// Without the list a child inherits every inheritable handle of the host,
-// among them the write ends of other runs' pipes, and would keep those runs
-// waiting until it exits.
-class InheritList {
- public:
-  explicit InheritList(std::vector<HANDLE> handles) : _handles(std::move(handles)) {
-    SIZE_T size = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-    _storage.resize(size);
-    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(_storage.data());
-    if (InitializeProcThreadAttributeList(list, 1, 0, &size)) {
-      if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, _handles.data(),
-                                    _handles.size() * sizeof(HANDLE), nullptr, nullptr))
-        _list = list;
-      else
-        DeleteProcThreadAttributeList(list);
-    }
-  }
-  ~InheritList() {
-    if (_list) DeleteProcThreadAttributeList(_list);
-  }
-  InheritList(const InheritList&) = delete;
-  InheritList& operator=(const InheritList&) = delete;
-  // Null when the platform could not build the list.
-  LPPROC_THREAD_ATTRIBUTE_LIST get() const { return _list; }
-
- private:
-  std::vector<HANDLE> _handles;
-  std::vector<char> _storage;
-  LPPROC_THREAD_ATTRIBUTE_LIST _list = nullptr;
-};
-
-// A job that ends every process in it when it is closed; null when the
-// platform makes none.
-Quorlin::JobHandle killOnCloseJob() {
-  Quorlin::JobHandle job(CreateJobObjectA(nullptr, nullptr));
-  if (!job) return job;
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) job.reset();
-  return job;
-}
 
 void logNoJobOnce() {
   static std::atomic<bool> logged{false};
@@ -187,7 +144,7 @@ int Item::runCommand(const std::string& commandLine, std::string& output) {
   const Quorlin::PipeHandle readEnd(readHandle);
   Quorlin::ProcessHandle process;
   Quorlin::ThreadHandle thread;
-  Quorlin::JobHandle job = killOnCloseJob();
+  Quorlin::JobHandle job = Quorlin::killOnCloseJob();
   {
     // Closed at the end of this scope: then the pipe breaks once the child,
     // and whatever inherited the write end from it, has exited.
@@ -198,7 +155,7 @@ int Item::runCommand(const std::string& commandLine, std::string& output) {
                                               OPEN_EXISTING, 0, nullptr));
     std::vector<HANDLE> inherited{writeEnd.get()};
     if (nul) inherited.push_back(nul.get());
-    const InheritList inherit(inherited);
+    const Quorlin::InheritList inherit(inherited);
 
     STARTUPINFOEXA startup{};
     startup.StartupInfo.cb = sizeof startup;

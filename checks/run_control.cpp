@@ -1,6 +1,7 @@
 #include "checks/run_control.h"
 
 #include "checks/item.h"
+#include "support/threads/child_process.h"
 #include "support/threads/thread_slot.h"
 
 namespace Vardok {
@@ -37,8 +38,7 @@ void RunControl::releaseProcesses() {
   if (_job && !_abandoned) {
     // Kill-on-close is for runs that are ended; one that ends by itself
     // takes nothing with it.
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    SetInformationJobObject(_job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    Quorlin::keepProcessesOnClose(_job.get());
   }
   _job.reset();
   _directChild = nullptr;

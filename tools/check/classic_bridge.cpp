@@ -6,7 +6,9 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
+#include "support/threads/child_process.h"
 #include "support/threads/unique_handle.h"
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
@@ -161,29 +163,32 @@ Outcome runClassic(const Args& args) {
   // as it stands.
   if (isBatchFile(located)) commandLine = "cmd.exe /s /c \"" + commandLine + "\"";
 
-  // The program gets the pipe and NUL as its standard handles, and never
-  // vardok-check's own: what it leaves running must not hold the output of
-  // whoever runs vardok-check.
-  for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
-    SetHandleInformation(GetStdHandle(which), HANDLE_FLAG_INHERIT, 0);
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
   HANDLE readEnd = nullptr, writeEnd = nullptr;
-  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+  if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
     return {Level::Critical, "run: no pipe (error " + std::to_string(GetLastError()) + ")", "cannot run"};
   Quorlin::PipeHandle reading(readEnd), writing(writeEnd);
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  Quorlin::FileHandle nothing(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                          OPEN_EXISTING, 0, nullptr));
+  const Quorlin::FileHandle nothing(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                                OPEN_EXISTING, 0, nullptr));
+  // The program inherits the pipe and NUL and nothing else, never
+  // vardok-check's own standard handles: what it leaves running must not
+  // hold the output of whoever runs vardok-check.
+  std::vector<HANDLE> inherited{writeEnd};
+  if (nothing) inherited.push_back(nothing.get());
+  const Quorlin::InheritList inherit(inherited);
 
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = nothing.get();
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
+  STARTUPINFOEXA startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = nothing.get();
+  startup.StartupInfo.hStdOutput = writeEnd;
+  startup.StartupInfo.hStdError = writeEnd;
+  startup.lpAttributeList = inherit.get();
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
-                      &process)) {
+  const DWORD flags = CREATE_SUSPENDED | (inherit.get() ? EXTENDED_STARTUPINFO_PRESENT : 0);
+  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                      &startup.StartupInfo, &process)) {
     const DWORD error = GetLastError();
     return {Level::Critical, "run: cannot start " + program + " (error " + std::to_string(error) + ")",
             "cannot start " + program.substr(program.find_last_of("\\/") + 1)};
@@ -194,11 +199,8 @@ Outcome runClassic(const Args& args) {
 
   // The program and all it starts live in a job, so that a run past its
   // time ends with the whole tree.
-  Quorlin::JobHandle job(CreateJobObjectA(nullptr, nullptr));
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  const bool inJob = job && SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
-                     AssignProcessToJobObject(job.get(), child.get());
+  const Quorlin::JobHandle job = Quorlin::killOnCloseJob();
+  const bool inJob = job && AssignProcessToJobObject(job.get(), child.get());
   ResumeThread(mainThread.get());
   OutputReader reader(std::move(reading));
 
@@ -217,10 +219,7 @@ Outcome runClassic(const Args& args) {
   GetExitCodeProcess(child.get(), &code);
   reader.waitForEnd(kDrainMs);
   // What the program started on purpose outlives it.
-  if (inJob) {
-    limits.BasicLimitInformation.LimitFlags = 0;
-    SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
-  }
+  if (inJob) Quorlin::keepProcessesOnClose(job.get());
   return judgeExit(code, reader.text(), program);
 }
 
