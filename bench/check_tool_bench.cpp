@@ -13,6 +13,7 @@
 
 #include "bench/measure.h"
 #include "host/lib/http_server.h"
+#include "host/lib/plugin_module.h"
 #include "support/threads/unique_handle.h"
 #include "tools/check/checks.h"
 
@@ -21,14 +22,9 @@ using namespace VardokCheck;
 
 namespace {
 
-std::string folder() {
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string text(path, length);
-  return text.substr(0, text.find_last_of("\\/") + 1);
-}
-
 // Wall time of one run of a command line to its end, output discarded.
+// Started as the bridge starts its program (no window flag: under Wine that
+// would add a console helper), so the two can be set against each other.
 double processMs(const std::string& commandLine) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   const Quorlin::FileHandle nothing(CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
@@ -59,7 +55,7 @@ double callMs(Outcome (*command)(const Args&), const Args& args) {
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::atoi(argv[1]) : 40;
   constexpr double kTargetMs = 5;
-  const std::string child = folder() + "vardok-test-child.exe";
+  const std::string child = VardokHost::programFolder() + "vardok-test-child.exe";
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
   const std::string file = std::string(temp) + "vardok-bench-age.txt";
@@ -84,7 +80,7 @@ int main(int argc, char** argv) {
   std::vector<std::function<double()>> variants;
   const std::string direct = "\"" + child + "\" sleep 0";
   variants.push_back([&] { return processMs(direct); });
-  variants.push_back([&] { return processMs("\"" + folder() + "vardok-check.exe\" --version"); });
+  variants.push_back([&] { return processMs("\"" + VardokHost::programFolder() + "vardok-check.exe\" --version"); });
   for (const Command& command : commands) variants.push_back([&] { return callMs(command.check, command.args); });
 
   std::printf("vardok-check's commands called in process, %d rounds interleaved\n", rounds);

@@ -7,15 +7,11 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include "host/lib/plugin_module.h"
+
 namespace VardokHost {
 
-std::string certificateFolder() {
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path, length);
-  folder.erase(folder.find_last_of("\\/") + 1);
-  return folder + "certs\\";
-}
+std::string certificateFolder() { return programFolder() + "certs\\"; }
 
 bool trustRootCertificate(const std::string& file, std::string* error) {
   std::ifstream in(file, std::ios::binary);

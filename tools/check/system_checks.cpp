@@ -19,15 +19,13 @@ std::string gigabytes(ULONGLONG bytes) {
   return text;
 }
 
-struct ServiceHandle {
-  SC_HANDLE handle;
-  explicit ServiceHandle(SC_HANDLE h) : handle(h) {}
-  ~ServiceHandle() {
-    if (handle) CloseServiceHandle(handle);
-  }
-  ServiceHandle(const ServiceHandle&) = delete;
-  ServiceHandle& operator=(const ServiceHandle&) = delete;
+// The service control manager's handles: null is invalid.
+struct ServiceHandleTraits {
+  using Type = SC_HANDLE;
+  static Type invalid() noexcept { return nullptr; }
+  static void close(Type handle) noexcept { CloseServiceHandle(handle); }
 };
+using ServiceHandle = Quorlin::UniqueHandle<ServiceHandleTraits>;
 
 std::string oneArgument(const Arguments& arguments, const char* what) {
   if (arguments.positional().size() != 1) throw UsageError(std::string("needs one ") + what);
@@ -131,11 +129,11 @@ Outcome checkService(const Args& args) {
   const Arguments arguments(args, {});
   const std::string name = oneArgument(arguments, "service name");
   const ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-  if (!manager.handle)
+  if (!manager)
     return {Level::Critical, "Services cannot be asked (error " + std::to_string(GetLastError()) + ")",
             "no service manager"};
-  const ServiceHandle service(OpenServiceA(manager.handle, name.c_str(), SERVICE_QUERY_STATUS));
-  if (!service.handle) {
+  const ServiceHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_STATUS));
+  if (!service) {
     const DWORD error = GetLastError();
     if (error == ERROR_SERVICE_DOES_NOT_EXIST)
       return {Level::Critical, "Service " + name + " is not installed", name + " not installed"};
@@ -143,7 +141,7 @@ Outcome checkService(const Args& args) {
             name + " unknown"};
   }
   SERVICE_STATUS status;
-  if (!QueryServiceStatus(service.handle, &status))
+  if (!QueryServiceStatus(service.get(), &status))
     return {Level::Critical, "Service " + name + " cannot be asked (error " + std::to_string(GetLastError()) + ")",
             name + " unknown"};
   struct State {
