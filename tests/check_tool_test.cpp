@@ -52,12 +52,6 @@ ProgramRun expectCheck(const std::string& arguments, int level) {
   return run;
 }
 
-std::string tempPath(const std::string& name) {
-  char folder[MAX_PATH];
-  GetTempPathA(MAX_PATH, folder);
-  return std::string(folder) + name + "-" + std::to_string(GetCurrentProcessId());
-}
-
 TEST(CheckTool, SetUpWronglyIsCriticalWithUsageAndTheReason) {
   const struct {
     const char* arguments;
@@ -202,7 +196,7 @@ TEST(CheckTool, HttpsAsWinInetAllows) {
 }
 
 TEST(CheckTool, FileAgeAtAndAboveItsLimits) {
-  const std::string path = writeFile(tempPath("vardok-backup") + ".zip", "backup");
+  const std::string path = writeFile(VardokTest::uniqueTempFile("vardok-backup", ".zip"), "backup");
   // Written exactly 100 s ago; the check sees 100 s for the next second.
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
@@ -226,7 +220,7 @@ TEST(CheckTool, FileAgeAtAndAboveItsLimits) {
 TEST(CheckTool, ProcessCountsARunningProgram) {
   // The test child under a name of its own: other tests may run theirs.
   const std::string stem = "vardok-counted-" + std::to_string(GetCurrentProcessId());
-  const std::string program = tempPath("vardok-counted") + ".exe";
+  const std::string program = VardokTest::uniqueTempFile("vardok-counted", ".exe");
   ASSERT_TRUE(CopyFileA((VardokTest::programFolder() + "vardok-test-child.exe").c_str(), program.c_str(), FALSE));
   expectCheck("process " + stem, kCritical);
   expectCheck("process " + stem + " --min 0", kWell);
@@ -262,7 +256,7 @@ std::string classicScript(const std::string& name, const std::string& lines, int
   std::istringstream in(lines);
   for (std::string line; std::getline(in, line);) script += "echo " + line + "\r\n";
   script += "exit /b " + std::to_string(code) + "\r\n";
-  return writeFile(tempPath(name) + ".cmd", script);
+  return writeFile(VardokTest::uniqueTempFile(name, ".cmd"), script);
 }
 
 TEST(CheckTool, BridgeMapsTheClassicExitCodes) {
@@ -298,16 +292,13 @@ TEST(CheckTool, BridgeMapsTheClassicExitCodes) {
 
 TEST(CheckTool, BridgeEndsAProgramPastItsTimeWithItsTree) {
   using VardokTest::CheckTest;
-  const std::string pids = tempPath("vardok-bridge-tree") + ".txt";
-  DeleteFileA(pids.c_str());
+  const std::string pids = VardokTest::uniqueTempFile("vardok-bridge-tree");
   const ProgramRun run = check("run --timeout 2 -- \"" + VardokTest::programFolder() + "vardok-test-child.exe\" tree \"" +
                                pids + "\" 60000");
   EXPECT_LT(run.processMs, 10000u);
   EXPECT_EQ(run.exitCode, kCritical) << run.output;
   EXPECT_EQ(tag(run.output, "info"), "timed out after 2 s");
-  std::istringstream in(VardokTest::readFile(pids));
-  std::vector<DWORD> tree;
-  for (DWORD pid; in >> pid;) tree.push_back(pid);
+  const std::vector<DWORD> tree = VardokTest::treePids(VardokTest::readFile(pids));
   ASSERT_EQ(tree.size(), 2u);
   EXPECT_TRUE(CheckTest::processGone(tree[0], 2000));
   EXPECT_TRUE(CheckTest::processGone(tree[1], 2000));

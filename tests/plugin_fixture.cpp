@@ -1,6 +1,7 @@
 #include "tests/plugin_fixture.h"
 
 #include <atomic>
+#include <sstream>
 #include <thread>
 
 #include <windows.h>
@@ -250,6 +251,21 @@ std::string readAll(HANDLE pipe) {
 }
 
 }  // namespace
+
+std::string uniqueTempFile(const std::string& stem, const std::string& extension) {
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  const std::string path = std::string(folder) + stem + "-" + std::to_string(GetCurrentProcessId()) + extension;
+  DeleteFileA(path.c_str());
+  return path;
+}
+
+std::vector<DWORD> treePids(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<DWORD> pids;
+  for (DWORD pid; in >> pid;) pids.push_back(pid);
+  return pids;
+}
 
 std::string writeFile(const std::string& path, const std::string& bytes) {
   const Quorlin::FileHandle file(

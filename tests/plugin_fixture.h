@@ -19,6 +19,12 @@ namespace VardokTest {
 using VardokHost::programFolder;
 inline int threadCount() { return VardokHost::countThreads(); }
 
+// "stem-PID.extension" in the Windows temporary folder, with no file of
+// that name left from an earlier run: a name no other test program uses.
+std::string uniqueTempFile(const std::string& stem, const std::string& extension = ".txt");
+// The process ids a "tree" test child wrote: its own and its grandchild's.
+std::vector<DWORD> treePids(const std::string& text);
+
 // A whole file's bytes: written (replacing it; answers path), and read
 // ("" when it cannot be read).
 std::string writeFile(const std::string& path, const std::string& bytes);

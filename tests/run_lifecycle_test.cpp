@@ -16,26 +16,11 @@
 using namespace Vardok;
 using VardokHost::HostEvent;
 using VardokTest::CheckTest;
+using VardokTest::treePids;
+using VardokTest::uniqueTempFile;
 using VardokTest::MessageBoxRecorder;
 
 namespace {
-
-// The pids a "tree" child wrote: its own and its grandchild's.
-std::vector<DWORD> treePids(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<DWORD> pids;
-  DWORD pid;
-  while (in >> pid) pids.push_back(pid);
-  return pids;
-}
-
-std::string uniqueFile(const std::string& stem) {
-  char folder[MAX_PATH];
-  GetTempPathA(MAX_PATH, folder);
-  const std::string path = std::string(folder) + stem + "-" + std::to_string(GetCurrentProcessId()) + ".txt";
-  DeleteFileA(path.c_str());
-  return path;
-}
 
 // --- through the linked library, whose limit base is a test seam ---
 
@@ -82,7 +67,7 @@ TEST_F(Overdue, HungCheckIsReportedCriticalThenItsOwnResultAndTheScheduleGoesOn)
 }
 
 TEST_F(Overdue, CheckButtonEndsAnOverdueRunAndStartsAtOnce) {
-  const std::string pids = uniqueFile("vardok-button");
+  const std::string pids = uniqueTempFile("vardok-button");
   const int contact = addCheck(child("tree " + pids + " 30000"), 0, 1);
   ASSERT_TRUE(waitForReports(contact, 1, 8000));  // overdue
   const std::vector<DWORD> tree = treePids(readTempFile(pids));
@@ -134,7 +119,7 @@ class Lifecycle : public CheckTest {
 };
 
 TEST_F(Lifecycle, RunsNobodyWaitsForAreEndedWithTheirTree) {
-  const std::string pids = uniqueFile("vardok-tree");
+  const std::string pids = uniqueTempFile("vardok-tree");
   int contact = 0;
 
   auto tree = startTree(&contact, pids);
@@ -169,7 +154,7 @@ TEST_F(Lifecycle, RunsNobodyWaitsForAreEndedWithTheirTree) {
 }
 
 TEST_F(Lifecycle, ARecreatedContactNeverHasTwoRunsAtOnce) {
-  const std::string stamps = uniqueFile("vardok-stamps");
+  const std::string stamps = uniqueTempFile("vardok-stamps");
   const int contact = addCheck(child("stamp " + stamps + " 2500"), 1, 1);
   for (int i = 0; i < 4; ++i) {
     host.pumpFor(1700);
