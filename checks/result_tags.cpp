@@ -126,6 +126,14 @@ void normalizeLineEndings(std::string& text) {
   const size_t size = text.size();
   const size_t missing = countBareLineFeeds(text.data(), text.data() + size);
   if (missing == 0) return;
+  if (text.capacity() < size + missing) {
+    // No room: one copy into a buffer of just the size needed (growing the
+    // string itself would double its capacity).
+    std::string grown;
+    grown.reserve(size + missing);
+    grown.append(text);
+    text.swap(grown);
+  }
   text.resize(size + missing);
   char* const data = &text[0];
   size_t shift = missing;  // CRs still to put in
