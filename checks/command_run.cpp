@@ -157,18 +157,12 @@ int Item::runCommand(const std::string& commandLine, std::string& output) {
     if (nul) inherited.push_back(nul.get());
     const Quorlin::InheritList inherit(inherited);
 
-    STARTUPINFOEXA startup{};
-    startup.StartupInfo.cb = sizeof startup;
-    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    startup.StartupInfo.hStdInput = nul.get();
-    startup.StartupInfo.hStdOutput = writeEnd.get();
-    startup.StartupInfo.hStdError = writeEnd.get();
-    startup.lpAttributeList = inherit.get();
+    STARTUPINFOEXA startup = inherit.startup(nul.get(), writeEnd.get());
     PROCESS_INFORMATION started{};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
     // Suspended until it is in the job, so everything it starts is too.
-    const DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED | (inherit.get() ? EXTENDED_STARTUPINFO_PRESENT : 0);
+    const DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED | inherit.creationFlags();
     if (platform.createProcess(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
                                &startup.StartupInfo, &started)) {
       process.reset(started.hProcess);

@@ -20,6 +20,17 @@ InheritList::~InheritList() {
   if (_list) DeleteProcThreadAttributeList(_list);
 }
 
+STARTUPINFOEXA InheritList::startup(HANDLE input, HANDLE output) const {
+  STARTUPINFOEXA startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = input;
+  startup.StartupInfo.hStdOutput = output;
+  startup.StartupInfo.hStdError = output;
+  startup.lpAttributeList = _list;
+  return startup;
+}
+
 JobHandle killOnCloseJob() {
   JobHandle job(CreateJobObjectA(nullptr, nullptr));
   if (!job) return job;

@@ -25,6 +25,12 @@ class InheritList {
   InheritList& operator=(const InheritList&) = delete;
   // Null when the platform could not build the list.
   LPPROC_THREAD_ATTRIBUTE_LIST get() const { return _list; }
+  // Start-up information that gives a child input as its standard input
+  // and output as its standard output and error, and this list; pass it
+  // with creationFlags().
+  STARTUPINFOEXA startup(HANDLE input, HANDLE output) const;
+  // EXTENDED_STARTUPINFO_PRESENT when there is a list, else 0.
+  DWORD creationFlags() const { return _list ? EXTENDED_STARTUPINFO_PRESENT : 0; }
 
  private:
   std::vector<HANDLE> _handles;

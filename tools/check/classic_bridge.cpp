@@ -178,15 +178,9 @@ Outcome runClassic(const Args& args) {
   if (nothing) inherited.push_back(nothing.get());
   const Quorlin::InheritList inherit(inherited);
 
-  STARTUPINFOEXA startup{};
-  startup.StartupInfo.cb = sizeof startup;
-  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-  startup.StartupInfo.hStdInput = nothing.get();
-  startup.StartupInfo.hStdOutput = writeEnd;
-  startup.StartupInfo.hStdError = writeEnd;
-  startup.lpAttributeList = inherit.get();
+  STARTUPINFOEXA startup = inherit.startup(nothing.get(), writeEnd);
   PROCESS_INFORMATION process{};
-  const DWORD flags = CREATE_SUSPENDED | (inherit.get() ? EXTENDED_STARTUPINFO_PRESENT : 0);
+  const DWORD flags = CREATE_SUSPENDED | inherit.creationFlags();
   if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr,
                       &startup.StartupInfo, &process)) {
     const DWORD error = GetLastError();
