@@ -5,12 +5,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "checks/item.h"
-#include "checks/message_box.h"
 #include "checks/run_control.h"
 #include "checks/test_seams.h"
 #include "hostapi/host.h"
@@ -129,12 +127,8 @@ bool createOverlappedPipe(HANDLE* readEnd, HANDLE* writeEnd) {
   return true;
 }
 
-int Item::runCommand(const std::string& commandLine, std::string& output) {
+int Item::runCommand(const std::string& commandLine, std::string& output, RunControl& run) {
   const TestSeams::PlatformCalls& platform = TestSeams::platformCalls();
-  // Outside the run queue (a direct call) the run controls itself.
-  std::optional<RunControl> own;
-  if (!RunControl::current()) own.emplace(this, false, commandLine, GetTickCount64(), 0);
-  RunControl& run = own ? *own : *RunControl::current();
 
   HANDLE readHandle = nullptr, writeHandle = nullptr;
   if (!platform.createOutputPipe(&readHandle, &writeHandle)) {
@@ -170,8 +164,7 @@ int Item::runCommand(const std::string& commandLine, std::string& output) {
     }
   }
   if (!process) {
-    if (run.abandoned()) return -1;
-    ShowMessageBox(Texts::kBadCommand, kPluginName, MB_ICONERROR);
+    run.showBox(Texts::kBadCommand, kPluginName, MB_ICONERROR);
     return -1;
   }
   if (job && !AssignProcessToJobObject(job.get(), process.get())) job.reset();

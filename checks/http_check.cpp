@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include "checks/item.h"
-#include "checks/message_box.h"
 #include "checks/result_tags.h"
 #include "checks/run_control.h"
 #include "hostapi/host.h"
@@ -31,40 +30,41 @@ std::string failureText(const Quorlin::ExceptionInternet& failure, const char* n
 
 }  // namespace
 
-int Item::runHttp(const std::string& url, std::string& output) {
-  RunControl* run = RunControl::current();
+int Item::runHttp(const std::string& url, std::string& output, RunControl& run) {
   // A password in the URL stays out of every box.
   const std::string caption = Quorlin::hidePasswords(url);
-  struct ClearCancel {
-    RunControl* run;
-    ~ClearCancel() {
-      if (run) run->clearCancel();
-    }
-  } clearCancel{run};
+  std::string failure;
   try {
-    // The host hands out a new session that we own and close.
+    // The host hands out a new session that we own and close. This thread
+    // owns every handle of the request and closes them: stopping the run
+    // only cancels the wait it is in.
     const auto session = reinterpret_cast<HINTERNET>(SendSimple(HM_GET_INTERNET, 0, 0));
     SharedPtr<Internet> internet(new Internet(session), true);
     Quorlin::HttpGetOptions options;
     options.keep = kMaxOutput;
-    // An ended run closes its request from the main thread.
-    if (run) options.beforeSend = [run](const SharedPtr<Request>& request) {
-      return run->setCancel([request] { request->abort(); });
-    };
+    // A run stopped between two requests of a redirect sends no more.
+    options.beforeSend = [&run](const SharedPtr<Request>&) { return !run.stopped(); };
+    if (!run.enterBlockingCalls()) return -1;
+    struct Leave {
+      RunControl& run;
+      ~Leave() { run.leaveBlockingCalls(); }
+    } leave{run};
     const Quorlin::HttpAnswer answer = Quorlin::httpGet(internet, url, options);
     if (!answer.request) return -1;
     output = answer.body;
     return parseNumber(answer.request->queryInfo(HTTP_QUERY_CUSTOM, kFirstHeaderBuffer, "Error"), 255);
-  } catch (Quorlin::ExceptionNoAnswer failure) {
+  } catch (const Quorlin::ExceptionNoAnswer& noAnswer) {
     output.clear();
-    if (!(run && run->abandoned())) ShowMessageBox(failureText(failure, "Failed send"), caption, MB_ICONINFORMATION);
-  } catch (Connection::ExceptionBadUrl failure) {
-    ShowMessageBox(failureText(failure, "Bad URL"), caption, MB_ICONINFORMATION);
-  } catch (Connection::ExceptionCantConnect failure) {
-    ShowMessageBox(failureText(failure, "Can't connect"), caption, MB_ICONINFORMATION);
-  } catch (Request::ExceptionBadRequest failure) {
-    ShowMessageBox(failureText(failure, "Bad request"), caption, MB_ICONINFORMATION);
+    failure = failureText(noAnswer, "Failed send");
+  } catch (const Connection::ExceptionBadUrl& badUrl) {
+    failure = failureText(badUrl, "Bad URL");
+  } catch (const Connection::ExceptionCantConnect& cantConnect) {
+    failure = failureText(cantConnect, "Can't connect");
+  } catch (const Request::ExceptionBadRequest& badRequest) {
+    failure = failureText(badRequest, "Bad request");
   }
+  // A stopped run failed because it was stopped: nobody is told.
+  if (!run.stopped()) run.showBox(failure, caption, MB_ICONINFORMATION);
   return -1;
 }
 

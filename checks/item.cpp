@@ -6,6 +6,7 @@
 
 #include "checks/output_text.h"
 #include "checks/registry.h"
+#include "checks/run_control.h"
 #include "checks/test_seams.h"
 #include "hostapi/column_ids.h"
 #include "hostapi/host.h"
@@ -15,9 +16,11 @@
 namespace Vardok {
 
 uint64_t intervalMs(int32_t intervalSeconds) {
-  if (intervalSeconds >= 0) return static_cast<uint64_t>(intervalSeconds) * 1000u;
-  // Negative: the 32-bit product taken unsigned, as it always was.
-  return static_cast<uint32_t>(intervalSeconds) * 1000u;
+  // Every negative interval means what -1 always meant; the 32-bit product
+  // of other negative values wrapped to periods as short as 0 ms.
+  constexpr uint64_t kNegativeMs = static_cast<uint32_t>(-1000);
+  if (intervalSeconds < 0) return kNegativeMs;
+  return static_cast<uint64_t>(intervalSeconds) * 1000u;
 }
 
 int64_t dueTime(int32_t intervalSeconds) { return static_cast<int64_t>(intervalMs(intervalSeconds)) * -10000; }
@@ -54,21 +57,32 @@ void Item::rearm() {
   if (GetContactInt(_contact, enabledColumn()) == 0) return;
   LARGE_INTEGER due;
   due.QuadPart = dueTime(GetContactInt(_contact, intervalColumn()));
-  SetWaitableTimer(_timer.get(), &due, 0, &WaitableTimer::apcRoutine, static_cast<WaitableTimer*>(this), FALSE);
-  _armed = true;
+  _armed = _timer && SetWaitableTimer(_timer.get(), &due, 0, &WaitableTimer::apcRoutine,
+                                      static_cast<WaitableTimer*>(this), FALSE);
 }
 
 void Item::onTimer(uint64_t) {
+  // A firing that was already queued when the item was removed, or
+  // replaced by a new item for its contact, runs nothing.
+  if (!isRegistered()) return;
   TestSeams::notifyFiring(_contact);
   run(false, std::string(), true);
 }
 
+bool Item::isRegistered() const {
+  QUORLIN_ASSERT(Quorlin::mainThread.isCurrent(), "item");
+  const auto registered = items().find(_contact);
+  return registered != items().end() && registered->second.get() == this;
+}
+
 void Item::run(bool interactive, const std::string& command, bool threaded) {
   cancel();
-  if (threaded)
+  if (threaded) {
     startRun(interactive, command);
-  else
-    runOnWorker(interactive, command);
+    return;
+  }
+  RunControl control(shared_from_this(), interactive, command, 0);
+  runOnWorker(control);
 }
 
 void Item::startRun(bool interactive, const std::string& command) {
@@ -76,13 +90,13 @@ void Item::startRun(bool interactive, const std::string& command) {
   runQueue().push(shared_from_this(), interactive, command);
 }
 
-void Item::runOnWorker(bool interactive, const std::string& command) {
+void Item::runOnWorker(RunControl& run) {
   // After HM_DETACH_CORE there is no host to read from or report to.
   if (!hasCore()) return;
-  const std::string text = command.empty() ? GetContactText(_contact, commandColumn()) : command;
+  const std::string text = run.command().empty() ? GetContactText(_contact, commandColumn()) : run.command();
   std::string output;
-  const int32_t exitCode = isHttpCommand(text) ? runHttp(text, output) : runCommand(text, output);
-  report(exitCode, decodeOutput(std::move(output)), text, interactive);
+  const int32_t exitCode = isHttpCommand(text) ? runHttp(text, output, run) : runCommand(text, output, run);
+  report(exitCode, decodeOutput(std::move(output)), text, run.interactive(), run);
 }
 
 void Item::finishRun(boost::shared_ptr<Item> item) {
@@ -95,9 +109,7 @@ void Item::finishRun(boost::shared_ptr<Item> item) {
 
 void Item::runFinished() {
   // A contact removed during the run keeps no schedule.
-  const auto registered = items().find(_contact);
-  if (registered == items().end() || registered->second.get() != this) return;
-  rearm();
+  if (isRegistered()) rearm();
 }
 
 }  // namespace Vardok

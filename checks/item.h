@@ -47,27 +47,27 @@ class Item : public Quorlin::WaitableTimer, public boost::enable_shared_from_thi
   void onTimer(uint64_t firingTime) override;
 
   // threaded: main thread, queues the run and returns. Otherwise the run
-  // is made at once on the calling thread: it reads the stored command when
-  // command is empty, runs it as an HTTP request or a child process, and
-  // reports.
+  // is made at once on the calling thread, outside the queue: it reads the
+  // stored command when command is empty, runs it as an HTTP request or a
+  // child process, and reports.
   void run(bool interactive, const std::string& command, bool threaded);
 
   // Starts command as a child process, in a job object of its own, with
   // standard output and standard error in one pipe and standard input
   // from NUL; appends what it writes (at most kMaxOutput bytes; the rest is
   // read and dropped). Answers its exit code, or -1 when the pipe or the
-  // process cannot be created.
-  int runCommand(const std::string& commandLine, std::string& output);
+  // process cannot be created. Stopping the run ends its process tree.
+  int runCommand(const std::string& commandLine, std::string& output, RunControl& run);
 
   // Requests url with HTTP GET: the body becomes the output (at most
   // kMaxOutput bytes kept), the "Error" response header the exit code.
-  int runHttp(const std::string& url, std::string& output);
+  // Stopping the run cancels the request's wait.
+  int runHttp(const std::string& url, std::string& output, RunControl& run);
 
   // Turns a finished run into the contact's description, status, icon,
-  // notifications and pop-up. On a worker of the queue, nothing is
-  // reported for a run that was ended. The re-arming follows on the main
-  // thread (finishRun).
-  void report(int32_t exitCode, std::string output, const std::string& command, bool interactive);
+  // notifications and pop-up; writes nothing for a run that was ended. The
+  // re-arming follows on the main thread (finishRun).
+  void report(int32_t exitCode, std::string output, const std::string& command, bool interactive, RunControl& run);
 
   static constexpr size_t kMaxOutput = 16u << 20;
 
@@ -76,12 +76,14 @@ class Item : public Quorlin::WaitableTimer, public boost::enable_shared_from_thi
 
   // Main thread: queues the run.
   void startRun(bool interactive, const std::string& command);
-  // Worker thread: reads the stored command when command is empty, runs
-  // it and reports.
-  void runOnWorker(bool interactive, const std::string& command);
-  // Watchdog: the run has gone on past its limit; reports the contact
-  // critical with how long it has been running.
+  // Worker thread: reads the stored command when the run asks for none,
+  // runs it and reports.
+  void runOnWorker(RunControl& run);
+  // Watchdog, with the run's turn to write: the run has gone on past its
+  // limit; reports the contact critical with how long it has been running.
   void reportOverdue(const RunControl& run);
+  // Main thread: whether the registry still holds this item for its contact.
+  bool isRegistered() const;
   // Hands a worker's reference to the main thread, where the run ends.
   static void finishRun(boost::shared_ptr<Item> item);
   // Main thread: re-arms, unless the contact was removed meanwhile.
@@ -90,9 +92,10 @@ class Item : public Quorlin::WaitableTimer, public boost::enable_shared_from_thi
   const uint32_t _contact;
 };
 
-// The interval in milliseconds, in 64 bits. A negative interval keeps its
-// old meaning, a very long time: interval x 1000 in 32 bits, taken
-// unsigned (-1 gives 4 294 966 296 ms, about 49.7 days).
+// The interval in milliseconds, in 64 bits. A negative interval keeps the
+// meaning of -1, a very long time: 4 294 966 296 ms, about 49.7 days
+// (what -1 x 1000 gave in 32 bits taken unsigned); no negative value
+// means a short period.
 uint64_t intervalMs(int32_t intervalSeconds);
 
 // The due time of an interval for SetWaitableTimer, in 100-nanosecond

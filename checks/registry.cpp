@@ -29,7 +29,10 @@ void ensureItem(uint32_t contact) {
 
 void removeItem(uint32_t contact) {
   QUORLIN_ASSERT(Quorlin::mainThread.isCurrent(), "registry");
-  // Its run, if any, is ended with its process tree and reports nothing.
+  // Its run, if any, is ended with its process tree and reports nothing;
+  // its timer fires no more (a worker may keep the item alive a while).
+  const auto found = g_items.find(contact);
+  if (found != g_items.end()) found->second->cancel();
   runQueue().forget(contact);
   g_items.erase(contact);
 }

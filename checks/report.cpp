@@ -2,12 +2,10 @@
 // notifications and pop-up.
 #include <cerrno>
 #include <cstdio>
-#include <mutex>
 
 #include <windows.h>
 
 #include "checks/item.h"
-#include "checks/message_box.h"
 #include "checks/result_tags.h"
 #include "checks/run_control.h"
 #include "hostapi/column_ids.h"
@@ -43,15 +41,8 @@ void showPopup(uint32_t contact, const std::string& notify, uint8_t status, bool
 
 }  // namespace
 
-void Item::report(int32_t exitCode, std::string output, const std::string& command, bool interactive) {
-  // A run of the queue reports under its lock, and not at all once it has
-  // been ended.
-  RunControl* run = RunControl::current();
-  std::unique_lock<std::mutex> turn;
-  if (run) {
-    turn = std::unique_lock<std::mutex>(run->reportLock());
-    if (run->abandoned()) return;
-  }
+void Item::report(int32_t exitCode, std::string output, const std::string& command, bool interactive,
+                  RunControl& run) {
   normalizeLineEndings(output);
   // The bound holds for what is reported, line endings included.
   if (output.size() > kMaxOutput) output.resize(kMaxOutput);
@@ -62,10 +53,17 @@ void Item::report(int32_t exitCode, std::string output, const std::string& comma
   const std::string& notify = tags.notify;
   const int32_t icon = parseNumber(tags.icon, 255);
 
-  if (interactive && !output.empty())
-    ShowMessageBox(output, Quorlin::hidePasswords(command), MB_ICONINFORMATION);
-  else
-    SetContactText(_contact, kColumnDescription, output);
+  // An interactive run shows its output in a box, which may stay up for a
+  // long time; the run may be ended meanwhile, and then writes nothing more.
+  const bool boxed = interactive && !output.empty();
+  if (boxed) run.showBox(output, Quorlin::hidePasswords(command), MB_ICONINFORMATION);
+  if (!run.beginWrite()) return;
+  struct EndWrite {
+    RunControl& run;
+    ~EndWrite() { run.endWrite(); }
+  } endWrite{run};
+
+  if (!boxed) SetContactText(_contact, kColumnDescription, output);
 
   const int error = errno;
   LogIf(kLogResult, Texts::kResultLog, exitCode, error, output.substr(0, kLogOutputBytes).c_str());
@@ -86,9 +84,7 @@ void Item::report(int32_t exitCode, std::string output, const std::string& comma
 }
 
 void Item::reportOverdue(const RunControl& run) {
-  const std::unique_lock<std::mutex> turn(const_cast<RunControl&>(run).reportLock(), std::try_to_lock);
-  // A run that is reporting its own result, or is over, needs no word.
-  if (!turn.owns_lock() || run.finished() || run.abandoned()) return;
+  // The queue gave this report the run's turn: the run's own report waits.
   const unsigned seconds = static_cast<unsigned>((GetTickCount64() - run.startedMs()) / 1000);
   const unsigned limit = static_cast<unsigned>(run.limitMs() / 1000);
   const std::string command = run.command().empty() ? GetContactText(_contact, commandColumn()) : run.command();

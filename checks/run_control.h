@@ -1,16 +1,22 @@
-// RunControl: one run of a check in progress, as the run queue, its
-// watchdog and the main thread see it, with the means to end it.
+// RunControl: one run of a check as the threads see it: the item it runs,
+// what was asked for, its turn to write to the host, and the means to stop
+// it (its process tree, or the blocking call of its HTTP request).
 //
-// Created by the run queue when a worker takes a request; shared by the
-// worker (which runs and reports), the queue (which may end it) and the
-// watchdog (which reports it overdue). Any thread.
+// Made by the run queue when the run is asked for, handed to the worker
+// that makes the run (Item::runOnWorker and what it calls) and kept by the
+// queue's rules (run_lifecycle.h) until the worker is done. Whether the run
+// may still write is decided by those rules, never here: beginWrite and
+// showBox ask them. A RunControl made without a queue (a run made directly
+// on the calling thread) may always write.
+//
+// Threads: the worker makes the run; stop and poke come from any thread.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <string>
 
+#include <boost/shared_ptr.hpp>
 #include <windows.h>
 
 #include "support/threads/unique_handle.h"
@@ -18,79 +24,80 @@
 namespace Vardok {
 
 class Item;
+class RunQueue;
 
 class RunControl {
  public:
-  // Does not own item: the worker that makes the run holds it until the
-  // run has finished.
-  RunControl(Item* item, bool interactive, std::string command, uint64_t startedMs, uint64_t limitMs);
+  // Holds item until the run is done. queue null: a run outside the queue.
+  RunControl(boost::shared_ptr<Item> item, bool interactive, std::string command, uint64_t limitMs,
+             RunQueue* queue = nullptr);
   RunControl(const RunControl&) = delete;
   RunControl& operator=(const RunControl&) = delete;
 
-  Item* item() const { return _item; }
-  uint32_t contact() const;
+  Item& item() const { return *_item; }
+  // The worker, once the run is finished: the item goes back to the main
+  // thread with it (items end their life there).
+  boost::shared_ptr<Item> releaseItem() { return std::move(_item); }
   bool interactive() const { return _interactive; }
   // The command asked for; empty: the stored one.
   const std::string& command() const { return _command; }
-  uint64_t startedMs() const { return _startedMs; }
   uint64_t limitMs() const { return _limitMs; }
 
-  // --- ending the run ---
-  // Worker: the job object that holds the run's processes (its direct
-  // child, when no job could be made). Answers false when the run was
-  // ended already; the caller then ends what it started.
+  // --- set by the queue as a worker takes the run ---
+  void started(uint64_t id, uint64_t startedMs, HANDLE workerThread);
+  uint64_t id() const { return _id; }
+  uint64_t startedMs() const { return _startedMs; }
+
+  // --- writing to the host (worker) ---
+  // The run's report: false when the run was ended (write nothing). Until
+  // endWrite an end waits, so a report is never half made.
+  bool beginWrite();
+  void endWrite();
+  // Shows a message box unless the run was ended; meanwhile the run leaves
+  // the queue's bound, and an end takes effect at once. Answers the box's
+  // answer, or 0 when nothing was shown.
+  int showBox(const std::string& text, const std::string& caption, unsigned type);
+
+  // --- the run's processes (worker) ---
+  // The job that holds the run's processes (its direct child when no job
+  // could be made). Answers false when the run was stopped already; the
+  // caller then ends what it started.
   bool holdProcesses(Quorlin::JobHandle job, HANDLE directChild);
-  // Worker, at the end of the run: closes the job. A run that ends by
-  // itself leaves whatever its processes started running.
+  // At the end of the run: closes the job. A run that ends by itself leaves
+  // whatever its processes started running.
   void releaseProcesses();
   // The job, or null. Worker only, between hold and release.
   HANDLE job() const { return _job.get(); }
-  // Worker: how an HTTP request in progress is ended. Answers false when
-  // the run was ended already.
-  bool setCancel(std::function<void()> cancel);
-  void clearCancel();
-  // Any thread: ends the run's process tree or its request. The run
-  // reports nothing afterwards.
-  void abandon();
-  bool abandoned() const;
 
-  // The worker's report and the watchdog's overdue report take turns:
-  // each holds this lock for its whole report. The worker marks the run
-  // finished under it before it lets the item go, so a report made under
-  // the lock of a run that is not finished may use the item.
-  std::mutex& reportLock() { return _reportLock; }
-  void markFinished() { _finished = true; }
-  bool finished() const { return _finished; }
+  // --- the run's blocking network calls (worker) ---
+  // Brackets calls that stop may cancel (CancelSynchronousIo on the
+  // worker). Enter answers false when the run was stopped already.
+  bool enterBlockingCalls();
+  void leaveBlockingCalls();
 
-  // The run that the calling worker thread is making, or null.
-  static RunControl* current();
-  // Makes control the calling thread's current run for a scope.
-  class Scope {
-   public:
-    explicit Scope(RunControl* control);
-    ~Scope();
-    Scope(const Scope&) = delete;
-    Scope& operator=(const Scope&) = delete;
-
-   private:
-    RunControl* _previous;
-  };
+  // --- stopping (any thread) ---
+  // Ends the run's process tree, or cancels its blocking call. Writing is
+  // not decided here: the queue's rules have ended the run already.
+  void stop();
+  bool stopped() const;
+  // Cancels the blocking call again, for one that began just after stop.
+  void poke();
 
  private:
-  Item* const _item;
+  boost::shared_ptr<Item> _item;
   const bool _interactive;
   const std::string _command;
-  const uint64_t _startedMs;
   const uint64_t _limitMs;
+  RunQueue* const _queue;
+  uint64_t _id = 0;
+  uint64_t _startedMs = 0;
 
   mutable std::mutex _lock;  // guards what follows
-  bool _abandoned = false;
+  bool _stopped = false;
   Quorlin::JobHandle _job;
   HANDLE _directChild = nullptr;  // not owned; only when there is no job
-  std::function<void()> _cancel;
-
-  std::mutex _reportLock;
-  bool _finished = false;  // under _reportLock
+  HANDLE _worker = nullptr;       // not owned; the worker's, while it makes the run
+  bool _inBlockingCalls = false;
 };
 
 }  // namespace Vardok

@@ -1,34 +1,25 @@
-// RunQueue: the runs of every check, in due order, served by a small fixed
-// pool of worker threads.
+// RunQueue: the runs of every check, served by a small pool of worker
+// threads, with a watchdog for runs past their limit.
 //
-// A timer routine or a user's request only queues an item and returns; the
-// workers take the earliest request whose contact has no run in progress.
-// Interactive requests go before scheduled ones. At most bound() runs are
-// in progress at once, but a run that has passed its limit (overdue) or
-// that shows a message box stops counting against the bound, and a worker
-// is added meanwhile, so hung checks and open boxes never stop the others.
-// A watchdog thread reports overdue runs.
-//
-// One run per contact, whatever happens to its items: a request for a
-// contact with a run in progress waits (or, for a scheduled one, is dropped:
-// the run re-arms its timer when it ends).
+// The rules (which request runs next, when a run is overdue, whether an
+// ended run may still write) are RunLifecycle's (run_lifecycle.h); this is
+// the thin layer of threads over them: every event goes to the rules under
+// the queue's one lock, and what the rules answer is carried out outside
+// it (a run to start, processes or a request to stop, an overdue report).
 //
 // Threads: open, push, forget, endScheduled and shutDown are main-thread
 // calls (the host's message thread and its timer routines) and do O(log n)
-// work under the queue's lock; the workers and the watchdog are the
-// queue's own threads, which pin the module while they live and end after
-// shutDown.
+// work under the lock. beginWrite, endWrite, beginBox and endBox are called
+// by the workers through their RunControl. The workers and the watchdog are
+// the queue's own threads, which pin the module while they live and end
+// after shutDown.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 
 #include <boost/shared_ptr.hpp>
-#include <windows.h>
-
-#include "checks/run_control.h"
 
 namespace Vardok {
 
@@ -46,29 +37,28 @@ class RunQueue {
 
   // Starts the workers and the watchdog (HM_ATTACH_CORE). Main thread.
   void open();
-  // Ends every run in progress with its process tree, empties the queue
-  // and lets every worker end after its run (HM_DETACH_CORE). Requests
-  // made until the next open are dropped. Main thread.
+  // Ends every run in progress with its process tree or its request,
+  // empties the queue and lets every worker end after its run
+  // (HM_DETACH_CORE). Requests made until the next open are dropped. Main
+  // thread.
   void shutDown();
 
-  // Queues a run of item. A scheduled request is dropped when the contact
-  // has one queued or a run in progress. An interactive request goes to
-  // the front; it replaces an interactive request of the contact that is
-  // still waiting and the contact's queued scheduled one, and when the
-  // contact's run is overdue that run is ended, so the new one starts at
-  // once. Main thread.
+  // Queues a run of item (see RunLifecycle::push). Main thread.
   void push(const boost::shared_ptr<Item>& item, bool interactive, const std::string& command);
   // The contact is gone (removed, left network 82, recreated): its run is
   // ended and its requests dropped. Main thread.
   void forget(uint32_t contact);
-  // The contact was disabled: a scheduled run of it is ended and a queued
+  // The contact was disabled: its scheduled run is ended and a queued
   // scheduled request dropped; interactive ones go on. Main thread.
   void endScheduled(uint32_t contact);
 
-  // The calling worker's run stops counting against the bound (it shows a
-  // message box and may wait for a person). Any thread; nothing without a
-  // current run.
-  void releaseCurrentRun();
+  // --- a run's turns, for its RunControl (workers) ---
+  // Waits while the run's overdue report is being written; false when the
+  // run was ended.
+  bool beginWrite(uint64_t run);
+  void endWrite(uint64_t run);
+  bool beginBox(uint64_t run);
+  void endBox(uint64_t run);
 
   unsigned bound() const;
   // Runs in progress, and of those the ones that count against the bound.
@@ -76,6 +66,8 @@ class RunQueue {
   unsigned counting() const;
   // The queue's threads still alive, of this and of earlier openings.
   unsigned threads() const;
+  // Whether this opening's watchdog is alive.
+  bool watching() const;
 
   // --- for tests ---
   void setBoundForTests(unsigned bound);  // takes effect at the next open

@@ -3,8 +3,10 @@
 // a failure rather than for an empty success. Shared by the plug-in's HTTP
 // check and vardok-check's http command.
 //
-// Threads: a call is one thread's; the hook may hand the request to
-// another thread for Request::abort.
+// Threads: a call is one thread's, which owns and closes every handle it
+// opens. Another thread ends a call by cancelling the calling thread's
+// waits (CancellableCalls), never by closing a handle the caller may still
+// be using.
 #pragma once
 
 #include <cstdint>

@@ -135,10 +135,6 @@ class Request : public SharedObject {
   // for again with the length the platform reports, seed kept.
   std::string queryInfo(uint32_t level, uint32_t size, const std::string& seed);
 
-  // Closes the request from any thread: a send or a read in progress on
-  // another thread fails at once, and so does every later call.
-  void abort() { _handle.reset(); }
-
   const std::string& objectPath() const { return _uri; }
   static const char* methodText(int32_t type);
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "support/internet/cancellable_calls.h"
 #include "support/internet/http_get.h"
 #include "support/internet/url.h"
 #include "tools/check/checks.h"
@@ -142,23 +143,30 @@ Outcome checkHttp(const Args& args) {
   for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
     InternetSetOptionA(session->getHandle(), option, &limit, sizeof limit);
 
-  // WinINet's own time limits do not cover every wait (name lookup, a slow
-  // trickle of bytes): a watch ends the request in flight when time is up.
+  // WinINet's own time limits do not cover every wait (a slow trickle of
+  // bytes, a connection never accepted): when time is up, a watch cancels
+  // the waits of this thread, again and again until the request is over.
+  // This thread owns every handle of the request and closes them itself.
+  const Quorlin::CancellableCalls cancellable;
+  HANDLE self = nullptr;
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  const Quorlin::ThreadHandle selfHandle(self);
   std::mutex lock;
   std::condition_variable done;
   bool finished = false, timedOut = false;
-  Quorlin::SharedPtr<Quorlin::Request> current;
   std::thread watch([&] {
     std::unique_lock<std::mutex> guard(lock);
     if (done.wait_for(guard, std::chrono::milliseconds(timeout), [&] { return finished; })) return;
     timedOut = true;
-    if (current) current->abort();
+    while (!finished) {
+      CancelSynchronousIo(selfHandle.get());
+      done.wait_for(guard, std::chrono::milliseconds(100), [&] { return finished; });
+    }
   });
   Quorlin::HttpGetOptions options;
   options.keep = 16u << 20;
-  options.beforeSend = [&](const Quorlin::SharedPtr<Quorlin::Request>& request) {
+  options.beforeSend = [&](const Quorlin::SharedPtr<Quorlin::Request>&) {
     std::lock_guard<std::mutex> guard(lock);
-    current = request;
     return !timedOut;
   };
 
@@ -167,14 +175,13 @@ Outcome checkHttp(const Args& args) {
   std::string failure;
   try {
     answer = Quorlin::httpGet(session, url, options);
-  } catch (Quorlin::ExceptionInternet e) {
+  } catch (const Quorlin::ExceptionInternet& e) {
     failure = Quorlin::hidePasswords(e.getReason());
   }
   const double elapsed = nowMs() - start;
   {
     std::lock_guard<std::mutex> guard(lock);
     finished = true;
-    current = Quorlin::SharedPtr<Quorlin::Request>();
   }
   done.notify_all();
   watch.join();
