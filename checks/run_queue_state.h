@@ -80,7 +80,7 @@ struct RunQueue::State {
   // Starts up to count workers (and the watchdog when withWatchdog);
   // answers how many workers started.
   unsigned startThreads(unsigned generation, unsigned count, bool withWatchdog);
-  bool startThread(std::function<void()> body);
+  bool startThread(std::function<void()> body, bool isWatchdog);
 };
 
 }  // namespace Vardok

@@ -31,16 +31,18 @@ Quorlin::ThreadHandle currentThreadHandle() {
 
 }  // namespace
 
-bool RunQueue::State::startThread(std::function<void()> body) {
+bool RunQueue::State::startThread(std::function<void()> body, bool isWatchdog) {
   {
     Locked locked(lock);
     ++threadsAlive;
   }
-  const Quorlin::ThreadHandle thread(TestSeams::platformCalls().startWorker([this, body] {
-    body();
-    Locked locked(lock);
-    --threadsAlive;
-  }));
+  const Quorlin::ThreadHandle thread(TestSeams::platformCalls().startWorker(
+      [this, body] {
+        body();
+        Locked locked(lock);
+        --threadsAlive;
+      },
+      isWatchdog));
   if (thread) return true;
   Locked locked(lock);
   --threadsAlive;
@@ -50,11 +52,11 @@ bool RunQueue::State::startThread(std::function<void()> body) {
 unsigned RunQueue::State::startThreads(unsigned generation, unsigned count, bool withWatchdog) {
   unsigned started = 0;
   for (unsigned i = 0; i < count; ++i) {
-    if (!startThread([this, generation] { workerLoop(generation); })) break;
+    if (!startThread([this, generation] { workerLoop(generation); }, false)) break;
     ++started;
   }
   bool watching = false;
-  if (withWatchdog) watching = startThread([this, generation] { watchdogLoop(generation); });
+  if (withWatchdog) watching = startThread([this, generation] { watchdogLoop(generation); }, true);
   Locked locked(lock);
   if (generation != this->generation) return started;
   // Counted at start: a thread that failed to start is taken back.

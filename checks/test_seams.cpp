@@ -13,7 +13,7 @@ namespace {
 // would use up a 32-bit address space quickly.
 constexpr unsigned kWorkerStack = 256 * 1024;
 
-HANDLE startWorkerThread(const std::function<void()>& run) {
+HANDLE startWorkerThread(const std::function<void()>& run, bool) {
   return Quorlin::startThread(run, nullptr, nullptr, false, nullptr, kWorkerStack);
 }
 

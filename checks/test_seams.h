@@ -19,8 +19,9 @@ using CreateOutputPipe = bool (*)(HANDLE* readEnd, HANDLE* writeEnd);
 using CreateProcessFunction = BOOL(WINAPI*)(LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
                                              LPVOID, LPCSTR, LPSTARTUPINFOA, LPPROCESS_INFORMATION);
 using CreateTimerFunction = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR);
-// Starts a thread of the check engine; answers its handle or null.
-using StartWorker = HANDLE (*)(const std::function<void()>& run);
+// Starts a thread of the check engine (a worker, or the watchdog); answers
+// its handle or null.
+using StartWorker = HANDLE (*)(const std::function<void()>& run, bool watchdog);
 
 struct PlatformCalls {
   CreateOutputPipe createOutputPipe;

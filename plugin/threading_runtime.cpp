@@ -11,11 +11,11 @@
 // index and two handles, and after about a thousand the host would run out
 // of TLS indexes.
 //
-// The runtime is made to take its index here, as the DLL's first static
-// object is made, where it can be told apart (the lowest free index, which
-// only the runtime's record then fills). As the DLL's last static object
-// goes at unload, the runtime's own thread-exit routine frees the calling
-// thread's record, and the index is freed.
+// As the DLL's first static object is made, the runtime's index is found:
+// the one whose value on this thread is the runtime's record of this thread.
+// As the DLL's last static object goes at unload, the runtime's own
+// thread-exit routine frees the calling thread's record, and the index is
+// freed.
 #include <pthread.h>
 
 #include <windows.h>
@@ -23,8 +23,9 @@
 #include "plugin/threading_runtime.h"
 
 // winpthreads' TLS callback, which frees the calling thread's record on
-// DLL_THREAD_DETACH.
+// DLL_THREAD_DETACH, and its record of a thread.
 extern "C" PIMAGE_TLS_CALLBACK __xl_f;
+extern "C" void* __pth_gpointer_locked(pthread_t thread);
 
 namespace Vardok {
 
@@ -32,14 +33,21 @@ namespace {
 
 bool g_processEnding = false;
 
+// TLS_MINIMUM_AVAILABLE plus the expansion slots: every index there is.
+constexpr DWORD kTlsIndexes = 1088;
+
 class RuntimeSlot {
  public:
   RuntimeSlot() {
-    const DWORD lowest = TlsAlloc();
-    if (lowest == TLS_OUT_OF_INDEXES) return;
-    TlsFree(lowest);
-    pthread_self();  // the runtime takes its index now, and fills it for this thread
-    if (TlsGetValue(lowest)) _index = lowest;
+    // The runtime takes its index (if it has not yet) and records this thread.
+    void* const record = __pth_gpointer_locked(pthread_self());
+    if (!record) return;
+    for (DWORD index = 0; index < kTlsIndexes; ++index) {
+      if (TlsGetValue(index) == record) {
+        _index = index;
+        return;
+      }
+    }
   }
   ~RuntimeSlot() {
     // At process exit the system frees it all.

@@ -79,7 +79,7 @@ TEST_F(Faults, WorkersThatCannotStartDropNoCheck) {
   // and runs once threads can be started again, with no change to the
   // contact.
   host.post(HM_DETACH_CORE);
-  TestSeams::platformCalls().startWorker = [](const std::function<void()>&) -> HANDLE { return nullptr; };
+  TestSeams::platformCalls().startWorker = [](const std::function<void()>&, bool) -> HANDLE { return nullptr; };
   host.post(HM_ATTACH_CORE, reinterpret_cast<int32_t>(static_cast<HostCore*>(&host)));
   const int contact = addCheck("cmd /c exit 0", 0, 1);
   host.pumpFor(500);

@@ -25,8 +25,13 @@ TEST(DueTime, IntervalsAreComputedIn64Bits) {
       // 49.7 days, not 0.7 s.
       {4294968, -4294968000LL * 10000},
       {2147483647, -2147483647000LL * 10000},
-      // A negative interval keeps its meaning: about 49.7 days.
+      // Every negative interval means what -1 means: about 49.7 days (the
+      // 32-bit product made some of them 0 ms, 1 s or 296 ms).
       {-1, 4294966296LL * -10000},
+      {-2147483647 - 1, 4294966296LL * -10000},
+      {-2147483647, 4294966296LL * -10000},
+      {-4294967, 4294966296LL * -10000},
+      {-4294968, 4294966296LL * -10000},
   };
   for (const Case& c : cases) EXPECT_EQ(dueTime(c.interval), c.due) << c.interval;
 }
