@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The long reliability run: the stress test for SECONDS (default 60), the
 # storm of failing instant runs (VARDOK_STORM_ROUNDS rounds of
-# VARDOK_STORM_SECONDS, default 20 x 30 s), the console host's memory with
+# VARDOK_STORM_SECONDS, default 20 x 30 s), VARDOK_CYCLES (default 1000)
+# load/attach/detach/unload cycles of the plug-in that must leave TLS
+# indexes, handles and threads as they were, the console host's memory with
 # checks printing 17 MB (VARDOK_MEMORY_SECONDS, default 300; it prints the
 # ceiling) and each fuzzer for FUZZ_SECONDS (default 60).
 set -euo pipefail
@@ -21,6 +23,9 @@ storm_rounds=${VARDOK_STORM_ROUNDS:-20}
 echo "== storm of failing instant runs: ${storm_rounds} rounds of ${storm_seconds}s"
 VARDOK_STORM_SECONDS=$storm_seconds VARDOK_STORM_ROUNDS=$storm_rounds \
   timeout $((storm_rounds * (storm_seconds + 30))) wine "$root/build/win32/bin/stress_test.exe" --gtest_filter='Storm.*'
+cycles=${VARDOK_CYCLES:-1000}
+echo "== ${cycles} load/attach/detach/unload cycles"
+VARDOK_CYCLES=$cycles timeout 1800 wine "$root/build/win32/bin/run_ending_test.exe" --gtest_filter='PluginCycles.*'
 memory_seconds=${VARDOK_MEMORY_SECONDS:-300}
 echo "== console host memory: two checks printing 17 MB at interval 0 for ${memory_seconds}s"
 work=$(mktemp -d)
