@@ -2,6 +2,9 @@
 
 #include <process.h>
 
+// The statically linked threading runtime's (winpthreads') TLS callback.
+extern "C" PIMAGE_TLS_CALLBACK __xl_f;
+
 namespace Quorlin {
 
 Thread mainThread(GetCurrentThread(), 0);
@@ -79,7 +82,14 @@ unsigned __stdcall threadTrampoline(void* argument) {
   start->destroy(start->call);
   HMODULE module = start->module;
   delete start;
-  if (module) FreeLibraryAndExitThread(module, 0);
+  if (module) {
+    // The threading runtime frees its record of a thread (a handle and an
+    // event) as the thread detaches; a thread whose FreeLibrary unloads the
+    // module would detach after the runtime is gone, so it frees it now.
+    // Doing it twice is harmless: the record is gone after the first.
+    if (__xl_f) __xl_f(nullptr, DLL_THREAD_DETACH, nullptr);
+    FreeLibraryAndExitThread(module, 0);
+  }
   return 0;
 }
 
