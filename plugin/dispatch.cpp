@@ -6,6 +6,7 @@
 #include "hostapi/host.h"
 #include "hostapi/messages.h"
 #include "plugin/settings_page.h"
+#include "plugin/threading_runtime.h"
 #include "hostapi/texts.h"
 
 namespace Vardok {
@@ -52,6 +53,7 @@ int dispatch(HostMessage* message) {
       // the host; then the calls already inside the host are waited for.
       runQueue().shutDown();
       detachCore();
+      threadingRuntimeThreadDone();
       return 1;
     case HM_PROBE_1:
       return 2;

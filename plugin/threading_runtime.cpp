@@ -13,10 +13,12 @@
 //
 // As the DLL's first static object is made, the runtime's index is found:
 // the one whose value on this thread is the runtime's record of this thread.
-// As the DLL's last static object goes at unload, the runtime's own
-// thread-exit routine frees the calling thread's record, and the index is
-// freed.
+// The host's thread gives its record back as it detaches the plug-in, each
+// of the plug-in's own threads as it lets the module go, and the thread
+// that unloads the DLL as the last of the DLL's exit functions runs; then
+// the index is freed.
 #include <pthread.h>
+#include <stdlib.h>
 
 #include <windows.h>
 
@@ -36,6 +38,26 @@ bool g_processEnding = false;
 // TLS_MINIMUM_AVAILABLE plus the expansion slots: every index there is.
 constexpr DWORD kTlsIndexes = 1088;
 
+// winpthreads' index, once found.
+DWORD g_index = TLS_OUT_OF_INDEXES;
+
+// Gives back the calling thread's record and the index. Runs last of all
+// at unload: the C runtime's exit functions run in the reverse order of
+// their registration, and this one is registered before any other (the
+// C++ runtime's own, which may still use the threading runtime, among
+// them).
+void giveBack() {
+  if (g_index == TLS_OUT_OF_INDEXES || g_processEnding) return;
+  if (TlsGetValue(g_index) && __xl_f) __xl_f(nullptr, DLL_THREAD_DETACH, nullptr);
+  TlsFree(g_index);
+}
+
+int registerGiveBack() { return atexit(&giveBack); }
+
+// A C initializer: these run before the C++ runtime's constructors, which
+// register its own exit functions.
+extern "C" __attribute__((section(".CRT$XIB"), used)) int (*vardokRegisterGiveBack)() = &registerGiveBack;
+
 class RuntimeSlot {
  public:
   RuntimeSlot() {
@@ -44,29 +66,24 @@ class RuntimeSlot {
     if (!record) return;
     for (DWORD index = 0; index < kTlsIndexes; ++index) {
       if (TlsGetValue(index) == record) {
-        _index = index;
+        g_index = index;
         return;
       }
     }
   }
-  ~RuntimeSlot() {
-    // At process exit the system frees it all.
-    if (_index == TLS_OUT_OF_INDEXES || g_processEnding) return;
-    if (TlsGetValue(_index) && __xl_f) __xl_f(nullptr, DLL_THREAD_DETACH, nullptr);
-    TlsFree(_index);
-  }
   RuntimeSlot(const RuntimeSlot&) = delete;
   RuntimeSlot& operator=(const RuntimeSlot&) = delete;
-
- private:
-  DWORD _index = TLS_OUT_OF_INDEXES;
 };
 
-// Made before, and destroyed after, every other static object of the DLL.
+// Made before every other static object of the DLL.
 RuntimeSlot g_runtimeSlot __attribute__((init_priority(101)));
 
 }  // namespace
 
 void threadingRuntimeProcessEnding(bool ending) { g_processEnding = ending; }
+
+void threadingRuntimeThreadDone() {
+  if (g_index != TLS_OUT_OF_INDEXES && TlsGetValue(g_index) && __xl_f) __xl_f(nullptr, DLL_THREAD_DETACH, nullptr);
+}
 
 }  // namespace Vardok
