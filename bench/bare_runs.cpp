@@ -17,8 +17,8 @@ void bareProcessRun(const char* command) {
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
   HANDLE readHandle = nullptr, writeHandle = nullptr;
   if (!CreatePipe(&readHandle, &writeHandle, &inheritable, 250)) return;
-  const Quorlin::PipeHandle readEnd(readHandle);
-  Quorlin::PipeHandle writeEnd(writeHandle);
+  const Quorlin::AnonymousPipeHandle readEnd(readHandle);
+  Quorlin::AnonymousPipeHandle writeEnd(writeHandle);
   SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
   const Quorlin::FileHandle nul(
       CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr));

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "checks/line_endings.h"
 #include "checks/result_tags.h"
 
 namespace {

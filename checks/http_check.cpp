@@ -7,6 +7,7 @@
 #include "checks/result_tags.h"
 #include "checks/run_control.h"
 #include "hostapi/host.h"
+#include "hostapi/texts.h"
 #include "support/internet/http_get.h"
 #include "support/internet/url.h"
 
@@ -55,13 +56,13 @@ int Item::runHttp(const std::string& url, std::string& output, RunControl& run) 
     return parseNumber(answer.request->queryInfo(HTTP_QUERY_CUSTOM, kFirstHeaderBuffer, "Error"), 255);
   } catch (const Quorlin::ExceptionNoAnswer& noAnswer) {
     output.clear();
-    failure = failureText(noAnswer, "Failed send");
+    failure = failureText(noAnswer, Texts::kFailedSend);
   } catch (const Connection::ExceptionBadUrl& badUrl) {
-    failure = failureText(badUrl, "Bad URL");
+    failure = failureText(badUrl, Texts::kBadUrl);
   } catch (const Connection::ExceptionCantConnect& cantConnect) {
-    failure = failureText(cantConnect, "Can't connect");
+    failure = failureText(cantConnect, Texts::kCantConnect);
   } catch (const Request::ExceptionBadRequest& badRequest) {
-    failure = failureText(badRequest, "Bad request");
+    failure = failureText(badRequest, Texts::kBadRequest);
   }
   // A stopped run failed because it was stopped: nobody is told.
   if (!run.stopped()) run.showBox(failure, caption, MB_ICONINFORMATION);

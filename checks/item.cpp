@@ -12,6 +12,7 @@
 #include "hostapi/host.h"
 #include "support/assert.h"
 #include "support/regex/regex.h"
+#include "support/win32_error.h"
 
 namespace Vardok {
 
@@ -57,8 +58,10 @@ void Item::rearm() {
   if (GetContactInt(_contact, enabledColumn()) == 0) return;
   LARGE_INTEGER due;
   due.QuadPart = dueTime(GetContactInt(_contact, intervalColumn()));
-  _armed = _timer && SetWaitableTimer(_timer.get(), &due, 0, &WaitableTimer::apcRoutine,
-                                      static_cast<WaitableTimer*>(this), FALSE);
+  // Marked armed only when it is: a timer that could not be set fires never.
+  _armed = _timer && Quorlin::checkCall(SetWaitableTimer(_timer.get(), &due, 0, &WaitableTimer::apcRoutine,
+                                                         static_cast<WaitableTimer*>(this), FALSE) != FALSE,
+                                        "SetWaitableTimer");
 }
 
 void Item::onTimer(uint64_t) {

@@ -21,6 +21,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "checks/run_queue.h"
+#include "protocol/result_protocol.h"
 #include "support/threads/threads.h"
 
 namespace Vardok {
@@ -68,8 +69,6 @@ class Item : public Quorlin::WaitableTimer, public boost::enable_shared_from_thi
   // notifications and pop-up; writes nothing for a run that was ended. The
   // re-arming follows on the main thread (finishRun).
   void report(int32_t exitCode, std::string output, const std::string& command, bool interactive, RunControl& run);
-
-  static constexpr size_t kMaxOutput = 16u << 20;
 
  private:
   friend struct RunQueue::State;

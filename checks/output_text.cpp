@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "checks/result_tags.h"
+#include "support/text/byte_search.h"
 
 namespace Vardok {
 
@@ -41,7 +41,7 @@ std::string decodeOutput(std::string raw) {
   bool hasMark = false;
   if (isUtf16(raw, &hasMark)) return fromUtf16(raw, hasMark ? 2 : 0);
   const char* const end = raw.data() + raw.size();
-  if (findByte(raw.data(), end, '\0') != end) raw.erase(std::remove(raw.begin(), raw.end(), '\0'), raw.end());
+  if (Quorlin::findByte(raw.data(), end, '\0') != end) raw.erase(std::remove(raw.begin(), raw.end(), '\0'), raw.end());
   return raw;
 }
 

@@ -9,7 +9,9 @@ namespace Vardok {
 // Output that starts with the UTF-16LE byte order mark, or whose first
 // chunk (250 bytes) has a zero in every second byte, is UTF-16LE: it is
 // converted to the ANSI code page (the mark dropped). In any other output
-// every zero byte is dropped and what follows it is kept.
+// every zero byte is dropped and what follows it is kept. This is the one
+// place where zero bytes are handled: what reads the output afterwards
+// (line endings, tags) takes it as it stands.
 std::string decodeOutput(std::string raw);
 
 }  // namespace Vardok

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "checks/item.h"
+#include "checks/line_endings.h"
 #include "checks/result_tags.h"
 #include "checks/run_control.h"
 #include "hostapi/column_ids.h"

@@ -2,7 +2,7 @@
 
 #include "checks/message_box.h"
 #include "checks/run_queue.h"
-#include "support/threads/child_process.h"
+#include "support/win32_error.h"
 
 namespace Vardok {
 
@@ -37,23 +37,17 @@ int RunControl::showBox(const std::string& text, const std::string& caption, uns
   return answer;
 }
 
-bool RunControl::holdProcesses(Quorlin::JobHandle job, HANDLE directChild) {
+bool RunControl::holdProcesses(HANDLE job, HANDLE directChild) {
   std::lock_guard<std::mutex> guard(_lock);
   if (_stopped) return false;
-  _job = std::move(job);
-  _directChild = _job ? nullptr : directChild;
+  _job = job;
+  _directChild = job ? nullptr : directChild;
   return true;
 }
 
 void RunControl::releaseProcesses() {
   std::lock_guard<std::mutex> guard(_lock);
-  if (_job && !_stopped) {
-    // Kill-on-close is for runs that are ended; one that ends by itself
-    // takes nothing with it. Should the platform refuse, closing the job
-    // ends what the run left running, which is the safer side.
-    Quorlin::keepProcessesOnClose(_job.get());
-  }
-  _job.reset();
+  _job = nullptr;
   _directChild = nullptr;
 }
 
@@ -73,8 +67,11 @@ void RunControl::stop() {
   std::lock_guard<std::mutex> guard(_lock);
   if (_stopped) return;
   _stopped = true;
-  if (_job) TerminateJobObject(_job.get(), kAbandonedExitCode);
-  if (_directChild) TerminateProcess(_directChild, kAbandonedExitCode);
+  if (_job) Quorlin::checkCall(TerminateJobObject(_job, kAbandonedExitCode) != FALSE, "TerminateJobObject");
+  // A direct child that has ended by itself cannot be ended: no failure.
+  if (_directChild && WaitForSingleObject(_directChild, 0) != WAIT_OBJECT_0)
+    Quorlin::checkCall(TerminateProcess(_directChild, kAbandonedExitCode) != FALSE, "TerminateProcess");
+  // Nothing pending (ERROR_NOT_FOUND) is no failure: see poke.
   if (_inBlockingCalls && _worker) CancelSynchronousIo(_worker);
 }
 

@@ -19,7 +19,6 @@
 #include <boost/shared_ptr.hpp>
 #include <windows.h>
 
-#include "support/threads/unique_handle.h"
 
 namespace Vardok {
 
@@ -59,15 +58,13 @@ class RunControl {
   int showBox(const std::string& text, const std::string& caption, unsigned type);
 
   // --- the run's processes (worker) ---
-  // The job that holds the run's processes (its direct child when no job
-  // could be made). Answers false when the run was stopped already; the
+  // The job that holds the run's processes (null: there is none, and the
+  // direct child is ended alone), for stop to end them; the worker keeps
+  // owning both. Answers false when the run was stopped already; the
   // caller then ends what it started.
-  bool holdProcesses(Quorlin::JobHandle job, HANDLE directChild);
-  // At the end of the run: closes the job. A run that ends by itself leaves
-  // whatever its processes started running.
+  bool holdProcesses(HANDLE job, HANDLE directChild);
+  // The processes have ended: stop has nothing more to end.
   void releaseProcesses();
-  // The job, or null. Worker only, between hold and release.
-  HANDLE job() const { return _job.get(); }
 
   // --- the run's blocking network calls (worker) ---
   // Brackets calls that stop may cancel (CancelSynchronousIo on the
@@ -94,7 +91,7 @@ class RunControl {
 
   mutable std::mutex _lock;  // guards what follows
   bool _stopped = false;
-  Quorlin::JobHandle _job;
+  HANDLE _job = nullptr;          // not owned
   HANDLE _directChild = nullptr;  // not owned; only when there is no job
   HANDLE _worker = nullptr;       // not owned; the worker's, while it makes the run
   bool _inBlockingCalls = false;

@@ -6,7 +6,7 @@
 #include "checks/item.h"
 #include "checks/run_queue_state.h"
 #include "checks/test_seams.h"
-#include "hostapi/host.h"
+#include "support/win32_error.h"
 #include "support/internet/cancellable_calls.h"
 
 namespace Vardok {
@@ -24,8 +24,10 @@ constexpr DWORD kPokeMs = 100;
 // A real handle to the calling thread, with the right to cancel its calls.
 Quorlin::ThreadHandle currentThreadHandle() {
   HANDLE self = nullptr;
-  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
-                  DUPLICATE_SAME_ACCESS);
+  // Without it, a stopped HTTP run of this worker ends only by itself.
+  Quorlin::checkCall(DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
+                                     DUPLICATE_SAME_ACCESS) != FALSE,
+                     "DuplicateHandle");
   return Quorlin::ThreadHandle(self);
 }
 
@@ -203,8 +205,8 @@ void RunQueue::State::ensureThreads() {
   if (failed && retryTimer) {
     LARGE_INTEGER due;
     due.QuadPart = -10000000LL;  // 1 s
-    if (!SetWaitableTimer(retryTimer.get(), &due, 0, &State::retry, this, FALSE))
-      Log("Vardok: the run queue cannot start its threads (error %lu)", GetLastError());
+    Quorlin::checkCall(SetWaitableTimer(retryTimer.get(), &due, 0, &State::retry, this, FALSE) != FALSE,
+                       "SetWaitableTimer");
   }
 }
 

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "checks/command_run.h"
+#include "support/threads/child_process.h"
 #include "support/threads/threads.h"
 
 namespace Vardok::TestSeams {
@@ -18,7 +18,7 @@ HANDLE startWorkerThread(const std::function<void()>& run, bool) {
 }
 
 PlatformCalls defaults() {
-  return PlatformCalls{&createOverlappedPipe, &CreateProcessA, &CreateWaitableTimerA, &startWorkerThread};
+  return PlatformCalls{&Quorlin::createOverlappedPipe, &CreateProcessA, &CreateWaitableTimerA, &startWorkerThread};
 }
 
 int systemMessageBox(const std::string& text, const std::string& caption, unsigned type) {

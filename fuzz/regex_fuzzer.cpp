@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     regex.replace(replacement, limit);
     regex.setSubject(subject + subject);
     regex.replace(replacement, 0);
-  } catch (RegEx::CompileException e) {
+  } catch (const RegEx::CompileException& e) {
     if (!e.message) __builtin_trap();
   }
   return 0;

@@ -7,14 +7,16 @@
 #include <cstdint>
 #include <string>
 
+#include "checks/line_endings.h"
 #include "checks/result_tags.h"
+#include "tests/tag_oracles.h"
 #include "support/regex/regex.h"
 
 namespace {
 
 std::string referenceTag(const std::string& output, const std::string& key, const std::string& fallback) {
   Quorlin::RegEx regex;
-  if (regex.match("/<velkaro:" + key + ">(.+?)</velkaro:" + key + ">/s", output.c_str()) > 0) return regex.getSub(1);
+  if (regex.match("/<velkaro:" + key + ">(.+?)</velkaro:" + key + ">/s", output) > 0) return regex.getSub(1);
   return fallback;
 }
 
@@ -26,17 +28,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   std::string normalized = input;
   Vardok::normalizeLineEndings(normalized);
   std::string reference = input;
-  Vardok::replaceAll(reference, "\r\n", "\n");
-  Vardok::replaceAll(reference, "\n", "\r\n");
+  VardokTest::replaceAll(reference, "\r\n", "\n");
+  VardokTest::replaceAll(reference, "\n", "\r\n");
   if (normalized != reference) __builtin_trap();
 
   for (const char* key : {"info", "notify", "icon"})
-    if (Vardok::getTagValue(normalized, key, "-") != referenceTag(normalized, key, "-")) __builtin_trap();
+    if (VardokTest::getTagValue(normalized, key, "-") != referenceTag(normalized, key, "-")) __builtin_trap();
   // The one-pass reader against the three look-ups, on the raw input too.
   for (const std::string* text : {&input, static_cast<const std::string*>(&normalized)}) {
     const Vardok::ResultTags tags = Vardok::readTags(*text, "ok", "fine");
-    if (tags.info != Vardok::getTagValue(*text, "info", "ok") || tags.notify != Vardok::getTagValue(*text, "notify", "fine") ||
-        tags.icon != Vardok::getTagValue(*text, "icon", ""))
+    if (tags.info != VardokTest::getTagValue(*text, "info", "ok") || tags.notify != VardokTest::getTagValue(*text, "notify", "fine") ||
+        tags.icon != VardokTest::getTagValue(*text, "icon", ""))
       __builtin_trap();
   }
 

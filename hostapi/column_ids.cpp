@@ -4,20 +4,12 @@ namespace Vardok {
 
 namespace {
 
-int g_commandColumn = 0;
-int g_intervalColumn = 0;
-int g_enabledColumn = 0;
+int g_columnIds[kCheckColumnCount] = {};
 
 }  // namespace
 
-int commandColumn() { return g_commandColumn; }
-int intervalColumn() { return g_intervalColumn; }
-int enabledColumn() { return g_enabledColumn; }
+int columnId(CheckColumnIndex column) { return g_columnIds[column]; }
 
-void setColumnIds(int command, int interval, int enabled) {
-  g_commandColumn = command;
-  g_intervalColumn = interval;
-  g_enabledColumn = enabled;
-}
+void setColumnId(CheckColumnIndex column, int id) { g_columnIds[column] = id; }
 
 }  // namespace Vardok

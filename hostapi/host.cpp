@@ -196,4 +196,6 @@ void RaiseNotification(const char* name, int contact) {
              reinterpret_cast<int32_t>(name), contact);
 }
 
+void LogPlatformFailure(const char* line) { LogIf(kLogError, "Vardok: %s", line); }
+
 }  // namespace Vardok

@@ -64,6 +64,10 @@ void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // HM_LOG only when the host wants lines of this level.
 void LogIf(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// Where the support library's failure lines go while the plug-in is
+// attached (Quorlin::setFailureLog): the host's log at the error level.
+void LogPlatformFailure(const char* line);
+
 void SetContactStatus(int contact, int status, const char* text);
 void RaiseNotification(const char* name, int contact);
 

@@ -26,6 +26,10 @@ const char kNotifyProblem[] = "Pojawił się problem!";
 const char kOverdueStatus[] = "Polecenie działa od %u s";
 const char kOverdueLog[] = "Check of contact %u is overdue: \"%s\" has run longer than its limit of %u s";
 const char kNoJob[] = "Child processes cannot be put in a job object here; ended checks end their direct child only";
+const char kFailedSend[] = "Failed send";
+const char kBadUrl[] = "Bad URL";
+const char kCantConnect[] = "Can't connect";
+const char kBadRequest[] = "Bad request";
 
 const char kPageDescription[] =
     "<div>Wtyczka uruchamia polecenie co <i>n</i> sekund. Jeżeli polecenie zwróci dowolny kod "

@@ -21,6 +21,11 @@ extern const char kNotifyProblem[];
 extern const char kOverdueStatus[];     // status text of an overdue run (%u: seconds it has run)
 extern const char kOverdueLog[];        // its log line (%u contact, %s command, %u limit in seconds)
 extern const char kNoJob[];             // log line, once: children cannot be put in a job
+// The HTTP check's boxes, when the failure has no words of its own.
+extern const char kFailedSend[];
+extern const char kBadUrl[];
+extern const char kCantConnect[];
+extern const char kBadRequest[];
 
 // The settings page and the contact menu.
 extern const char kPageDescription[];

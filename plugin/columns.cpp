@@ -9,7 +9,6 @@ namespace {
 
 constexpr int kTypeInt = 0;
 constexpr int kTypeText = 1;
-constexpr int kDefaultInterval = 120;
 
 }  // namespace
 
@@ -26,10 +25,13 @@ int RegisterColumn(int table, int column, int type, int defaultValue, const char
 }
 
 int setupColumns() {
-  const int command = RegisterColumn(kContactTable, -1, kTypeText, 0, "Vardok/command");
-  const int interval = RegisterColumn(kContactTable, -1, kTypeInt, kDefaultInterval, "Vardok/interval");
-  const int enabled = RegisterColumn(kContactTable, -1, kTypeInt, 0, "Vardok/enabled");
-  setColumnIds(command, interval, enabled);
+  for (int index = 0; index < kCheckColumnCount; ++index) {
+    const CheckColumn& column = kCheckColumns[index];
+    const bool text = column.kind == ColumnKind::Text;
+    setColumnId(static_cast<CheckColumnIndex>(index),
+                RegisterColumn(kContactTable, -1, text ? kTypeText : kTypeInt, text ? 0 : column.defaultValue,
+                               column.name));
+  }
   return 1;
 }
 

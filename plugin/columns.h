@@ -6,8 +6,9 @@
 
 namespace Vardok {
 
-// HM_SETUP_COLUMNS: registers "Vardok/command", "Vardok/interval" and
-// "Vardok/enabled" in this order and keeps the ids. Main thread only.
+// HM_SETUP_COLUMNS: registers the check's columns (kCheckColumns:
+// "Vardok/command", "Vardok/interval", "Vardok/enabled") in their order and
+// keeps the ids. Main thread only.
 int setupColumns();
 
 // Sends one HM_COLUMN_REGISTER and answers the id the host assigned.

@@ -8,6 +8,7 @@
 #include "plugin/settings_page.h"
 #include "plugin/threading_runtime.h"
 #include "hostapi/texts.h"
+#include "support/win32_error.h"
 
 namespace Vardok {
 
@@ -46,12 +47,14 @@ int dispatch(HostMessage* message) {
     case HM_ATTACH_CORE:
       if (!params || !params->p1) return notHandled();
       attachCore(reinterpret_cast<HostCore*>(params->p1));
+      Quorlin::setFailureLog(&LogPlatformFailure);
       runQueue().open();
       return 1;
     case HM_DETACH_CORE:
       // Runs in progress are ended first, so their workers stop calling
       // the host; then the calls already inside the host are waited for.
       runQueue().shutDown();
+      Quorlin::setFailureLog(nullptr);
       detachCore();
       threadingRuntimeThreadDone();
       return 1;

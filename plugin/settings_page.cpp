@@ -126,6 +126,38 @@ void InsertInfoBox(int parent, const char* description, const char* credit, cons
   if (grouped) InsertUiItem(parent, 0, -1, kKindGroupClose, nullptr, 0, 0, 0);
 }
 
+namespace {
+
+// A column's control on the page, bound to the column: an edit field has
+// its caption before it; a check box carries its caption itself.
+void insertColumnControl(CheckColumnIndex index) {
+  // The page's texts of each column, in the order of kCheckColumns.
+  static const struct {
+    const char* caption;
+    const char* controlText;
+  } kTexts[kCheckColumnCount] = {
+      {Texts::kCommandCaption, Texts::kCommandTip},
+      {Texts::kIntervalCaption, ""},
+      {Texts::kEnabledCaption, Texts::kEnabledCaption},
+  };
+  const int id = columnId(index);
+  switch (kCheckColumns[index].control) {
+    case ColumnControl::TextEdit:
+    case ColumnControl::NumberEdit: {
+      const bool text = kCheckColumns[index].control == ColumnControl::TextEdit;
+      InsertUiItem(kPageId, 0, -1, kKindCaption, kTexts[index].caption, 0, kCaptionWidth, 0);
+      InsertUiItem(kPageId, kBoundControlId, -1, text ? kKindTextEdit : kKindNumberEdit, kTexts[index].controlText, id,
+                   0, 0);
+      return;
+    }
+    case ColumnControl::CheckBox:
+      InsertUiItem(kPageId, kBoundControlId, -1, kKindCheckBox, kTexts[index].controlText, id, 0, 0);
+      return;
+  }
+}
+
+}  // namespace
+
 int setupUi() {
   const HINSTANCE module = GetPluginInstance();
   RegisterIcon(1, StatusIconId(0), module, kResourceIconOk, 1);
@@ -137,11 +169,7 @@ int setupUi() {
   InsertInfoBox(kPageId, Texts::kPageDescription, Texts::kCredit, "res://dll/101.ico",
                 kInfoHeight, nullptr, true);
   InsertUiItem(kPageId, 0, -1, kKindGroupOpen, "", 0, 0, 0);
-  InsertUiItem(kPageId, 0, -1, kKindCaption, Texts::kCommandCaption, 0, kCaptionWidth, 0);
-  InsertUiItem(kPageId, kBoundControlId, -1, kKindTextEdit, Texts::kCommandTip, commandColumn(), 0, 0);
-  InsertUiItem(kPageId, 0, -1, kKindCaption, Texts::kIntervalCaption, 0, kCaptionWidth, 0);
-  InsertUiItem(kPageId, kBoundControlId, -1, kKindNumberEdit, "", intervalColumn(), 0, 0);
-  InsertUiItem(kPageId, kBoundControlId, -1, kKindCheckBox, Texts::kEnabledCaption, enabledColumn(), 0, 0);
+  for (int index = 0; index < kCheckColumnCount; ++index) insertColumnControl(static_cast<CheckColumnIndex>(index));
   InsertUiItem(kPageId, 0, -1, kKindSeparator, "", 0, 0, 0);
   InsertUiItem(kPageId, kCheckActionId, -1, kKindButton, Texts::kCheckButton, 0, 100, 25);
   InsertUiItem(kPageId, 0, -1, kKindGroupClose, Texts::kGroupTitle, 0, 0, 0);

@@ -4,13 +4,14 @@
 The layers, lowest first (a layer may include its own files and those of
 the layers it lists):
 
-  support/          Quorlin: regex, internet, objectimpl, threads
-  hostapi/          the host interface                 -> support
-  checks/           the check engine                    -> hostapi, support
-  plugin/           the plug-in shell                   -> checks, hostapi, support
-  host/lib/         the test host                       -> hostapi (and support's handle owners)
-  host/console/     the console host                    -> host/lib, hostapi (and the owners)
-  tools/            vardok-check.exe                    -> support
+  support/          Quorlin: regex, internet, objectimpl, threads, text
+  protocol/         the result protocol                 -> support
+  hostapi/          the host interface                 -> protocol, support
+  checks/           the check engine                    -> protocol, hostapi, support
+  plugin/           the plug-in shell                   -> checks, protocol, hostapi, support
+  host/lib/         the test host                       -> protocol, hostapi (and support's handle owners)
+  host/console/     the console host                    -> host/lib, protocol, hostapi (and the owners)
+  tools/            vardok-check.exe                    -> protocol, support
 
 tests/, bench/ and fuzz/ may include anything.
 
@@ -24,6 +25,7 @@ import sys
 LAYERS = [  # (prefix, name), most specific first
     ("hostapi/", "hostapi"),
     ("support/", "support"),
+    ("protocol/", "protocol"),
     ("checks/", "checks"),
     ("plugin/", "plugin"),
     ("host/lib/", "hostlib"),
@@ -33,12 +35,13 @@ LAYERS = [  # (prefix, name), most specific first
 
 ALLOWED = {
     "support": {"support"},
-    "hostapi": {"hostapi", "support"},
-    "checks": {"checks", "hostapi", "support"},
-    "plugin": {"plugin", "checks", "hostapi", "support"},
-    "hostlib": {"hostlib", "hostapi"},
-    "console": {"console", "hostlib", "hostapi"},
-    "tools": {"tools", "support"},
+    "protocol": {"protocol", "support"},
+    "hostapi": {"hostapi", "protocol", "support"},
+    "checks": {"checks", "protocol", "hostapi", "support"},
+    "plugin": {"plugin", "checks", "protocol", "hostapi", "support"},
+    "hostlib": {"hostlib", "protocol", "hostapi"},
+    "console": {"console", "hostlib", "protocol", "hostapi"},
+    "tools": {"tools", "protocol", "support"},
 }
 
 # Header-only owners below the host interface that the host side may use.
@@ -74,7 +77,7 @@ def violations(files):
 
 
 def tree_files(root):
-    for folder in ("support", "hostapi", "plugin", "checks", "host", "tools"):
+    for folder in ("support", "protocol", "hostapi", "plugin", "checks", "host", "tools"):
         for base, _, names in os.walk(os.path.join(root, folder)):
             for name in names:
                 if name.endswith((".h", ".cpp", ".in")):

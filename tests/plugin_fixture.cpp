@@ -8,6 +8,7 @@
 
 #include "checks/run_queue.h"
 #include "hostapi/protocol.h"
+#include "protocol/result_protocol.h"
 #include "plugin/dispatch.h"
 #include "support/threads/unique_handle.h"
 
@@ -68,6 +69,7 @@ bool waitForUnload(VardokHost::ContactHost& host) {
 
 #include "checks/test_seams.h"
 #include "host/lib/pe_image.h"
+#include "support/threads/child_process.h"
 
 namespace VardokTest {
 
@@ -134,9 +136,9 @@ void CheckTest::SetUp() {
   }
   host.attach(plugin.get());
   host.startUp();
-  commandColumn = host.columnId("Vardok/command");
-  intervalColumn = host.columnId("Vardok/interval");
-  enabledColumn = host.columnId("Vardok/enabled");
+  commandColumn = host.columnId(Vardok::kCheckColumns[Vardok::kCommandColumn].name);
+  intervalColumn = host.columnId(Vardok::kCheckColumns[Vardok::kIntervalColumn].name);
+  enabledColumn = host.columnId(Vardok::kCheckColumns[Vardok::kEnabledColumn].name);
 }
 
 void CheckTest::TearDown() {
@@ -282,46 +284,42 @@ std::string readFile(const std::string& path) {
 }
 
 ProgramRun runProgram(const std::string& commandLine, bool mergeErrors, DWORD timeoutMs) {
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
-  CreatePipe(&outRead, &outWrite, &inherit, 0);
-  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-  Quorlin::PipeHandle outReader(outRead), errReader;
-  Quorlin::PipeHandle outWriter(outWrite), errWriter;
-  if (!mergeErrors) {
-    CreatePipe(&errRead, &errWrite, &inherit, 0);
-    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-    errReader.reset(errRead);
-    errWriter.reset(errWrite);
-  }
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = outWrite;
-  startup.hStdError = mergeErrors ? outWrite : errWrite;
-  std::string line = commandLine;
-  PROCESS_INFORMATION process{};
+  // Standard error, when it is read apart, goes to a file of its own: a
+  // new one each time, since the console helper of an earlier program may
+  // still hold the last one open.
+  static std::atomic<unsigned> serial{0};
+  const std::string errorsPath = uniqueTempFile("vardok-errors-" + std::to_string(serial++));
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  Quorlin::FileHandle errors;
+  if (!mergeErrors)
+    errors.reset(CreateFileA(errorsPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+  Quorlin::ChildOptions options;
+  options.creationFlags = CREATE_NO_WINDOW;
+  options.errors = errors.get();
+  Quorlin::ChildProcess::Failure failure;
+  DWORD error;
   ProgramRun run;
-  const DWORD started = GetTickCount();
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                      &process))
-    return run;
-  const Quorlin::ProcessHandle child(process.hProcess);
-  const Quorlin::ThreadHandle childThread(process.hThread);
-  outWriter.reset();
-  errWriter.reset();
-  std::thread waiter([&] {
-    WaitForSingleObject(child.get(), timeoutMs);
-    run.processMs = GetTickCount() - started;
-  });
-  std::thread errors;
-  if (errReader) errors = std::thread([&] { run.errors = readAll(errReader.get()); });
-  run.output = readAll(outReader.get());
-  if (errors.joinable()) errors.join();
-  waiter.join();
-  DWORD code = 0;
-  GetExitCodeProcess(child.get(), &code);
-  run.exitCode = static_cast<int>(code);
+  const std::unique_ptr<Quorlin::ChildProcess> child =
+      Quorlin::ChildProcess::start(commandLine, options, &failure, &error);
+  if (!child) return run;
+  errors.reset();  // the child holds its own
+  child->resume();
+  if (!child->read(timeoutMs)) child->endTree(1);
+  child->keepDescendants();
+  run.output = child->takeOutput();
+  run.exitCode = static_cast<int>(child->exitCode());
+  FILETIME created, exited, kernel, user;
+  if (GetProcessTimes(child->process(), &created, &exited, &kernel, &user)) {
+    const auto ticks = [](const FILETIME& time) {
+      return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    run.processMs = static_cast<DWORD>((ticks(exited) - ticks(created)) / 10000);
+  }
+  if (!mergeErrors) {
+    run.errors = readFile(errorsPath);
+    DeleteFileA(errorsPath.c_str());
+  }
   return run;
 }
 

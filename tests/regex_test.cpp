@@ -17,7 +17,7 @@ namespace {
 RegEx::CompileException compileError(const std::string& pattern) {
   try {
     RegEx::compile(pattern);
-  } catch (RegEx::CompileException e) {
+  } catch (const RegEx::CompileException& e) {
     return e;
   }
   ADD_FAILURE() << "compiled: " << pattern;

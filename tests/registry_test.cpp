@@ -1,5 +1,8 @@
 // The registry: one item per contact, kept, restarted and dropped by the
 // contact events.
+#include <thread>
+
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include "checks/item.h"
@@ -11,6 +14,13 @@ using namespace Vardok;
 namespace {
 
 class Registry : public VardokTest::FiringTest {};
+
+// The registry is main-thread code: a call from another thread breaks the
+// rule its header states, and fails the test that makes it.
+TEST(ThreadRules, ARegistryCallFromAnotherThreadFailsTheTest) {
+  EXPECT_NONFATAL_FAILURE_ON_ALL_THREADS(std::thread([] { runItemNow(0x40001234, std::string()); }).join(),
+                                         "mainThread.isCurrent()");
+}
 
 TEST_F(Registry, DisabledItemNeverFires) {
   const int contact = addCheck("cmd /c exit 0", 1, 0);

@@ -239,16 +239,18 @@ TEST_F(EndedRuns, HttpRunsStopWhenTheirContactIsRemoved) {
     QuietServer server(mode);
     const int contact = addCheck(server.url(), 0, 1);
     ASSERT_TRUE(host.pumpUntil([] { return runQueue().running() == 1; }, 5000));
-    if (mode != QuietServer::Mode::NeverAccepts)
+    if (mode != QuietServer::Mode::NeverAccepts) {
       ASSERT_TRUE(host.pumpUntil([&] { return server.accepted() == 1; }, 5000));
+    }
     host.pumpFor(300);  // well inside its wait
     const size_t mark = host.events().size();
     const DWORD removed = GetTickCount();
     host.post(HM_CONTACT_REMOVING, contact);
     EXPECT_TRUE(host.pumpUntil([] { return runQueue().running() == 0; }, 2000));
     EXPECT_LE(GetTickCount() - removed, 2000u);
-    if (mode != QuietServer::Mode::NeverAccepts)
+    if (mode != QuietServer::Mode::NeverAccepts) {
       EXPECT_TRUE(host.pumpUntil([&] { return server.closedByPeer() == 1; }, 2000));
+    }
     host.pumpFor(300);
     EXPECT_EQ(writesSince(host, mark, contact), 0u);
     EXPECT_TRUE(MessageBoxRecorder::shown().empty());

@@ -62,21 +62,30 @@ void ConsoleHost::showPage(size_t index) {
 void ConsoleHost::setField(size_t index, const std::string& field, const std::string& value) {
   Check* check = checkAt(index);
   if (!check) return;
-  if (field == "command") {
-    check->entry.command = value;
-    _host.setText(check->row, _commandColumn, toHostText(value));
-  } else if (field == "interval" || field == "enabled") {
-    const bool interval = field == "interval";
+  int which = -1;
+  std::string keys;
+  for (int i = 0; i < kCheckColumnCount; ++i) {
+    if (field == kCheckColumns[i].key) which = i;
+    keys += (i ? "|" : "") + std::string(kCheckColumns[i].key);
+  }
+  if (which < 0) {
+    _out.line("set N " + keys + " VALUE");
+    return;
+  }
+  const CheckColumn& column = kCheckColumns[which];
+  const int id = _host.columnId(column.name);
+  if (column.kind == ColumnKind::Text) {
+    entryText(check->entry, static_cast<CheckColumnIndex>(which)) = value;
+    _host.setText(check->row, id, toHostText(value));
+  } else {
     int number = 0;
-    if (!(interval ? parseInt(value, &number) : parseSwitch(value, &number))) {
+    const bool valid = column.control == ColumnControl::CheckBox ? parseSwitch(value, &number) : parseInt(value, &number);
+    if (!valid) {
       _out.line("Not a valid " + field + ": " + value);
       return;
     }
-    (interval ? check->entry.interval : check->entry.enabled) = number;
-    _host.setInt(check->row, interval ? _intervalColumn : _enabledColumn, number);
-  } else {
-    _out.line("set N command|interval|enabled VALUE");
-    return;
+    entryNumber(check->entry, static_cast<CheckColumnIndex>(which)) = number;
+    _host.setInt(check->row, id, number);
   }
   check->entry.changed = true;
   _fileChanged = true;

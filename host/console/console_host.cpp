@@ -4,6 +4,7 @@
 
 #include "host/lib/certificates.h"
 #include "hostapi/messages.h"
+#include "protocol/result_protocol.h"
 #include "hostapi/protocol.h"
 
 namespace VardokHost {
@@ -159,9 +160,9 @@ int ConsoleHost::run() {
   _host.setObserver([this](const HostEvent& event) { onEvent(event); });
   _host.attach(_plugin.get());
   _host.startUp(0, [this] {
-    _commandColumn = _host.columnId("Vardok/command");
-    _intervalColumn = _host.columnId("Vardok/interval");
-    _enabledColumn = _host.columnId("Vardok/enabled");
+    _commandColumn = _host.columnId(kCheckColumns[kCommandColumn].name);
+    _intervalColumn = _host.columnId(kCheckColumns[kIntervalColumn].name);
+    _enabledColumn = _host.columnId(kCheckColumns[kEnabledColumn].name);
     for (const Check& check : _checks) _host.writeCheck(check.row, checkContact(check.entry));
   });
 

@@ -9,6 +9,13 @@
 
 namespace VardokHost {
 
+std::string& entryText(ContactEntry& entry, Vardok::CheckColumnIndex) { return entry.command; }
+
+int& entryNumber(ContactEntry& entry, Vardok::CheckColumnIndex column) {
+  return column == Vardok::kEnabledColumn ? entry.enabled : entry.interval;
+}
+
+
 namespace {
 
 std::string trim(const std::string& text) {

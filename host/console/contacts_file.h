@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/result_protocol.h"
+
 namespace VardokHost {
 
 struct ContactEntry {
@@ -25,6 +27,11 @@ struct ContactEntry {
   int line = -1;       // index into ContactsFile::lines; -1 for a new contact
   bool changed = false;
 };
+
+// The entry's value of a check column (kCheckColumns): its text column, or
+// one of its integer columns.
+std::string& entryText(ContactEntry& entry, Vardok::CheckColumnIndex column);
+int& entryNumber(ContactEntry& entry, Vardok::CheckColumnIndex column);
 
 struct ContactsFile {
   std::vector<std::string> lines;  // as read, without line endings

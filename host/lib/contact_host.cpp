@@ -7,6 +7,7 @@
 
 #include "hostapi/messages.h"
 #include "hostapi/protocol.h"
+#include "protocol/result_protocol.h"
 
 namespace VardokHost {
 
@@ -23,9 +24,12 @@ int ContactHost::addCheck(const CheckContact& check, bool announce) {
 
 void ContactHost::writeCheck(int row, const CheckContact& check) {
   _table.setText(row, kColumnDisplay, check.name);
-  if (const int command = _table.columnId("Vardok/command")) _table.setText(row, command, check.command);
-  if (const int interval = _table.columnId("Vardok/interval")) _table.setInt(row, interval, check.interval);
-  if (const int enabled = _table.columnId("Vardok/enabled")) _table.setInt(row, enabled, check.enabled);
+  if (const int command = _table.columnId(Vardok::kCheckColumns[Vardok::kCommandColumn].name))
+    _table.setText(row, command, check.command);
+  if (const int interval = _table.columnId(Vardok::kCheckColumns[Vardok::kIntervalColumn].name))
+    _table.setInt(row, interval, check.interval);
+  if (const int enabled = _table.columnId(Vardok::kCheckColumns[Vardok::kEnabledColumn].name))
+    _table.setInt(row, enabled, check.enabled);
 }
 
 // --- scripted answers ---

@@ -70,7 +70,7 @@ HttpAnswer httpGet(const SharedPtr<Internet>& session, const std::string& url, c
     if (options.beforeSend && !options.beforeSend(answer.request)) return HttpAnswer();
     try {
       request.send(std::string(), std::string());
-    } catch (Request::ExceptionFailedSend failure) {
+    } catch (const Request::ExceptionFailedSend& failure) {
       throw ExceptionNoAnswer(sendFailureText(failure._errorCode), failure._errorCode);
     }
     answer.status = statusCode(request);
@@ -86,7 +86,7 @@ HttpAnswer httpGet(const SharedPtr<Internet>& session, const std::string& url, c
     if (madeUpStatusLine(request)) throw ExceptionNoAnswer("No status line");
     try {
       answer.body = request.readAll(options.keep, &answer.bodyBytes);
-    } catch (Request::ExceptionFailedRead failure) {
+    } catch (const Request::ExceptionFailedRead& failure) {
       throw ExceptionNoAnswer(failure.getReason());
     }
     const std::string length = request.queryInfo(HTTP_QUERY_CONTENT_LENGTH, 32, std::string());

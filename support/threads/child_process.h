@@ -1,9 +1,13 @@
-// What starting a child process for a check needs, for the plug-in's
-// command run and vardok-check's bridge alike: the list of the only
-// handles it may inherit, and a job that ends its whole tree.
+// Starting a child process the way a check runs one, for the plug-in's
+// command run, vardok-check's bridge and the tests alike: ChildProcess,
+// and the pieces it is made of (the list of the only handles a child may
+// inherit, a job that ends its whole tree, the output pipe).
 // Any thread.
 #pragma once
 
+#include <cstddef>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include <windows.h>
@@ -44,7 +48,88 @@ JobHandle killOnCloseJob();
 
 // Clears kill-on-close, so that closing the job leaves its processes
 // running: for a run that ended by itself, whose processes started on
-// purpose outlive it.
-void keepProcessesOnClose(HANDLE job);
+// purpose outlive it. False (with the error set) when the platform refuses.
+bool keepProcessesOnClose(HANDLE job);
+
+// The default output pipe of a child: a named pipe of this process, one
+// instance, overlapped on the read side (so it can be read with a time
+// limit); the write end is inheritable. Answers false (and no handles)
+// when either end cannot be made.
+bool createOverlappedPipe(HANDLE* readEnd, HANDLE* writeEnd);
+
+// How a ChildProcess is made and read. The defaults are the plug-in's.
+struct ChildOptions {
+  // Bytes of output kept; the rest is read and dropped.
+  size_t keep = static_cast<size_t>(-1);
+  // Once the child itself has exited while a process it started still
+  // holds the pipe: how long output may still arrive.
+  DWORD drainMs = 200;
+  // Added to CREATE_SUSPENDED (CREATE_NO_WINDOW, for one).
+  DWORD creationFlags = 0;
+  // An inheritable handle for standard error; null: the output pipe.
+  HANDLE errors = nullptr;
+  // The platform calls, which tests may replace.
+  bool (*createPipe)(HANDLE* readEnd, HANDLE* writeEnd) = &createOverlappedPipe;
+  BOOL(WINAPI* createProcess)(LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID,
+                              LPCSTR, LPSTARTUPINFOA, LPPROCESS_INFORMATION) = &CreateProcessA;
+};
+
+// One child process with its output captured: standard input from the NUL
+// device (a command that reads input ends at once), standard output and
+// standard error through one pipe, and nothing else inherited. It starts
+// suspended in a job of its own that ends the whole tree when the job is
+// closed, so everything it starts belongs to it; where the platform makes
+// no job, it runs alone and ending it ends the direct child only.
+//
+// The thread that made it reads it; endTree may come from any thread.
+class ChildProcess {
+ public:
+  enum class Failure { None, Pipe, Process };
+
+  // Starts commandLine suspended; resume lets it run. Null, with failure
+  // and the platform's error set, when the pipe or the process cannot be
+  // made.
+  static std::unique_ptr<ChildProcess> start(const std::string& commandLine, const ChildOptions& options,
+                                             Failure* failure, DWORD* error);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  void resume();
+  // Reads the output until every writer of the pipe is gone, or until the
+  // child has exited and the drain rule ends the reading: at once when
+  // only the platform's console helper is left in the job (Wine starts one
+  // for every child, and it holds the pipe without writing), after drainMs
+  // when a process the child started still holds it. False when timeoutMs
+  // passed first: the child still runs.
+  bool read(DWORD timeoutMs = INFINITE);
+  // Reads what is still on its way for at most drainMs (after endTree).
+  void drain();
+  // Ends the child and everything it started. Any thread.
+  void endTree(UINT exitCode);
+  // The child ended by itself: closing the job leaves what it started on
+  // purpose running.
+  void keepDescendants();
+
+  // The exit code once the child has ended; STILL_ACTIVE before.
+  DWORD exitCode() const;
+  const std::string& output() const { return _output; }
+  std::string takeOutput() { return std::move(_output); }
+  // The job (null without one) and the process, for whoever ends the run.
+  HANDLE job() const { return _job.get(); }
+  HANDLE process() const { return _process.get(); }
+
+ private:
+  ChildProcess() = default;
+  bool readFor(ULONGLONG deadline, bool draining);
+
+  ChildOptions _options;
+  FileHandle _pipe;
+  ProcessHandle _process;
+  ThreadHandle _thread;
+  JobHandle _job;
+  std::string _output;
+  bool _exited = false;
+};
 
 }  // namespace Quorlin

@@ -1,22 +1,25 @@
 // Quorlin::UniqueHandle: the one owner of a Win32 handle.
 //
-// Each kind of handle has one owner type, fixed by its close function and
-// its idea of "invalid". Owners are move-only; closing never disturbs
+// Each kind of handle has one owner type, fixed by its close function, its
+// idea of "invalid" and what it holds: a thread's handle cannot be passed
+// where a process's is wanted. Owners are move-only; closing never disturbs
 // GetLastError, so an owner may go out of scope between a failing call and
-// the code that reads its error. The handle is held atomically: one thread
-// may reset (close) it while another reads it, which is how a blocking
-// WinINet call is cancelled; the reader's call then fails on a handle that
-// is closed, and the handle is closed exactly once.
+// the code that reads its error.
+//
+// An owner is used by one thread at a time. Closing a handle that another
+// thread may still pass to a call is never safe (the platform hands the
+// value to the next handle opened), so nothing here offers it: a thread
+// that uses a handle closes it, and others ask it to stop.
 #pragma once
 
-#include <atomic>
 #include <utility>
 
 #include <windows.h>
 
 namespace Quorlin {
 
-template <typename Traits>
+// Tag tells apart owners of handles that close alike but hold different things.
+template <typename Traits, typename Tag = Traits>
 class UniqueHandle {
  public:
   using Type = typename Traits::Type;
@@ -33,16 +36,15 @@ class UniqueHandle {
   UniqueHandle& operator=(const UniqueHandle&) = delete;
   ~UniqueHandle() { reset(); }
 
-  Type get() const noexcept { return _handle.load(); }
+  Type get() const noexcept { return _handle; }
   explicit operator bool() const noexcept { return get() != Traits::invalid(); }
 
   // Gives up ownership without closing.
-  Type release() noexcept { return _handle.exchange(Traits::invalid()); }
+  Type release() noexcept { return std::exchange(_handle, Traits::invalid()); }
 
-  // Closes the owned handle, if any, and takes ownership of handle. Any
-  // thread.
+  // Closes the owned handle, if any, and takes ownership of handle.
   void reset(Type handle = Traits::invalid()) noexcept {
-    const Type old = _handle.exchange(handle);
+    const Type old = std::exchange(_handle, handle);
     if (old != Traits::invalid()) {
       const DWORD error = GetLastError();
       Traits::close(old);
@@ -51,11 +53,11 @@ class UniqueHandle {
   }
 
  private:
-  std::atomic<Type> _handle;
+  Type _handle;
 };
 
-// Threads, processes, timers, events, semaphores, jobs, and pipes made by
-// CreatePipe: null is invalid.
+// Kernel objects that CreateX answers null for on failure, closed with
+// CloseHandle.
 struct KernelHandleTraits {
   using Type = HANDLE;
   static Type invalid() noexcept { return nullptr; }
@@ -77,16 +79,17 @@ struct ModuleHandleTraits {
   static void close(Type module) noexcept { FreeLibrary(module); }
 };
 
-using KernelHandle = UniqueHandle<KernelHandleTraits>;
-using ThreadHandle = KernelHandle;
-using ProcessHandle = KernelHandle;
-using TimerHandle = KernelHandle;
-using PipeHandle = KernelHandle;
-using EventHandle = KernelHandle;
-using JobHandle = KernelHandle;
-using SemaphoreHandle = KernelHandle;
-using FileHandle = UniqueHandle<FileHandleTraits>;
-using SnapshotHandle = UniqueHandle<FileHandleTraits>;
+using ThreadHandle = UniqueHandle<KernelHandleTraits, struct ThreadTag>;
+using ProcessHandle = UniqueHandle<KernelHandleTraits, struct ProcessTag>;
+using JobHandle = UniqueHandle<KernelHandleTraits, struct JobTag>;
+using TimerHandle = UniqueHandle<KernelHandleTraits, struct TimerTag>;
+using EventHandle = UniqueHandle<KernelHandleTraits, struct EventTag>;
+// Both ends of a pipe made by CreatePipe (a named pipe is a FileHandle).
+using AnonymousPipeHandle = UniqueHandle<KernelHandleTraits, struct AnonymousPipeTag>;
+// Files and named pipes (CreateFileA, CreateNamedPipeA).
+using FileHandle = UniqueHandle<FileHandleTraits, struct FileTag>;
+// Tool-help snapshots (CreateToolhelp32Snapshot).
+using SnapshotHandle = UniqueHandle<FileHandleTraits, struct SnapshotTag>;
 using ModuleHandle = UniqueHandle<ModuleHandleTraits>;
 
 }  // namespace Quorlin

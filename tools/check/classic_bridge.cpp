@@ -4,12 +4,9 @@
 #include <windows.h>
 
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "support/threads/child_process.h"
-#include "support/threads/unique_handle.h"
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
 
@@ -47,53 +44,6 @@ std::string trimmed(const std::string& text) {
   if (first == std::string::npos) return std::string();
   return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
-
-// The program's output, read on a thread of its own until the pipe ends.
-// The thread shares what it reads with the reader object; a thread still
-// blocked when the object goes (something the program started holds the
-// pipe) is left behind with its share and ends with the process.
-class OutputReader {
- public:
-  explicit OutputReader(Quorlin::PipeHandle pipe) : _shared(std::make_shared<Shared>()) {
-    _shared->pipe = std::move(pipe);
-    _shared->ended.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    _thread = std::thread([shared = _shared] { read(*shared); });
-  }
-  ~OutputReader() {
-    if (waitForEnd(0)) _thread.join();
-    else _thread.detach();
-  }
-  OutputReader(const OutputReader&) = delete;
-  OutputReader& operator=(const OutputReader&) = delete;
-
-  bool waitForEnd(DWORD ms) { return WaitForSingleObject(_shared->ended.get(), ms) == WAIT_OBJECT_0; }
-  std::string text() {
-    std::lock_guard<std::mutex> guard(_shared->lock);
-    return _shared->text;
-  }
-
- private:
-  struct Shared {
-    Quorlin::PipeHandle pipe;
-    Quorlin::EventHandle ended;
-    std::mutex lock;
-    std::string text;
-  };
-
-  static void read(Shared& shared) {
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(shared.pipe.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-      std::lock_guard<std::mutex> guard(shared.lock);
-      if (shared.text.size() < kKeepOutput)
-        shared.text.append(buffer, std::min<size_t>(got, kKeepOutput - shared.text.size()));
-    }
-    SetEvent(shared.ended.get());
-  }
-
-  std::shared_ptr<Shared> _shared;
-  std::thread _thread;
-};
 
 // PROGRAM as written, or, when it names no folder and is not in the
 // current one, the file of that name beside vardok-check.exe (where check
@@ -163,58 +113,35 @@ Outcome runClassic(const Args& args) {
   // as it stands.
   if (isBatchFile(located)) commandLine = "cmd.exe /s /c \"" + commandLine + "\"";
 
-  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-  HANDLE readEnd = nullptr, writeEnd = nullptr;
-  if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
-    return {Level::Critical, "run: no pipe (error " + std::to_string(GetLastError()) + ")", "cannot run"};
-  Quorlin::PipeHandle reading(readEnd), writing(writeEnd);
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  const Quorlin::FileHandle nothing(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                                OPEN_EXISTING, 0, nullptr));
   // The program inherits the pipe and NUL and nothing else, never
   // vardok-check's own standard handles: what it leaves running must not
-  // hold the output of whoever runs vardok-check.
-  std::vector<HANDLE> inherited{writeEnd};
-  if (nothing) inherited.push_back(nothing.get());
-  const Quorlin::InheritList inherit(inherited);
-
-  STARTUPINFOEXA startup = inherit.startup(nothing.get(), writeEnd);
-  PROCESS_INFORMATION process{};
-  const DWORD flags = CREATE_SUSPENDED | inherit.creationFlags();
-  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                      &startup.StartupInfo, &process)) {
-    const DWORD error = GetLastError();
+  // hold the output of whoever runs vardok-check. It and all it starts
+  // live in a job, so that a run past its time ends with the whole tree.
+  Quorlin::ChildOptions options;
+  options.keep = kKeepOutput;
+  options.drainMs = kDrainMs;
+  Quorlin::ChildProcess::Failure failure;
+  DWORD error;
+  const std::unique_ptr<Quorlin::ChildProcess> child = Quorlin::ChildProcess::start(commandLine, options, &failure, &error);
+  if (!child && failure == Quorlin::ChildProcess::Failure::Pipe)
+    return {Level::Critical, "run: no pipe (error " + std::to_string(error) + ")", "cannot run"};
+  if (!child)
     return {Level::Critical, "run: cannot start " + program + " (error " + std::to_string(error) + ")",
             "cannot start " + program.substr(program.find_last_of("\\/") + 1)};
-  }
-  const Quorlin::ProcessHandle child(process.hProcess);
-  const Quorlin::ThreadHandle mainThread(process.hThread);
-  writing.reset();  // only the child writes now: the pipe ends when it and its children do
-
-  // The program and all it starts live in a job, so that a run past its
-  // time ends with the whole tree.
-  const Quorlin::JobHandle job = Quorlin::killOnCloseJob();
-  const bool inJob = job && AssignProcessToJobObject(job.get(), child.get());
-  ResumeThread(mainThread.get());
-  OutputReader reader(std::move(reading));
-
-  if (WaitForSingleObject(child.get(), static_cast<DWORD>(timeoutS * 1000)) == WAIT_TIMEOUT) {
-    if (inJob) TerminateJobObject(job.get(), 1);
-    else TerminateProcess(child.get(), 1);
-    reader.waitForEnd(kDrainMs);
-    const std::string printed = trimmed(reader.text());
+  child->resume();
+  if (!child->read(static_cast<DWORD>(timeoutS * 1000))) {
+    child->endTree(1);
+    child->drain();
+    const std::string printed = trimmed(child->output());
     Outcome outcome{Level::Critical, program + " ran longer than " + std::to_string(timeoutS) + " s and was ended",
                     "timed out after " + std::to_string(timeoutS) + " s"};
     if (!printed.empty()) outcome.line = printed + "\n" + outcome.line;
     outcome.notify = outcome.info;
     return outcome;
   }
-  DWORD code = 0;
-  GetExitCodeProcess(child.get(), &code);
-  reader.waitForEnd(kDrainMs);
   // What the program started on purpose outlives it.
-  if (inJob) Quorlin::keepProcessesOnClose(job.get());
-  return judgeExit(code, reader.text(), program);
+  child->keepDescendants();
+  return judgeExit(child->exitCode(), child->output(), program);
 }
 
 }  // namespace VardokCheck

@@ -10,6 +10,7 @@
 
 #include "support/internet/cancellable_calls.h"
 #include "support/internet/http_get.h"
+#include "protocol/result_protocol.h"
 #include "support/internet/url.h"
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
@@ -164,7 +165,7 @@ Outcome checkHttp(const Args& args) {
     }
   });
   Quorlin::HttpGetOptions options;
-  options.keep = 16u << 20;
+  options.keep = Vardok::kMaxOutput;
   options.beforeSend = [&](const Quorlin::SharedPtr<Quorlin::Request>&) {
     std::lock_guard<std::mutex> guard(lock);
     return !timedOut;

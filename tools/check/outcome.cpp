@@ -2,20 +2,10 @@
 
 namespace VardokCheck {
 
-namespace {
-
-std::string tagValue(std::string text, const char* fallback) {
-  for (char& c : text)
-    if (c == '<') c = '(';
-    else if (c == '>') c = ')';
-  return text.empty() ? fallback : text;
-}
-
-}  // namespace
-
 std::string formatOutcome(const Outcome& outcome) {
-  std::string out = outcome.line + " <velkaro:info>" + tagValue(outcome.info, "?") + "</velkaro:info>";
-  if (outcome.level != Level::Well) out += "<velkaro:notify>" + tagValue(outcome.notify.empty() ? outcome.line : outcome.notify, "?") + "</velkaro:notify>";
+  std::string out = outcome.line + " " + Vardok::formatTag(Vardok::kInfoTag, outcome.info, "?");
+  if (outcome.level != Level::Well)
+    out += Vardok::formatTag(Vardok::kNotifyTag, outcome.notify.empty() ? outcome.line : outcome.notify, "?");
   return out + "\n";
 }
 

@@ -7,10 +7,12 @@
 #include <string>
 #include <utility>
 
+#include "protocol/result_protocol.h"
+
 namespace VardokCheck {
 
-// The plug-in's exit classes: 0 all is well, 1 a problem, 10 critical.
-enum class Level : int { Well = 0, Problem = 1, Critical = 10 };
+// The plug-in's exit classes (protocol/result_protocol.h).
+enum class Level : int { Well = Vardok::kExitWell, Problem = Vardok::kExitProblem, Critical = Vardok::kExitCritical };
 
 struct Outcome {
   Outcome() = default;
