@@ -26,14 +26,17 @@ uint64_t intervalMs(int32_t intervalSeconds) {
 
 int64_t dueTime(int32_t intervalSeconds) { return static_cast<int64_t>(intervalMs(intervalSeconds)) * -10000; }
 
-bool isHttpCommand(const std::string& command) {
-  // "http:" may stand anywhere (such a command is refused as a bad URL);
-  // "https://" only at the start, so that "cmd /c curl https://x" stays a
-  // command line.
-  if (command.size() >= 8 && _strnicmp(command.c_str(), "https://", 8) == 0) return true;
-  Quorlin::RegEx regex;
-  return regex.match("#http:(//+?)#i", command) > 0;
+std::string httpUrlOf(const std::string& command) {
+  // Only a command that begins with the URL is one: "vardok-check http
+  // http://..." and "ping http://host" are command lines.
+  const size_t start = command.find_first_not_of(' ');
+  if (start == std::string::npos) return std::string();
+  const char* const text = command.c_str() + start;
+  if (_strnicmp(text, "http://", 7) == 0 || _strnicmp(text, "https://", 8) == 0) return text;
+  return std::string();
 }
+
+bool isHttpCommand(const std::string& command) { return !httpUrlOf(command).empty(); }
 
 Item::Item(uint32_t contact) : _contact(contact) {
   _timer.reset(TestSeams::platformCalls().createTimer(nullptr, FALSE, nullptr));
@@ -98,7 +101,8 @@ void Item::runOnWorker(RunControl& run) {
   if (!hasCore()) return;
   const std::string text = run.command().empty() ? GetContactText(_contact, commandColumn()) : run.command();
   std::string output;
-  const int32_t exitCode = isHttpCommand(text) ? runHttp(text, output, run) : runCommand(text, output, run);
+  const std::string url = httpUrlOf(text);
+  const int32_t exitCode = !url.empty() ? runHttp(url, output, run) : runCommand(text, output, run);
   report(exitCode, decodeOutput(std::move(output)), text, run.interactive(), run);
 }
 

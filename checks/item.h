@@ -103,8 +103,11 @@ uint64_t intervalMs(int32_t intervalSeconds);
 // (computed in 64 bits, it does not wrap).
 int64_t dueTime(int32_t intervalSeconds);
 
-// True when the command is a URL for the HTTP check: "http:" and at least
-// two slashes anywhere, or "https://" at the start, in any letter case.
+// The URL of an HTTP check: the command without its leading spaces when it
+// then begins with "http://" or "https://" (any letter case); empty for a
+// command line (which may hold a URL further on: "vardok-check http
+// http://host/", "ping http://host").
+std::string httpUrlOf(const std::string& command);
 bool isHttpCommand(const std::string& command);
 
 }  // namespace Vardok

@@ -116,15 +116,16 @@ TEST_F(HttpChecks, DroppedRequestShowsFailedRead) {
   EXPECT_EQ(host.getText(contact, 34).value_or("<unset>"), "");
 }
 
-TEST_F(HttpChecks, CommandWithAnUrlInsideIsABadUrlNotACrash) {
-  const std::string command = "ping " + server.url("/");
+TEST_F(HttpChecks, ACommandLineWithAUrlFurtherOnRunsAsACommand) {
+  // The documented way to judge a page by its status and text.
+  server.setReply({LoopbackHttpServer::response(200, "all fine")});
+  const std::string command =
+      "\"" + VardokTest::programFolder() + "vardok-check.exe\" http " + server.url("/ok") + " --contains fine";
   const int contact = runScheduled(command);
-  const auto shown = MessageBoxRecorder::shown();
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].text, "Protocol: " + command);
-  EXPECT_EQ(shown[0].caption, command);
-  EXPECT_EQ(host.getInt(contact, 2), 0x40);
-  EXPECT_TRUE(server.requests().empty());
+  EXPECT_TRUE(MessageBoxRecorder::shown().empty());
+  EXPECT_EQ(host.getInt(contact, 2), 0) << host.getText(contact, 34).value_or("");
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0].rfind("GET /ok ", 0), 0u);
 }
 
 TEST_F(HttpChecks, InteractiveRunShowsTheBody) {
@@ -137,12 +138,26 @@ TEST_F(HttpChecks, InteractiveRunShowsTheBody) {
   EXPECT_EQ(shown[0].caption, server.url("/i"));
 }
 
-TEST(HttpCommands, HttpsOnlyAtTheStartIsAUrl) {
-  EXPECT_TRUE(isHttpCommand("https://host/x"));
-  EXPECT_TRUE(isHttpCommand("HTTPS://host"));
-  EXPECT_TRUE(isHttpCommand("ping http://host"));
-  EXPECT_FALSE(isHttpCommand("cmd /c curl https://x"));
-  EXPECT_FALSE(isHttpCommand("https:/x"));
+TEST(HttpCommands, OnlyACommandThatBeginsWithAUrlIsOne) {
+  const struct {
+    const char* command;
+    const char* url;
+  } table[] = {
+      {"https://host/x", "https://host/x"},
+      {"HTTPS://host", "HTTPS://host"},
+      {"http://host/a?b", "http://host/a?b"},
+      {"  HTTP://host/", "HTTP://host/"},
+      {"ping http://host", ""},
+      {"vardok-check http http://host/ok", ""},
+      {"cmd /c curl https://x", ""},
+      {"https:/x", ""},
+      {"ftp://host/", ""},
+      {"   ", ""},
+  };
+  for (const auto& row : table) {
+    EXPECT_EQ(httpUrlOf(row.command), row.url) << row.command;
+    EXPECT_EQ(isHttpCommand(row.command), *row.url != 0) << row.command;
+  }
 }
 
 // The same checks over HTTPS, with the test issuer trusted in this Wine
@@ -281,6 +296,15 @@ TEST_F(WebChecks, AnswersThatAreNotAnswersFail) {
   https.setReply(cut);
   const int contact = runScheduled(https.url("/cut"));
   expectFailure(contact, "Failed read: body ends early", https.url("/cut"));
+}
+
+TEST_F(WebChecks, AMinimalHttp10AnswerIsAnAnswer) {
+  // A status line, no header, the body: what a small server may well send.
+  server.setReply({"HTTP/1.0 200 OK\r\n\r\nminimal body"});
+  const int contact = runScheduled(server.url("/minimal"));
+  EXPECT_TRUE(MessageBoxRecorder::shown().empty());
+  EXPECT_EQ(host.getInt(contact, 2), 0);
+  EXPECT_EQ(host.getText(contact, 34).value_or("<unset>"), "minimal body");
 }
 
 TEST_F(WebChecks, BrokenChunkedBody) {

@@ -76,6 +76,10 @@ TEST(CheckTool, SetUpWronglyIsCriticalWithUsageAndTheReason) {
       {"run cmd", "takes the program after --"},
       {"run --timeout 5", "needs -- PROGRAM [ARGS...]"},
       {"run --timeout 0 -- cmd", "--timeout needs a whole number from 1 to 86400"},
+      // An empty value, as an unset %VARIABLE% gives, never looks healthy.
+      {"tcp \"\" 47311", "argument 1 is empty"},
+      {"disk \"\" --warn 80 --crit 90", "argument 1 is empty"},
+      {"file-age \" \" --warn 1 --crit 2", "argument 1 is empty"},
   };
   for (const auto& row : table) {
     const ProgramRun run = expectCheck(row.arguments, kCritical);
@@ -313,6 +317,26 @@ TEST(CheckTool, BridgeEndsAProgramPastItsTimeWithItsTree) {
 
   const ProgramRun missing = expectCheck("run -- no-such-program-vardok.exe", kCritical);
   EXPECT_EQ(tag(missing.output, "info"), "cannot start no-such-program-vardok.exe");
+
+  // A command line past the platform's limit is refused, never run cut
+  // short: here the program's %VARIABLE% makes it long.
+  SetEnvironmentVariableA("VARDOK_LONG_PATH", std::string(32000, 'x').c_str());
+  const ProgramRun tooLong = check("run -- %VARDOK_LONG_PATH% " + std::string(1000, 'y'));
+  SetEnvironmentVariableA("VARDOK_LONG_PATH", nullptr);
+  EXPECT_EQ(tooLong.exitCode, kCritical) << tooLong.output.substr(0, 200);
+  EXPECT_EQ(tag(tooLong.output, "info"), "cannot start %VARDOK_LONG_PATH%");
+}
+
+TEST(CheckTool, BridgeVerdictLeadsAProgramsOwnTags) {
+  // A program of the classic convention that prints a result tag of its own
+  // and exits 2: critical, whatever its tag says.
+  const std::string script =
+      classicScript("vardok-tagged", "^<velkaro:info^>All fine^</velkaro:info^>", 2);
+  const ProgramRun run = check("run -- cmd /c \"" + script + "\"");
+  EXPECT_EQ(run.exitCode, kCritical) << run.output;
+  EXPECT_EQ(tag(run.output, "info"), "CRITICAL: (velkaro:info)All fine(/velkaro:info)") << run.output;
+  EXPECT_EQ(run.output.find("<velkaro:info>"), run.output.find("<velkaro:info>CRITICAL")) << run.output;
+  DeleteFileA(script.c_str());
 }
 
 }  // namespace

@@ -74,6 +74,17 @@ TEST_F(Faults, ProcessCreationFailing) {
   EXPECT_EQ(host.getInt(contact, 2), 0x40);
 }
 
+TEST_F(Faults, ACommandLinePastThePlatformsLimitIsRefusedNotCut) {
+  // The platform takes 32,767 characters; a longer line once ran cut
+  // short and was reported well.
+  const int contact = addCheck("cmd /c echo " + std::string(70000, 'x'), 100, 0);
+  runFromMenu(contact);
+  ASSERT_TRUE(waitForReports(contact, 1));
+  ASSERT_EQ(MessageBoxRecorder::shown().size(), 1u);
+  EXPECT_EQ(MessageBoxRecorder::shown()[0].text, "Wprowadzona komenda jest niepoprawna!");
+  EXPECT_EQ(host.getInt(contact, 2), 0x40);
+}
+
 TEST_F(Faults, WorkersThatCannotStartDropNoCheck) {
   // The queue's threads cannot be started: the request waits in the queue,
   // and runs once threads can be started again, with no change to the

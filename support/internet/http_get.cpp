@@ -18,11 +18,14 @@ bool isRedirect(uint32_t status) {
 }
 
 // WinINet takes a reply without a status line for HTTP/0.9 and makes up
-// the status line "HTTP/1.0 200 OK" with no header after it; a real server
-// sends at least one header with such a line.
+// the status line "HTTP/1.0 200 OK" with no header after it. A real server
+// may send just that too ("HTTP/1.0 200 OK", an empty line, the body), so
+// the head alone does not tell; what does is that WinINet records a status
+// line it read as the pseudo-header "Status", and none for one it made up.
 bool madeUpStatusLine(Request& request) {
   const std::string head = request.queryInfo(HTTP_QUERY_RAW_HEADERS_CRLF, 512, std::string());
-  return head == "HTTP/1.0 200 OK\r\n\r\n" || head == "HTTP/1.0 200 OK\r\n";
+  if (head != "HTTP/1.0 200 OK\r\n\r\n" && head != "HTTP/1.0 200 OK\r\n") return false;
+  return request.queryInfo(HTTP_QUERY_CUSTOM, 16, "Status").empty();
 }
 
 // One connection per server: a redirect to the same server, port, scheme

@@ -143,14 +143,19 @@ std::string resolveLocation(const std::string& base, const std::string& location
 }
 
 std::string hidePasswords(const std::string& text) {
+  // The user name runs from "://" to the first ':' and holds no '/', '?',
+  // '#' or white space; the password then runs to the last '@' before the
+  // next "://". It may hold anything, '/', '#', '?' and spaces included,
+  // so that no password shows, even one that makes the URL unreadable. A
+  // '@' later in the text (a query, an address) only hides more.
   std::string out;
   size_t done = 0;
   for (size_t scheme = text.find("://"); scheme != std::string::npos; scheme = text.find("://", done)) {
     const size_t start = scheme + 3;
-    const size_t end = std::min(text.find_first_of("/?# \t\r\n\"", start), text.size());
-    const size_t at = text.rfind('@', end == 0 ? 0 : end - 1);
-    const size_t colon = text.find(':', start);
-    if (at != std::string::npos && at >= start && colon < at) {
+    const size_t next = std::min(text.find("://", start), text.size());
+    const size_t colon = text.find_first_of(":/?# \t\r\n\"", start);
+    const size_t at = text.rfind('@', next - 1);
+    if (colon < next && text[colon] == ':' && at != std::string::npos && at > colon) {
       out.append(text, done, colon + 1 - done).append("***");
       done = at;
     } else {

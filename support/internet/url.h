@@ -36,7 +36,9 @@ std::string objectPath(const std::string& url);
 std::string resolveLocation(const std::string& base, const std::string& location);
 
 // text with the password of every "scheme://user:password@" in it
-// replaced by "***", for boxes and logs.
+// replaced by "***", for everything a person reads (boxes, logs, the
+// console, vardok-check's output): the password runs to the last '@'
+// before the next URL, whatever it holds, also in a URL that is refused.
 std::string hidePasswords(const std::string& text);
 
 }  // namespace Quorlin

@@ -71,6 +71,11 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::string& commandLine
                                                   Failure* failure, DWORD* error) {
   *failure = Failure::None;
   *error = 0;
+  if (commandLine.size() > kMaxCommandLine) {
+    *failure = Failure::Process;
+    *error = ERROR_FILENAME_EXCED_RANGE;
+    return nullptr;
+  }
   std::unique_ptr<ChildProcess> child(new ChildProcess);
   child->_options = options;
   HANDLE readHandle = nullptr, writeHandle = nullptr;
@@ -106,7 +111,7 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::string& commandLine
   }
   child->_process.reset(started.hProcess);
   child->_thread.reset(started.hThread);
-  child->_job = killOnCloseJob();
+  if (options.job) child->_job = killOnCloseJob();
   if (child->_job && !checkCall(AssignProcessToJobObject(child->_job.get(), child->_process.get()) != FALSE,
                                 "AssignProcessToJobObject"))
     child->_job.reset();

@@ -68,6 +68,10 @@ struct ChildOptions {
   DWORD creationFlags = 0;
   // An inheritable handle for standard error; null: the output pipe.
   HANDLE errors = nullptr;
+  // Whether the child goes into a job of its own (without one, ending it
+  // ends the direct child only, and nobody can tell the console helper
+  // from a descendant that holds the pipe).
+  bool job = true;
   // The platform calls, which tests may replace.
   bool (*createPipe)(HANDLE* readEnd, HANDLE* writeEnd) = &createOverlappedPipe;
   BOOL(WINAPI* createProcess)(LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID,
@@ -85,10 +89,13 @@ struct ChildOptions {
 class ChildProcess {
  public:
   enum class Failure { None, Pipe, Process };
+  static constexpr size_t kMaxCommandLine = 32767;
 
   // Starts commandLine suspended; resume lets it run. Null, with failure
   // and the platform's error set, when the pipe or the process cannot be
-  // made.
+  // made. A command line longer than the platform takes (kMaxCommandLine
+  // characters) is refused as a process that cannot be made
+  // (ERROR_FILENAME_EXCED_RANGE), never run cut short.
   static std::unique_ptr<ChildProcess> start(const std::string& commandLine, const ChildOptions& options,
                                              Failure* failure, DWORD* error);
   ~ChildProcess();

@@ -67,8 +67,17 @@ bool isBatchFile(const std::string& program) {
   return _stricmp(extension.c_str(), ".cmd") == 0 || _stricmp(extension.c_str(), ".bat") == 0;
 }
 
+// The program's own result tags made harmless: the bridge's verdict is the
+// one the plug-in reads, and a program's "<velkaro:info>All fine" must not
+// stand for it.
+std::string withoutTags(std::string text) {
+  for (const char* tag : {"<velkaro:", "</velkaro:"})
+    for (size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at + 1)) text[at] = '(';
+  return text;
+}
+
 Outcome judgeExit(DWORD code, const std::string& output, const std::string& program) {
-  const std::string all = trimmed(output);
+  const std::string all = trimmed(withoutTags(output));
   std::string first = all.substr(0, all.find_first_of("\r\n"));
   first = trimmed(first.substr(0, first.find('|')));
   Outcome outcome;
@@ -78,13 +87,15 @@ Outcome judgeExit(DWORD code, const std::string& output, const std::string& prog
       outcome.level = Level::Well;
       outcome.info = first.empty() ? "OK" : first;
       break;
+    // The verdict leads: a first line that does not name it gets it before.
     case 1:
       outcome.level = Level::Problem;
-      outcome.info = first.empty() ? "WARNING" : first;
+      outcome.info = first.empty() ? "WARNING" : first.find("WARNING") == std::string::npos ? "WARNING: " + first : first;
       break;
     case 2:
       outcome.level = Level::Critical;
-      outcome.info = first.empty() ? "CRITICAL" : first;
+      outcome.info =
+          first.empty() ? "CRITICAL" : first.find("CRITICAL") == std::string::npos ? "CRITICAL: " + first : first;
       break;
     default:
       // UNKNOWN, and any code the convention does not know, is critical: a
@@ -132,7 +143,7 @@ Outcome runClassic(const Args& args) {
   if (!child->read(static_cast<DWORD>(timeoutS * 1000))) {
     child->endTree(1);
     child->drain();
-    const std::string printed = trimmed(child->output());
+    const std::string printed = trimmed(withoutTags(child->output()));
     Outcome outcome{Level::Critical, program + " ran longer than " + std::to_string(timeoutS) + " s and was ended",
                     "timed out after " + std::to_string(timeoutS) + " s"};
     if (!printed.empty()) outcome.line = printed + "\n" + outcome.line;

@@ -20,6 +20,10 @@ Arguments::Arguments(const std::vector<std::string>& args, const std::set<std::s
       _options[arg] = args[++i];
       continue;
     }
+    // An empty value (an unset %VARIABLE%, a quoted nothing) would measure
+    // something else than meant: the current drive, no host at all.
+    if (arg.find_first_not_of(" \t") == std::string::npos)
+      throw UsageError("argument " + std::to_string(_positional.size() + 1) + " is empty");
     _positional.push_back(arg);
   }
 }
