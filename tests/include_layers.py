@@ -44,8 +44,10 @@ ALLOWED = {
     "tools": {"tools", "protocol", "support"},
 }
 
-# Header-only owners below the host interface that the host side may use.
-SHARED_HEADERS = {"support/threads/unique_handle.h"}
+# Below the host interface, what the host side may use too: the handle
+# owners, and the URL reader, so that a host hides passwords as the plug-in
+# does.
+SHARED_HEADERS = {"support/threads/unique_handle.h", "support/internet/url.h"}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 

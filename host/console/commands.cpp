@@ -12,6 +12,26 @@
 
 namespace VardokHost {
 
+namespace {
+
+// The longest sleep or wait a script may ask for: a day. A typo
+// ("sleep 99999999999", "sleep -1") must not hang the host.
+constexpr int64_t kMaxWaitMs = 24 * 3600 * 1000;
+
+// A whole number from 0 to maximum, with nothing else around it but spaces.
+bool boundedNumber(const std::string& text, int64_t maximum, int64_t* value) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return false;
+  const size_t last = text.find_last_not_of(' ');
+  const std::string digits = text.substr(first, last - first + 1);
+  if (digits.empty() || digits.size() > 12 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  *value = std::stoll(digits);
+  return *value <= maximum;
+}
+
+}  // namespace
+
+
 using namespace Vardok;
 
 ConsoleHost::Check* ConsoleHost::checkAt(size_t index) {
@@ -39,7 +59,7 @@ void ConsoleHost::printTable() {
     if (isCheck) state = check.entry.enabled || check.results ? stateText(check.row, &severity) : "disabled";
     const bool colored = isCheck && check.results;
     const std::string description = fromHostText(_host.getText(check.row, kColumnDescription).value_or(""));
-    const std::string status = padded(visible(fromHostText(_host.statusText(check.row))), 21);
+    const std::string status = padded(fittedFirstLine(fromHostText(_host.statusText(check.row)), kStatusWidth), 21);
     const size_t used = 3 + 15 + 12 + status.size() + 6 + 6;
     const size_t room = consoleWidth() > used + 31 ? consoleWidth() - used - 11 : 20;
     _out.line(padded(std::to_string(i + 1), 3) + padded(visible(check.entry.name), 15) +
@@ -75,6 +95,10 @@ void ConsoleHost::setField(size_t index, const std::string& field, const std::st
   const CheckColumn& column = kCheckColumns[which];
   const int id = _host.columnId(column.name);
   if (column.kind == ColumnKind::Text) {
+    if (!fitsHostText(value)) {
+      _out.line("set: the " + field + " has a character that Windows-1250 cannot hold");
+      return;
+    }
     entryText(check->entry, static_cast<CheckColumnIndex>(which)) = value;
     _host.setText(check->row, id, toHostText(value));
   } else {
@@ -99,6 +123,12 @@ void ConsoleHost::addContact(const std::string& description) {
     _out.line("add name | network | interval | enabled | command");
     return;
   }
+  // Nothing is taken that could not be saved and loaded again.
+  if (!fitsHostText(parsed.contacts[0].name) || !fitsHostText(parsed.contacts[0].command)) {
+    _out.line("add: the " + std::string(fitsHostText(parsed.contacts[0].name) ? "command" : "name") +
+              " has a character that Windows-1250 cannot hold");
+    return;
+  }
   Check check;
   check.entry = parsed.contacts[0];
   check.entry.line = -1;
@@ -112,7 +142,7 @@ void ConsoleHost::addContact(const std::string& description) {
   }
   _fileChanged = true;
   _host.post(HM_CONTACT_NEW, check.row);
-  _out.line("Added " + check.entry.name + " as " + std::to_string(count));
+  _out.line("Added " + visible(check.entry.name) + " as " + std::to_string(count));
 }
 
 void ConsoleHost::removeContact(size_t index) {
@@ -127,7 +157,7 @@ void ConsoleHost::removeContact(size_t index) {
     _checks.erase(_checks.begin() + (index - 1));
   }
   _fileChanged = true;
-  _out.line("Removed " + name);
+  _out.line("Removed " + visible(name));
 }
 
 void ConsoleHost::runFromPage(size_t index) {
@@ -142,7 +172,7 @@ void ConsoleHost::runFromMenu(size_t index) {
   if (!check) return;
   ActionEvent shown{sizeof(ActionEvent), kCheckActionId, kContactMenuGroup, check->row, kEventQueryShown, {0, 0, 0}};
   if (!_host.post(HM_ACTION, reinterpret_cast<int32_t>(&shown))) {
-    _out.line("The plug-in offers no menu item for " + check->entry.name);
+    _out.line("The plug-in offers no menu item for " + visible(check->entry.name));
     return;
   }
   ActionEvent clicked{sizeof(ActionEvent), kCheckActionId, kContactMenuGroup, check->row, kEventActivated, {0, 0, 0}};
@@ -155,7 +185,7 @@ bool ConsoleHost::waitForResult(size_t index, DWORD timeoutMs) {
   const int row = check->row;
   const size_t before = resultsOf(row);
   if (_host.pumpUntil([&] { return resultsOf(row) > before; }, timeoutMs)) return true;
-  _out.line("No new result from " + check->entry.name + " in " + std::to_string(timeoutMs / 1000) + " s");
+  _out.line("No new result from " + visible(check->entry.name) + " in " + std::to_string(timeoutMs / 1000) + " s");
   return false;
 }
 
@@ -193,11 +223,21 @@ bool ConsoleHost::execute(const std::string& input) {
     if (Check* check = checkAt(index)) _host.post(HM_CONTACT_ACTIVATE, check->row);
   } else if (command == "wait") {
     std::istringstream args(rest);
-    size_t number = 0, seconds = 30;
+    std::string number, seconds = "30";
     args >> number >> seconds;
-    waitForResult(number, static_cast<DWORD>(seconds * 1000));
+    int64_t wait = 0;
+    if (!boundedNumber(seconds, kMaxWaitMs / 1000, &wait)) {
+      _out.line("wait N [SECONDS]: SECONDS from 0 to " + std::to_string(kMaxWaitMs / 1000));
+      return true;
+    }
+    waitForResult(std::strtoul(number.c_str(), nullptr, 10), static_cast<DWORD>(wait * 1000));
   } else if (command == "sleep") {
-    _host.pumpFor(static_cast<DWORD>(std::strtoul(rest.c_str(), nullptr, 10)));
+    int64_t ms = 0;
+    if (!boundedNumber(rest, kMaxWaitMs, &ms)) {
+      _out.line("sleep MS: MS from 0 to " + std::to_string(kMaxWaitMs));
+      return true;
+    }
+    _host.pumpFor(static_cast<DWORD>(ms));
   } else if (command == "memory") {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;

@@ -142,8 +142,7 @@ int ConsoleHost::run() {
   const std::string logPath = _options.logPath.empty()
                                   ? _filePath.substr(0, _filePath.find_last_of("\\/") + 1) + "vardok-host.log"
                                   : _options.logPath;
-  _log.reset(CreateFileA(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr));
+  _log.open(logPath, _options.logLimit);
   // The default list's status-page check asks for the demo page.
   if (_options.serveDemo || _options.contactsPath.empty()) startDemoServer();
 
@@ -233,7 +232,7 @@ void ConsoleHost::reportLine(int row) {
   const std::string state = stateText(row, &severity);
   const int colors[] = {32, 33, 31};
   const std::string description = fromHostText(_host.getText(row, kColumnDescription).value_or(""));
-  const std::string status = padded(visible(fromHostText(_host.statusText(row))), 20);
+  const std::string status = padded(fittedFirstLine(fromHostText(_host.statusText(row)), kStatusWidth), 20);
   const std::string icon = padded(std::to_string(_host.getInt(row, kColumnIcon)), 4);
   // "[hh:mm:ss] " + name + state + status + " icon " + icon + " ": what is
   // left of the line is the description's.
@@ -263,17 +262,14 @@ void ConsoleHost::onEvent(const HostEvent& event) {
       break;
     }
     case HM_NOTIFY_SHOW:
-      _out.event(_out.paint("pop-up:", 1) + " " + visible(fromHostText(event.text)));
+      _out.event(_out.paint("pop-up:", 1) + " " + fittedFirstLine(fromHostText(event.text), consoleWidth() - 20));
       break;
     case HM_NOTIFY_RAISE:
       _out.event(_out.paint("notification " + visible(event.text), 1) + " for " + visible(nameOf(event.i32(26))));
       break;
     case HM_LOG: {
       const std::string line = clockTime() + " [" + std::to_string(event.i32(26)) + "] " + fromHostText(event.text) + "\n";
-      if (_log) {
-        DWORD written = 0;
-        WriteFile(_log.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-      }
+      _log.write(line);
       if (_options.verbose) _out.event("log: " + fittedFirstLine(fromHostText(event.text), consoleWidth()));
       break;
     }

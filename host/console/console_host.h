@@ -23,6 +23,7 @@
 
 #include "host/console/console_output.h"
 #include "host/console/contacts_file.h"
+#include "host/console/rotating_log.h"
 #include "host/console/message_boxes.h"
 #include "host/console/options.h"
 #include "host/lib/contact_host.h"
@@ -92,7 +93,7 @@ class ConsoleHost {
   bool _fileChanged = false;
   std::vector<Check> _checks;
   mutable std::mutex _checksLock;
-  Quorlin::FileHandle _log;
+  RotatingLog _log;
   int _commandColumn = 0, _intervalColumn = 0, _enabledColumn = 0;
 };
 

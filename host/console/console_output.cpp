@@ -92,9 +92,19 @@ std::string ageText(unsigned long since) {
 std::string visible(const std::string& text, bool keepLineBreaks) {
   std::string out;
   out.reserve(text.size());
-  for (unsigned char c : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    // C1 controls (U+0080 to U+009F) are two bytes in UTF-8: C2 80 to C2 9F.
+    if (c == 0xC2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80) {
+      char escape[8];
+      snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned char>(text[++i]));
+      out += escape;
+      continue;
+    }
     const bool control = c < 0x20 || c == 0x7F;
-    if (!control || c == '\t' || (keepLineBreaks && (c == '\r' || c == '\n'))) {
+    // A carriage return with no line feed after it would write over the line.
+    const bool lineBreak = c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n');
+    if (!control || c == '\t' || (keepLineBreaks && lineBreak)) {
       out += static_cast<char>(c);
       continue;
     }

@@ -44,13 +44,17 @@ std::string clockTime();
 std::string padded(const std::string& text, size_t width);
 // Up to the first line break.
 std::string firstLine(const std::string& text);
-// Text from a check as the console may show it: every control character
-// but tab (and, with keepLineBreaks, CR and LF) as a visible escape such as
-// "\x1B", so what a check prints can never drive the terminal.
+// Text from a check or a contact as the console may show it: every C0
+// control but tab (and, with keepLineBreaks, LF and the CR of a CR LF), DEL
+// and every C1 control (U+0080 to U+009F) as a visible escape such as
+// "\x1B" or "\u0090", so what a check prints or a contact is called can
+// never drive the terminal.
 std::string visible(const std::string& text, bool keepLineBreaks = false);
 // The first line of text, visible, cut to width characters with its full
 // size noted ("... [4194304 bytes]").
 std::string fittedFirstLine(const std::string& text, size_t width);
+// How much of a status text a line shows; fittedFirstLine notes the rest.
+constexpr size_t kStatusWidth = 40;
 // The width of the console the host writes to, or 160 without one.
 size_t consoleWidth();
 // How long ago a GetTickCount time was: "-" for none, "12s", "3m", "2h".

@@ -21,6 +21,10 @@ bool parseOptions(int argc, char** argv, ConsoleOptions* options, std::string* e
       if (!value(&options->scriptPath)) return false;
     } else if (arg == "--log") {
       if (!value(&options->logPath)) return false;
+    } else if (arg == "--log-size") {
+      std::string bytes;
+      if (!value(&bytes)) return false;
+      options->logLimit = std::strtoull(bytes.c_str(), nullptr, 10);
     } else if (arg == "--timeout") {
       std::string seconds;
       if (!value(&seconds)) return false;

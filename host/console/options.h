@@ -1,6 +1,7 @@
 // The console host's command line.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace VardokHost {
@@ -9,6 +10,7 @@ struct ConsoleOptions {
   std::string contactsPath;  // empty: the user's default file, or the embedded list
   std::string scriptPath;
   std::string logPath;
+  uint64_t logLimit = 0;  // bytes before the log starts over (0: the default, 1 MiB)
   bool once = false;
   bool verbose = false;
   bool serveDemo = false;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "hostapi/protocol.h"
+#include "support/internet/url.h"
 
 namespace VardokHost {
 
@@ -77,8 +78,10 @@ void printSettingsPage(ConsoleOutput& out, const ContactHost& host, int row) {
         break;
       case kKindTextEdit:
       case kKindNumberEdit: {
-        const std::string value = kind == kKindTextEdit ? fromHostText(host.getText(row, param).value_or(""))
-                                                        : std::to_string(host.getInt(row, param));
+        // A URL's password shows as ***, whatever it holds.
+        const std::string value = kind == kKindTextEdit
+                                      ? visibleText(Quorlin::hidePasswords(fromHostText(host.getText(row, param).value_or(""))))
+                                      : std::to_string(host.getInt(row, param));
         out.line("  " + padded(pendingCaption + ":", 12) + "[" + value + "]");
         pendingCaption.clear();
         break;

@@ -60,7 +60,7 @@ int ConsoleHost::runScript() {
   while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
-    _out.line("> " + line);
+    _out.line("> " + visible(line));
     if (!execute(line)) break;
     _host.pumpFor(10);
   }
