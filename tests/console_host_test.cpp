@@ -215,6 +215,72 @@ TEST_F(DefaultListTest, TheDemoListIsWrittenOnlyWhereThereIsNoneAndItsPageIsServ
   EXPECT_NE(readFile(userList).find("Status page | 82"), std::string::npos);
 }
 
+// A Unix symbolic link at linkPath (a Windows path) to target (a Unix
+// path), made by the system beneath Wine; false where there is none.
+bool makeUnixLink(const std::string& target, const std::string& linkPath) {
+  using ToUnix = char*(CDECL*)(LPCWSTR);
+  const auto toUnix = reinterpret_cast<ToUnix>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+  if (!toUnix) return false;
+  wchar_t wide[MAX_PATH];
+  MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, wide, MAX_PATH);
+  char* unixPath = toUnix(wide);
+  if (!unixPath) return false;
+  // Wine splits a Unix program's command line as Windows does: double quotes.
+  std::string command = "/bin/ln -sfn \"" + target + "\" \"" + unixPath + "\"";
+  HeapFree(GetProcessHeap(), 0, unixPath);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return false;
+  if (process.hProcess) CloseHandle(process.hProcess);
+  if (process.hThread) CloseHandle(process.hThread);
+  // A Unix program starts detached: wait until the folder lists the link.
+  for (int i = 0; i < 100; ++i) {
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA(linkPath.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    if (search != INVALID_HANDLE_VALUE || GetLastError() == ERROR_NO_MORE_FILES) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+TEST_F(DefaultListTest, ALinkToNowhereIsNoMissingFileAndIsLeftAlone) {
+  if (!makeUnixLink("/nonexistent/vardok-contacts.txt", userList)) GTEST_SKIP() << "no Unix links here";
+  write(script, "list\n");
+  const HostRun run = defaultHost("--script \"" + script + "\"");
+  EXPECT_EQ(run.exitCode, 3) << run.output;
+  EXPECT_NE(run.output.find(userList), std::string::npos) << run.output;
+  // Still the link (its target still missing), not the demo list saved over it.
+  EXPECT_EQ(GetFileAttributesA(userList.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_FALSE(exists(userList + ".new"));
+  DeleteFileA(userList.c_str());
+}
+
+TEST_F(DefaultListTest, SavingWritesThroughALink) {
+  const std::string target = base + "-target.txt";
+  write(target, "Mine | 82 | 30 | no | cmd /c exit 0\n");
+  using ToUnix = char*(CDECL*)(LPCWSTR);
+  const auto toUnix = reinterpret_cast<ToUnix>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+  if (!toUnix) GTEST_SKIP() << "no Unix links here";
+  wchar_t wide[MAX_PATH];
+  MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, wide, MAX_PATH);
+  char* unixTarget = toUnix(wide);
+  ASSERT_TRUE(unixTarget);
+  const std::string targetUnix = unixTarget;
+  HeapFree(GetProcessHeap(), 0, unixTarget);
+  ASSERT_TRUE(makeUnixLink(targetUnix, userList));
+  write(script, "set 1 interval 45\n");
+  const HostRun run = defaultHost("--script \"" + script + "\"");
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  // The target holds the change: the link was written through, not replaced.
+  EXPECT_EQ(readFile(target), "Mine | 82 | 45 | no | cmd /c exit 0\n");
+  EXPECT_EQ(readFile(userList), readFile(target));
+  DeleteFileA(userList.c_str());
+  DeleteFileA(target.c_str());
+}
+
 // A program's processes by image name.
 int countProcesses(const char* image) {
   const Quorlin::SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));

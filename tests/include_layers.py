@@ -47,7 +47,7 @@ ALLOWED = {
 # Below the host interface, what the host side may use too: the handle
 # owners, and the URL reader, so that a host hides passwords as the plug-in
 # does.
-SHARED_HEADERS = {"support/threads/unique_handle.h", "support/internet/url.h"}
+SHARED_HEADERS = {"support/threads/unique_handle.h", "support/internet/url.h", "support/win32_error.h"}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 

@@ -59,8 +59,21 @@ def main():
         if sums.get(file) != actual:
             failures.append(f"SHA256SUMS does not hold for {file}")
     version = folder[len("vardok-"):]
-    if f"Vardok {version} for 32-bit Windows" not in open(os.path.join(files, "INSTALL.txt")).read():
+    install = open(os.path.join(files, "INSTALL.txt"), "rb").read().decode("ascii").split("\r\n")
+    if install[0] != f"Vardok {version} for 32-bit Windows":
         failures.append("INSTALL.txt does not name the version")
+    if install[1] != "=" * len(install[0]):
+        failures.append(f"INSTALL.txt's title underline is {len(install[1])} long for a title of {len(install[0])}")
+    # Every text file a Windows user opens has CR LF line endings.
+    for text in ("INSTALL.txt", "contacts.txt", "classic-check.cmd"):
+        data = open(os.path.join(files, text), "rb").read()
+        if data.count(b"\n") != data.count(b"\r\n"):
+            failures.append(f"{text} has lines that do not end with CR LF")
+    # Dated like the commit they come from, not 1980.
+    with zipfile.ZipFile(first) as archive:
+        years = {info.date_time[0] for info in archive.infolist()}
+    if years == {1980}:
+        failures.append("the files are dated 1980")
     for failure in failures:
         print("package:", failure)
     if not failures:

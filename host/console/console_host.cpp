@@ -61,7 +61,9 @@ bool ConsoleHost::loadContacts(std::string* error) {
     _filePath = defaultContactsPath();
     // The built-in list only where the user has none: a file that exists
     // but cannot be read stops the host, and nothing is saved over it.
-    if (GetFileAttributesA(_filePath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const FilePresence presence = filePresence(_filePath, error);
+    if (presence == FilePresence::Unknown) return false;
+    if (presence == FilePresence::Missing) {
       text = kDefaultContacts;
       _fileChanged = true;  // the user's own copy is written at the end
     } else if (!readTextFile(_filePath, &text, error)) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "support/threads/unique_handle.h"
+#include "support/win32_error.h"
 
 namespace VardokHost {
 
@@ -124,10 +125,31 @@ std::string renderContacts(const ContactsFile& file, const std::vector<ContactEn
   return text;
 }
 
+FilePresence filePresence(const std::string& path, std::string* error) {
+  if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return FilePresence::Present;
+  const DWORD looked = GetLastError();
+  if (looked != ERROR_FILE_NOT_FOUND && looked != ERROR_PATH_NOT_FOUND) {
+    *error = "cannot look at " + path + ": " + Quorlin::errorText(looked);
+    return FilePresence::Unknown;
+  }
+  // A link whose target is gone answers "not found" too; its folder still
+  // lists it.
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA(path.c_str(), &found);
+  const DWORD listed = GetLastError();
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  if (search == INVALID_HANDLE_VALUE && (listed == ERROR_FILE_NOT_FOUND || listed == ERROR_PATH_NOT_FOUND))
+    return FilePresence::Missing;
+  *error = "cannot read " + path + ": it is there, but " +
+           (search == INVALID_HANDLE_VALUE ? "what it points to is not" : "cannot be looked at") + " (" +
+           Quorlin::errorText(looked) + ")";
+  return FilePresence::Unknown;
+}
+
 bool readTextFile(const std::string& path, std::string* text, std::string* error) {
   const Quorlin::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) {
-    *error = "cannot open " + path + " (error " + std::to_string(GetLastError()) + ")";
+    *error = "cannot open " + path + ": " + Quorlin::errorText(GetLastError());
     return false;
   }
   text->clear();
@@ -137,14 +159,34 @@ bool readTextFile(const std::string& path, std::string* text, std::string* error
   return true;
 }
 
-bool replaceTextFile(const std::string& path, const std::string& text, std::string* error) {
+namespace {
+
+// The file that path names in the end: a link's target, so that saving
+// writes through the link rather than replace it with a file of its own.
+std::string finalPath(const std::string& path) {
+  const Quorlin::FileHandle file(
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) return path;
+  char buffer[MAX_PATH * 4];
+  const DWORD length = GetFinalPathNameByHandleA(file.get(), buffer, sizeof buffer, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= sizeof buffer) return path;
+  std::string resolved(buffer, length);
+  if (resolved.compare(0, 4, "\\\\?\\") == 0) resolved.erase(0, 4);
+  // The same file by another spelling keeps the name it was given.
+  return _stricmp(resolved.c_str(), path.c_str()) == 0 ? path : resolved;
+}
+
+}  // namespace
+
+bool replaceTextFile(const std::string& named, const std::string& text, std::string* error) {
+  const std::string path = finalPath(named);
   const std::string temporary = path + ".new";
   bool ok;
   {
     Quorlin::FileHandle file(
         CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-      *error = "cannot write " + temporary + " (error " + std::to_string(GetLastError()) + ")";
+      *error = "cannot write " + temporary + ": " + Quorlin::errorText(GetLastError());
       return false;
     }
     DWORD written = 0;
@@ -161,7 +203,7 @@ bool replaceTextFile(const std::string& path, const std::string& text, std::stri
   // The error is read before anything else can change it.
   ok = ok && MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!ok) {
-    *error = "cannot save " + path + " (error " + std::to_string(GetLastError()) + ")";
+    *error = "cannot save " + path + ": " + Quorlin::errorText(GetLastError());
     DeleteFileA(temporary.c_str());
     return false;
   }

@@ -58,6 +58,13 @@ bool parseInt(const std::string& text, int* value);
 bool parseSwitch(const std::string& text, int* value);
 
 bool readTextFile(const std::string& path, std::string* text, std::string* error);
+
+// Whether the file at path does not exist at all. Only "no such file" and
+// "no such folder" mean missing: a file that is there but cannot be looked
+// at (a link to nowhere, no access) is no missing file, and error then
+// names it and the reason.
+enum class FilePresence { Missing, Present, Unknown };
+FilePresence filePresence(const std::string& path, std::string* error);
 // Writes path + ".new", then replaces path with it. A read-only file is not
 // replaced: the text stays in path + ".new" and *error says so.
 bool replaceTextFile(const std::string& path, const std::string& text, std::string* error);
