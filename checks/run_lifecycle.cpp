@@ -23,11 +23,12 @@ RunLifecycle::Ended RunLifecycle::shutDown() {
   return ended;
 }
 
-RunLifecycle::RunId RunLifecycle::queue(Request request, const Key& key) {
+RunLifecycle::RunId RunLifecycle::queue(Request request, const Key& key, uint64_t nowMs) {
   const RunId id = ++_lastId;
   Run& run = _runs[id];
   run.id = id;
   run.request = std::move(request);
+  run.queuedMs = nowMs;
   _keys[id] = key;
   _order[key] = id;
   return id;
@@ -55,7 +56,7 @@ RunLifecycle::Ended RunLifecycle::push(Request request, uint64_t nowMs) {
       if (contact.empty()) _contacts.erase(id);
       return ended;
     }
-    contact.scheduled = queue(std::move(request), Key(1, nowMs, ++_arrivals));
+    contact.scheduled = queue(std::move(request), Key(1, nowMs, ++_arrivals), nowMs);
     return ended;
   }
   if (contact.interactive) {
@@ -63,7 +64,7 @@ RunLifecycle::Ended RunLifecycle::push(Request request, uint64_t nowMs) {
     _runs[*contact.interactive].request = std::move(request);
   } else {
     dropQueued(contact.scheduled);
-    contact.interactive = queue(std::move(request), Key(0, 0, ++_arrivals));
+    contact.interactive = queue(std::move(request), Key(0, 0, ++_arrivals), nowMs);
   }
   // A person who asked never waits behind a run past its limit.
   if (contact.current) {
@@ -224,6 +225,18 @@ RunLifecycle::Deadlines RunLifecycle::checkDeadlines(uint64_t nowMs) {
       due.report.push_back(run.id);
   }
   return due;
+}
+
+std::optional<RunLifecycle::Lateness> RunLifecycle::lateness(uint64_t nowMs) const {
+  // Scheduled requests wait in due order: the first of them has waited longest.
+  for (const auto& entry : _order) {
+    if (std::get<0>(entry.first) != 1) continue;
+    const Run& oldest = _runs.at(entry.second);
+    const uint64_t waited = nowMs > oldest.queuedMs ? nowMs - oldest.queuedMs : 0;
+    if (waited <= oldest.request.intervalMs) return std::nullopt;
+    return Lateness{waited - oldest.request.intervalMs, _order.size()};
+  }
+  return std::nullopt;
 }
 
 std::optional<uint64_t> RunLifecycle::nextDeadline() const {

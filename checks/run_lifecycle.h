@@ -72,6 +72,7 @@ class RunLifecycle {
     bool interactive = false;
     std::string command;  // empty: the contact's stored command
     uint64_t limitMs = 0;
+    uint64_t intervalMs = 0;  // the contact's interval, for how late a request is
     std::shared_ptr<RunControl> control;
   };
   struct Run {
@@ -84,6 +85,7 @@ class RunLifecycle {
     bool writing = false;     // its report or its overdue report is under way
     bool boxUp = false;       // shows a message box
     bool endPending = false;  // ended while writing: takes effect after it
+    uint64_t queuedMs = 0;    // when it was asked for
   };
   // Runs that have just been ended: the caller stops their processes or
   // requests, outside its lock.
@@ -143,6 +145,15 @@ class RunLifecycle {
   // box, was ended or is no longer overdue. Ended with endWrite.
   bool beginOverdueReport(RunId run);
 
+  // --- how late the queue is ---
+  // Behind: the oldest queued request has waited longer than its
+  // contact's interval (more runs are due than the pool can make).
+  struct Lateness {
+    uint64_t behindMs = 0;  // how long past its interval the oldest request waits
+    size_t waiting = 0;     // requests in the queue
+  };
+  std::optional<Lateness> lateness(uint64_t nowMs) const;
+
   // --- what is there ---
   const Run* find(RunId run) const;
   // The contact's run in progress.
@@ -163,7 +174,7 @@ class RunLifecycle {
     bool empty() const { return !current && !scheduled && !interactive; }
   };
 
-  RunId queue(Request request, const Key& key);
+  RunId queue(Request request, const Key& key, uint64_t nowMs);
   void dropQueued(std::optional<RunId>& slot);
   void end(Run& run, Ended& ended);
   void release(Run& run);

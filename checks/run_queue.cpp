@@ -6,6 +6,7 @@
 #include "checks/run_queue_state.h"
 #include "hostapi/column_ids.h"
 #include "hostapi/host.h"
+#include "hostapi/texts.h"
 #include "support/assert.h"
 #include "support/threads/threads.h"
 
@@ -65,6 +66,7 @@ void RunQueue::push(const boost::shared_ptr<Item>& item, bool interactive, const
   const int32_t interval = GetContactInt(item->contact(), intervalColumn());
   RunLifecycle::Ended ended;
   bool watchdogMissing;
+  std::optional<RunLifecycle::Lateness> late;
   {
     Locked locked(s.lock);
     if (!s.rules.isOpen()) return;
@@ -73,11 +75,19 @@ void RunQueue::push(const boost::shared_ptr<Item>& item, bool interactive, const
     request.interactive = interactive;
     request.command = command;
     request.limitMs = runLimitMs(interval, s.limitBaseMs);
+    request.intervalMs = intervalMs(interval);
     request.control = std::make_shared<RunControl>(item, interactive, command, request.limitMs, this);
-    ended = s.rules.push(std::move(request), nowMs());
+    const uint64_t now = nowMs();
+    ended = s.rules.push(std::move(request), now);
     WakeConditionVariable(&s.work);
     watchdogMissing = !s.watchdog;
+    // Overload is told, not silent: one line a minute at most.
+    late = s.rules.lateness(now);
+    if (late && s.lastLatenessLogMs && now - s.lastLatenessLogMs < kLatenessLogMs) late.reset();
+    if (late) s.lastLatenessLogMs = now;
   }
+  if (late)
+    Log(Texts::kBehindLog, static_cast<unsigned>(late->behindMs / 1000), static_cast<unsigned>(late->waiting));
   s.stop(ended);
   if (watchdogMissing) s.ensureThreads();
 }

@@ -24,6 +24,9 @@ namespace RunQueueDetail {
 
 inline uint64_t nowMs() { return GetTickCount64(); }
 
+// At most one line a minute says that the queue is behind.
+constexpr uint64_t kLatenessLogMs = 60000;
+
 // Holds the queue's lock for a scope.
 class Locked {
  public:
@@ -58,6 +61,7 @@ struct RunQueue::State {
   bool watchdog = false;      // of this generation, counted from its start
   unsigned threadsAlive = 0;  // of every generation
   uint64_t limitBaseMs = kLimitBaseMs;
+  uint64_t lastLatenessLogMs = 0;  // when the queue last said it is behind
   // Tries again to start the queue's threads when one could not be started.
   Quorlin::TimerHandle retryTimer{CreateWaitableTimerA(nullptr, FALSE, nullptr)};
 

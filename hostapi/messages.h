@@ -59,6 +59,9 @@ constexpr int32_t kPopupRouteTarget = -1;
 constexpr int kLogAlways = 256;
 constexpr int kLogResult = 8;
 constexpr int kLogError = 32;
+// How the plug-in's line saying that checks run late begins (kBehindLog), so
+// that a host can show it.
+constexpr char kLatenessLogPrefix[] = "Vardok: checks are running late";
 
 // The plug-in's identity.
 constexpr int kNetwork = 82;

@@ -26,6 +26,7 @@ const char kNotifyProblem[] = "Pojawił się problem!";
 const char kOverdueStatus[] = "Polecenie działa od %u s";
 const char kOverdueLog[] = "Check of contact %u is overdue: \"%s\" has run longer than its limit of %u s";
 const char kNoJob[] = "Child processes cannot be put in a job object here; ended checks end their direct child only";
+const char kBehindLog[] = "Vardok: checks are running late: %u s behind their interval, %u runs wait";
 const char kFailedSend[] = "Failed send";
 const char kBadUrl[] = "Bad URL";
 const char kCantConnect[] = "Can't connect";

@@ -21,6 +21,7 @@ extern const char kNotifyProblem[];
 extern const char kOverdueStatus[];     // status text of an overdue run (%u: seconds it has run)
 extern const char kOverdueLog[];        // its log line (%u contact, %s command, %u limit in seconds)
 extern const char kNoJob[];             // log line, once: children cannot be put in a job
+extern const char kBehindLog[];         // log line: the queue is behind (%u seconds, %u runs waiting)
 // The HTTP check's boxes, when the failure has no words of its own.
 extern const char kFailedSend[];
 extern const char kBadUrl[];

@@ -77,7 +77,9 @@ TEST(CheckTool, SetUpWronglyIsCriticalWithUsageAndTheReason) {
       {"run --timeout 5", "needs -- PROGRAM [ARGS...]"},
       {"run --timeout 0 -- cmd", "--timeout needs a whole number from 1 to 86400"},
       // An empty value, as an unset %VARIABLE% gives, never looks healthy.
-      {"tcp \"\" 47311", "argument 1 is empty"},
+      {"tcp \"\" 47311", "the host is missing"},
+      {"http \"\"", "the URL is missing"},
+      {"process x --max 0", "--max 0 is below the least count, 1: to check that none runs, give --min 0 too"},
       {"disk \"\" --warn 80 --crit 90", "argument 1 is empty"},
       {"file-age \" \" --warn 1 --crit 2", "argument 1 is empty"},
   };

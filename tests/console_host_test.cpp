@@ -391,6 +391,37 @@ TEST_F(ConsoleHostTest, ATypoInASleepOrWaitIsRefusedNotWaitedFor) {
   EXPECT_EQ(refused, 4u) << run.output;
 }
 
+TEST_F(ConsoleHostTest, ChecksRunningLateAreToldAndListed) {
+  // Ten checks of two seconds at interval 1 for four workers: the queue
+  // falls behind, and the plug-in says so; list shows it.
+  std::string list;
+  for (int i = 0; i < 10; ++i)
+    list += "Slow " + std::to_string(i) + " | 82 | 1 | yes | \"" + VardokTest::programFolder() +
+            "vardok-test-child.exe\" sleep 2000\n";
+  write(contacts, list);
+  write(script, "sleep 9000\nlist\n");
+  const HostRun run = host("--script \"" + script + "\"");
+  const size_t late = run.output.find("Vardok: checks are running late: ");
+  ASSERT_NE(late, std::string::npos) << run.output;
+  EXPECT_NE(run.output.find(" runs wait", late), std::string::npos) << run.output;
+  EXPECT_NE(readFile(log).find("checks are running late"), std::string::npos);
+}
+
+TEST_F(ConsoleHostTest, MessagesSayWhatWasDoneAndWhatIsWrong) {
+  write(contacts, "One | 82 | 30 | no | cmd /c exit 0\n");
+  write(script, "set 1 interval \" 7 \"\nset 1 enabled  no \n");
+  HostRun run = host("--script \"" + script + "\"");
+  EXPECT_NE(run.output.find("Set the interval of One to 7"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("Set the enabled of One to no"), std::string::npos) << run.output;
+  EXPECT_EQ(readFile(contacts), "One | 82 | 7 | no | cmd /c exit 0\n");
+  // A file saved in Windows-1250 is not UTF-8, and the message says so.
+  write(contacts, "Za\xBF\xF3\xB3\xE6 | 82 | 30 | no | cmd /c exit 0\n");
+  run = host("--once");
+  EXPECT_EQ(run.exitCode, 3);
+  EXPECT_NE(run.output.find(":1: the name is not UTF-8: was the file saved as Windows-1250?"), std::string::npos)
+      << run.output;
+}
+
 TEST_F(ConsoleHostTest, ShowHidesAUrlsPassword) {
   write(contacts, "Web | 82 | 30 | no | https://user:pa ss/#?@localhost:1/x\n");
   write(script, "show 1\n");

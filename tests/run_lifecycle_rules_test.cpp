@@ -15,7 +15,7 @@ namespace {
 
 enum class Op {
   Open,     // subject: the bound
-  Sched,    // a scheduled request; subject "contact" or "contact:limitMs"
+  Sched,    // a scheduled request; subject "contact", "contact:limitMs" or "contact:limitMs:intervalMs"
   Ask,      // an interactive request, the same subject
   Take,     // expect "LABEL=contact" or "-"
   Write,    // the run's own report; expect write | silent | wait
@@ -31,6 +31,7 @@ enum class Op {
   State,    // expect queued | running | overdue | ended | gone
   Count,    // expect "counting released queued wanted"
   Next,     // nextDeadline; expect the time or "none"
+  Late,     // lateness; expect "BEHIND_MS WAITING" or "none"
 };
 
 struct Row {
@@ -98,6 +99,11 @@ class Driver {
         EXPECT_EQ(next ? std::to_string(*next) : "none", row.expect);
         return;
       }
+      case Op::Late: {
+        const auto late = _rules.lateness(row.ms);
+        EXPECT_EQ(late ? std::to_string(late->behindMs) + " " + std::to_string(late->waiting) : "none", row.expect);
+        return;
+      }
     }
   }
 
@@ -119,6 +125,8 @@ class Driver {
     const size_t colon = row.subject.find(':');
     request.contact = std::stoul(row.subject.substr(0, colon));
     request.limitMs = colon == std::string::npos ? 60000 : std::stoull(row.subject.substr(colon + 1));
+    const size_t second = colon == std::string::npos ? std::string::npos : row.subject.find(':', colon + 1);
+    request.intervalMs = second == std::string::npos ? 60000 : std::stoull(row.subject.substr(second + 1));
     request.interactive = row.op == Op::Ask;
     return request;
   }
@@ -350,6 +358,22 @@ const std::vector<Scenario> kScenarios = {
       {3, Op::Box, "A", "write"},
       {3, Op::Count, "", "0 1 1 2"},
       {3, Op::Take, "", "B=2"}}},
+    {"TheQueueIsBehindWhenItsOldestRequestWaitedPastItsInterval",
+     {{0, Op::Open, "1", ""},
+      {0, Op::Sched, "1:60000:1000", ""},
+      {0, Op::Take, "", "A=1"},
+      {100, Op::Sched, "2:60000:1000", ""},
+      {200, Op::Sched, "3:60000:5000", ""},
+      {300, Op::Ask, "4", ""},  // interactive requests are not late
+      {1100, Op::Late, "", "none"},
+      {1101, Op::Late, "", "1 3"},
+      {4000, Op::Late, "", "2900 3"},
+      {4000, Op::Finish, "A", ""},
+      {4000, Op::Take, "", "B=4"},
+      {4000, Op::Finish, "B", ""},
+      {4000, Op::Take, "", "C=2"},
+      {4000, Op::Late, "", "none"},  // contact 3 waits within its 5 s
+      {5300, Op::Late, "", "100 1"}}},
     {"ShutDownEndsEverythingAndDropsLaterRequests",
      {{0, Op::Sched, "1", ""},
       {0, Op::Sched, "2", ""},

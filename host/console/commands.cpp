@@ -9,6 +9,7 @@
 #include "host/console/page_view.h"
 #include "hostapi/messages.h"
 #include "hostapi/protocol.h"
+#include "support/internet/url.h"
 
 namespace VardokHost {
 
@@ -67,6 +68,16 @@ void ConsoleHost::printTable() {
               padded(std::to_string(_host.getInt(check.row, kColumnIcon)), 6) + padded(ageText(check.lastResult), 6) +
               fittedFirstLine(description, room));
   }
+  // Overload is shown, not hidden: the plug-in's word that checks run late,
+  // while it is recent (it says so at most once a minute).
+  std::string lateness;
+  unsigned long at = 0;
+  {
+    std::lock_guard<std::mutex> guard(_checksLock);
+    lateness = _lateness;
+    at = _latenessAt;
+  }
+  if (!lateness.empty() && GetTickCount() - at < 2 * 60 * 1000) _out.line(visible(lateness) + " (" + ageText(at) + " ago)");
 }
 
 void ConsoleHost::showPage(size_t index) {
@@ -79,9 +90,21 @@ void ConsoleHost::showPage(size_t index) {
   _out.line(visible(fromHostText(_host.getText(check->row, kColumnDescription).value_or("")), true));
 }
 
-void ConsoleHost::setField(size_t index, const std::string& field, const std::string& value) {
+void ConsoleHost::setField(size_t index, const std::string& field, const std::string& written) {
   Check* check = checkAt(index);
   if (!check) return;
+  // A value as typed: surrounding spaces go, and around a number or a
+  // switch a pair of quotes too (a command may well be quoted as a whole).
+  std::string value = written;
+  const auto trim = [&value] {
+    value.erase(0, value.find_first_not_of(' '));
+    value.erase(value.find_last_not_of(' ') + 1);
+  };
+  trim();
+  if (field != "command" && value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+    value = value.substr(1, value.size() - 2);
+    trim();
+  }
   int which = -1;
   std::string keys;
   for (int i = 0; i < kCheckColumnCount; ++i) {
@@ -114,6 +137,7 @@ void ConsoleHost::setField(size_t index, const std::string& field, const std::st
   check->entry.changed = true;
   _fileChanged = true;
   _host.postChanged(check->row, 0, check->entry.network);
+  _out.line("Set the " + field + " of " + visible(check->entry.name) + " to " + visible(Quorlin::hidePasswords(value)));
 }
 
 void ConsoleHost::addContact(const std::string& description) {

@@ -76,8 +76,10 @@ bool ConsoleHost::loadContacts(std::string* error) {
   for (const ContactEntry& entry : _file.contacts) {
     const char* field = !fitsHostText(entry.name) ? "name" : !fitsHostText(entry.command) ? "command" : nullptr;
     if (!field) continue;
+    const std::string& bad = *field == 'n' ? entry.name : entry.command;
     *error = _filePath + ":" + std::to_string(entry.line + 1) + ": the " + field +
-             " has a character that Windows-1250 cannot hold";
+             (isUtf8(bad) ? " has a character that Windows-1250 cannot hold"
+                          : " is not UTF-8: was the file saved as Windows-1250? Save it as UTF-8");
     return false;
   }
   return true;
@@ -271,6 +273,11 @@ void ConsoleHost::onEvent(const HostEvent& event) {
       break;
     case HM_LOG: {
       const std::string line = clockTime() + " [" + std::to_string(event.i32(26)) + "] " + fromHostText(event.text) + "\n";
+      if (event.text.compare(0, sizeof kLatenessLogPrefix - 1, kLatenessLogPrefix) == 0) {
+        std::lock_guard<std::mutex> guard(_checksLock);
+        _lateness = fromHostText(event.text);
+        _latenessAt = event.time;
+      }
       _log.write(line);
       if (_options.verbose) _out.event("log: " + fittedFirstLine(fromHostText(event.text), consoleWidth()));
       break;

@@ -93,6 +93,9 @@ class ConsoleHost {
   bool _fileChanged = false;
   std::vector<Check> _checks;
   mutable std::mutex _checksLock;
+  // The plug-in's last word that checks run late, and when (GetTickCount).
+  std::string _lateness;
+  unsigned long _latenessAt = 0;
   RotatingLog _log;
   int _commandColumn = 0, _intervalColumn = 0, _enabledColumn = 0;
 };

@@ -25,6 +25,11 @@ std::string convert(const std::string& text, UINT from, UINT to) {
 std::string fromHostText(const std::string& cp1250) { return convert(cp1250, 1250, CP_UTF8); }
 std::string toHostText(const std::string& utf8) { return convert(utf8, CP_UTF8, 1250); }
 
+bool isUtf8(const std::string& text) {
+  return text.empty() ||
+         MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0) > 0;
+}
+
 bool fitsHostText(const std::string& utf8) {
   if (utf8.empty()) return true;
   const int wide = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);

@@ -37,6 +37,8 @@ std::string toHostText(const std::string& utf8);
 // Whether every character of the UTF-8 text has a Windows-1250 form (and
 // the text is UTF-8 at all): otherwise toHostText would put '?' in its place.
 bool fitsHostText(const std::string& utf8);
+// Whether text is UTF-8 at all.
+bool isUtf8(const std::string& text);
 std::string clockTime();
 
 // text followed by spaces up to width characters (UTF-8 characters, not

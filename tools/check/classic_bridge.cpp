@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/threads/child_process.h"
+#include "support/win32_error.h"
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
 
@@ -135,9 +136,9 @@ Outcome runClassic(const Args& args) {
   DWORD error;
   const std::unique_ptr<Quorlin::ChildProcess> child = Quorlin::ChildProcess::start(commandLine, options, &failure, &error);
   if (!child && failure == Quorlin::ChildProcess::Failure::Pipe)
-    return {Level::Critical, "run: no pipe (error " + std::to_string(error) + ")", "cannot run"};
+    return {Level::Critical, "run: no pipe: " + Quorlin::errorText(error), "cannot run"};
   if (!child)
-    return {Level::Critical, "run: cannot start " + program + " (error " + std::to_string(error) + ")",
+    return {Level::Critical, "run: cannot start " + program + ": " + Quorlin::errorText(error),
             "cannot start " + program.substr(program.find_last_of("\\/") + 1)};
   child->resume();
   if (!child->read(static_cast<DWORD>(timeoutS * 1000))) {

@@ -6,7 +6,8 @@
 
 namespace VardokCheck {
 
-Arguments::Arguments(const std::vector<std::string>& args, const std::set<std::string>& known) {
+Arguments::Arguments(const std::vector<std::string>& args, const std::set<std::string>& known,
+                     const std::vector<std::string>& names) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--") {
@@ -23,7 +24,8 @@ Arguments::Arguments(const std::vector<std::string>& args, const std::set<std::s
     // An empty value (an unset %VARIABLE%, a quoted nothing) would measure
     // something else than meant: the current drive, no host at all.
     if (arg.find_first_not_of(" \t") == std::string::npos)
-      throw UsageError("argument " + std::to_string(_positional.size() + 1) + " is empty");
+      throw UsageError(_positional.size() < names.size() ? "the " + names[_positional.size()] + " is missing"
+                                                          : "argument " + std::to_string(_positional.size() + 1) + " is empty");
     _positional.push_back(arg);
   }
 }

@@ -14,7 +14,10 @@ class Arguments {
  public:
   // args: what follows the command's name. Every option takes a value and
   // must be one of known. Throws UsageError.
-  Arguments(const std::vector<std::string>& args, const std::set<std::string>& known);
+  // names: what each positional argument is ("URL", "host"), for the
+  // reason when one is empty.
+  Arguments(const std::vector<std::string>& args, const std::set<std::string>& known,
+            const std::vector<std::string>& names = {});
 
   const std::vector<std::string>& positional() const { return _positional; }
   const std::vector<std::string>& rest() const { return _rest; }

@@ -12,6 +12,7 @@
 #include "support/internet/http_get.h"
 #include "protocol/result_protocol.h"
 #include "support/internet/url.h"
+#include "support/win32_error.h"
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
 
@@ -75,7 +76,7 @@ int connectWithin(const addrinfo& address, int64_t timeoutMs) {
 }  // namespace
 
 Outcome checkTcp(const Args& args) {
-  const Arguments arguments(args, {"--warn", "--crit", "--timeout"});
+  const Arguments arguments(args, {"--warn", "--crit", "--timeout"}, {"host", "port"});
   if (arguments.positional().size() != 2) throw UsageError("needs HOST and PORT");
   std::string host = arguments.positional()[0];
   const std::string portText = arguments.positional()[1];
@@ -118,7 +119,7 @@ Outcome checkTcp(const Args& args) {
   if (error == WSAECONNREFUSED)
     return {Level::Critical, "TCP " + target + ": connection refused", "port " + portText + " refused"};
   if (error != 0)
-    return {Level::Critical, "TCP " + target + ": cannot connect (error " + std::to_string(error) + ")",
+    return {Level::Critical, "TCP " + target + ": cannot connect: " + Quorlin::errorText(static_cast<DWORD>(error)),
             "port " + portText + " unreachable"};
   std::string line = "TCP " + target + " connected in " + msText(elapsed);
   const Level level = judgeTime(elapsed, warn, crit, &line);
@@ -126,7 +127,7 @@ Outcome checkTcp(const Args& args) {
 }
 
 Outcome checkHttp(const Args& args) {
-  const Arguments arguments(args, {"--status", "--contains", "--warn", "--crit", "--timeout"});
+  const Arguments arguments(args, {"--status", "--contains", "--warn", "--crit", "--timeout"}, {"URL"});
   if (arguments.positional().size() != 1) throw UsageError("needs one URL");
   const std::string url = arguments.positional()[0];
   const int64_t expected = arguments.number("--status", 100, 599, false);

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "support/threads/unique_handle.h"
+#include "support/win32_error.h"
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
 
@@ -59,7 +60,7 @@ Outcome checkDisk(const Args& args) {
 
   ULARGE_INTEGER available, total, free;
   if (!GetDiskFreeSpaceExA(root.c_str(), &available, &total, &free) || total.QuadPart == 0)
-    return {Level::Critical, "Disk " + drive + " cannot be read (error " + std::to_string(GetLastError()) + ")",
+    return {Level::Critical, "Disk " + drive + " cannot be read: " + Quorlin::errorText(GetLastError()),
             drive + " cannot be read"};
   const ULONGLONG used = total.QuadPart - free.QuadPart;
   const int64_t percent = static_cast<int64_t>(used * 100 / total.QuadPart);
@@ -105,12 +106,15 @@ Outcome checkProcess(const Args& args) {
   std::string image = oneArgument(arguments, "process name");
   const int64_t minimum = arguments.number("--min", 0, 1000000, false, 1);
   const int64_t maximum = arguments.number("--max", 0, 1000000, false, -1);
-  if (maximum >= 0 && minimum > maximum) throw UsageError("--min must not be above --max");
+  if (maximum >= 0 && minimum > maximum)
+    throw UsageError(arguments.has("--min") ? "--min must not be above --max"
+                                            : "--max " + std::to_string(maximum) +
+                                                  " is below the least count, 1: to check that none runs, give --min 0 too");
   if (image.find('.') == std::string::npos) image += ".exe";
 
   const Quorlin::SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot)
-    return {Level::Critical, "Processes cannot be listed (error " + std::to_string(GetLastError()) + ")",
+    return {Level::Critical, "Processes cannot be listed: " + Quorlin::errorText(GetLastError()),
             "no process list"};
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
