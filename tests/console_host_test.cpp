@@ -422,6 +422,16 @@ TEST_F(ConsoleHostTest, MessagesSayWhatWasDoneAndWhatIsWrong) {
       << run.output;
 }
 
+TEST_F(ConsoleHostTest, QuitNamesWhatChecksLeftRunning) {
+  // The check starts a helper and ends by itself: the helper runs on, on
+  // purpose, and quitting says so.
+  write(contacts, "Spawner | 82 | 1 | yes | \"" + VardokTest::programFolder() + "vardok-test-child.exe\" spawn 6000\n");
+  write(script, "wait 1 20\n");
+  const HostRun run = host("--script \"" + script + "\"");
+  EXPECT_NE(run.output.find("Still running, started by a check: vardok-test-child.exe (process "), std::string::npos)
+      << run.output;
+}
+
 TEST_F(ConsoleHostTest, ShowHidesAUrlsPassword) {
   write(contacts, "Web | 82 | 30 | no | https://user:pa ss/#?@localhost:1/x\n");
   write(script, "show 1\n");

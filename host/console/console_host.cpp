@@ -1,5 +1,8 @@
 #include "host/console/console_host.h"
 
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include <atomic>
 
 #include "host/lib/certificates.h"
@@ -134,6 +137,9 @@ CheckContact ConsoleHost::checkContact(const ContactEntry& entry) const {
 }
 
 int ConsoleHost::run() {
+  // No limit is set: the job only tells which processes came from here.
+  _everything.reset(CreateJobObjectA(nullptr, nullptr));
+  if (_everything && !AssignProcessToJobObject(_everything.get(), GetCurrentProcess())) _everything.reset();
   std::string error;
   if (!loadContacts(&error)) {
     _out.line("vardok-host: " + error);
@@ -188,6 +194,27 @@ void ConsoleHost::quit() {
   _host.pumpUntil([] { return GetModuleHandleA("Vardok.dll") == nullptr; }, kUnloadWaitMs);
   _demo.reset();
   _demoSecure.reset();
+  listLeftovers();
+}
+
+void ConsoleHost::listLeftovers() {
+  // A run that ended by itself keeps what it started on purpose: say so.
+  if (!_everything) return;
+  const Quorlin::SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL ok = Process32First(snapshot.get(), &entry); ok; ok = Process32Next(snapshot.get(), &entry)) {
+    if (entry.th32ProcessID == GetCurrentProcessId() || _stricmp(entry.szExeFile, "conhost.exe") == 0) continue;
+    const Quorlin::ProcessHandle process(
+        OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    BOOL inJob = FALSE;
+    if (!process || WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0 ||
+        !IsProcessInJob(process.get(), _everything.get(), &inJob) || !inJob)
+      continue;
+    _out.line("Still running, started by a check: " + visible(entry.szExeFile) + " (process " +
+              std::to_string(entry.th32ProcessID) + ")");
+  }
 }
 
 bool ConsoleHost::save() {

@@ -54,6 +54,8 @@ class ConsoleHost {
   bool loadPlugin(std::string* error);
   void startDemoServer();
   void quit();
+  // Names the processes that checks started and that still run.
+  void listLeftovers();
   bool save();
   CheckContact checkContact(const ContactEntry& entry) const;
 
@@ -97,6 +99,9 @@ class ConsoleHost {
   std::string _lateness;
   unsigned long _latenessAt = 0;
   RotatingLog _log;
+  // Every process started from this host is in this job (a run's own job
+  // nests in it), so on quit the host can name what checks left running.
+  Quorlin::JobHandle _everything;
   int _commandColumn = 0, _intervalColumn = 0, _enabledColumn = 0;
 };
 
