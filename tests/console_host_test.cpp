@@ -215,19 +215,27 @@ TEST_F(DefaultListTest, TheDemoListIsWrittenOnlyWhereThereIsNoneAndItsPageIsServ
   EXPECT_NE(readFile(userList).find("Status page | 82"), std::string::npos);
 }
 
+// The Unix path of a Windows path, where Wine says it; empty elsewhere.
+std::string unixPathOf(const std::string& windowsPath) {
+  using ToUnix = char*(CDECL*)(LPCWSTR);
+  const auto toUnix = reinterpret_cast<ToUnix>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+  if (!toUnix) return std::string();
+  wchar_t wide[MAX_PATH];
+  MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide, MAX_PATH);
+  char* unixPath = toUnix(wide);
+  if (!unixPath) return std::string();
+  const std::string path = unixPath;
+  HeapFree(GetProcessHeap(), 0, unixPath);
+  return path;
+}
+
 // A Unix symbolic link at linkPath (a Windows path) to target (a Unix
 // path), made by the system beneath Wine; false where there is none.
 bool makeUnixLink(const std::string& target, const std::string& linkPath) {
-  using ToUnix = char*(CDECL*)(LPCWSTR);
-  const auto toUnix = reinterpret_cast<ToUnix>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
-  if (!toUnix) return false;
-  wchar_t wide[MAX_PATH];
-  MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, wide, MAX_PATH);
-  char* unixPath = toUnix(wide);
-  if (!unixPath) return false;
+  const std::string unixPath = unixPathOf(linkPath);
+  if (unixPath.empty()) return false;
   // Wine splits a Unix program's command line as Windows does: double quotes.
   std::string command = "/bin/ln -sfn \"" + target + "\" \"" + unixPath + "\"";
-  HeapFree(GetProcessHeap(), 0, unixPath);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -261,15 +269,8 @@ TEST_F(DefaultListTest, ALinkToNowhereIsNoMissingFileAndIsLeftAlone) {
 TEST_F(DefaultListTest, SavingWritesThroughALink) {
   const std::string target = base + "-target.txt";
   write(target, "Mine | 82 | 30 | no | cmd /c exit 0\n");
-  using ToUnix = char*(CDECL*)(LPCWSTR);
-  const auto toUnix = reinterpret_cast<ToUnix>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
-  if (!toUnix) GTEST_SKIP() << "no Unix links here";
-  wchar_t wide[MAX_PATH];
-  MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, wide, MAX_PATH);
-  char* unixTarget = toUnix(wide);
-  ASSERT_TRUE(unixTarget);
-  const std::string targetUnix = unixTarget;
-  HeapFree(GetProcessHeap(), 0, unixTarget);
+  const std::string targetUnix = unixPathOf(target);
+  if (targetUnix.empty()) GTEST_SKIP() << "no Unix links here";
   ASSERT_TRUE(makeUnixLink(targetUnix, userList));
   write(script, "set 1 interval 45\n");
   const HostRun run = defaultHost("--script \"" + script + "\"");
@@ -430,6 +431,46 @@ TEST_F(ConsoleHostTest, QuitNamesWhatChecksLeftRunning) {
   const HostRun run = host("--script \"" + script + "\"");
   EXPECT_NE(run.output.find("Still running, started by a check: vardok-test-child.exe (process "), std::string::npos)
       << run.output;
+}
+
+TEST_F(ConsoleHostTest, CtrlBreakEndsAWaitAndSavesAsQuitDoes) {
+  write(contacts, "One | 82 | 30 | no | cmd /c exit 0\n");
+  write(script, "set 1 interval 45\nsleep 60000\n");
+  // The host shares this program's console, in a process group of its own,
+  // so that the break reaches it alone.
+  AllocConsole();
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  const std::string outputPath = base + "-output.txt";
+  const Quorlin::FileHandle output(CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
+                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = startup.hStdError = output.get();
+  std::string line = "\"" + VardokTest::programFolder() + "vardok-host.exe\" --no-color --log \"" + log + "\" --contacts \"" +
+                     contacts + "\" --script \"" + script + "\"";
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr, nullptr,
+                             &startup, &process));
+  const Quorlin::ProcessHandle host(process.hProcess);
+  CloseHandle(process.hThread);
+  // Until the script sleeps.
+  for (int i = 0; i < 200 && VardokTest::readFile(outputPath).find("> sleep 60000") == std::string::npos; ++i) Sleep(50);
+  Sleep(300);
+  const DWORD sent = GetTickCount();
+  if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId)) {
+    const DWORD error = GetLastError();
+    TerminateProcess(host.get(), 1);
+    FreeConsole();
+    GTEST_SKIP() << "no console control event can be sent here (error " << error << ")";
+  }
+  ASSERT_EQ(WaitForSingleObject(host.get(), 15000), WAIT_OBJECT_0) << VardokTest::readFile(outputPath);
+  EXPECT_LT(GetTickCount() - sent, 15000u);
+  DWORD code = 1;
+  GetExitCodeProcess(host.get(), &code);
+  EXPECT_EQ(code, 0u) << VardokTest::readFile(outputPath);
+  EXPECT_EQ(readFile(contacts), "One | 82 | 45 | no | cmd /c exit 0\n");
+  FreeConsole();
 }
 
 TEST_F(ConsoleHostTest, ShowHidesAUrlsPassword) {

@@ -55,6 +55,11 @@ TEST(ContactsFile, FieldParsersAreTheFilesOwn) {
   EXPECT_TRUE(parseInt("-15", &value));
   EXPECT_EQ(value, -15);
   EXPECT_FALSE(parseInt("15s", &value));
+  // Leading zeros are taken, as vardok-check takes them; signs and spaces
+  // around the digits are not.
+  EXPECT_TRUE(parseInt("007", &value));
+  EXPECT_EQ(value, 7);
+  for (const char* refused : {"+7", " 7", "7 ", "-", "--7"}) EXPECT_FALSE(parseInt(refused, &value)) << refused;
   EXPECT_FALSE(parseInt("", &value));
   EXPECT_FALSE(parseInt("2147483648", &value));
   EXPECT_TRUE(parseSwitch("on", &value));

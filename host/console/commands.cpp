@@ -208,7 +208,7 @@ bool ConsoleHost::waitForResult(size_t index, DWORD timeoutMs) {
   if (!check) return false;
   const int row = check->row;
   const size_t before = resultsOf(row);
-  if (_host.pumpUntil([&] { return resultsOf(row) > before; }, timeoutMs)) return true;
+  if (_host.pumpUntil([&] { return resultsOf(row) > before || interrupted(); }, timeoutMs)) return !interrupted();
   _out.line("No new result from " + visible(check->entry.name) + " in " + std::to_string(timeoutMs / 1000) + " s");
   return false;
 }
@@ -261,7 +261,7 @@ bool ConsoleHost::execute(const std::string& input) {
       _out.line("sleep MS: MS from 0 to " + std::to_string(kMaxWaitMs));
       return true;
     }
-    _host.pumpFor(static_cast<DWORD>(ms));
+    _host.pumpUntil([] { return interrupted(); }, static_cast<DWORD>(ms));
   } else if (command == "memory") {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;

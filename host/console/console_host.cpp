@@ -47,6 +47,31 @@ std::string demoPage(unsigned request) {
 
 }  // namespace
 
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+Quorlin::EventHandle g_interruption{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+Quorlin::EventHandle g_finished{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+
+// Runs on a thread the system makes for it.
+BOOL WINAPI onConsoleControl(DWORD type) {
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
+  g_interrupted = true;
+  SetEvent(g_interruption.get());
+  // A closing console ends the process as this returns: first the save.
+  if (type == CTRL_CLOSE_EVENT) WaitForSingleObject(g_finished.get(), 4000);
+  return TRUE;
+}
+
+}  // namespace
+
+bool ConsoleHost::interrupted() { return g_interrupted; }
+HANDLE ConsoleHost::interruption() { return g_interruption.get(); }
+int ConsoleHost::finish(int exitCode) {
+  SetEvent(g_finished.get());
+  return exitCode;
+}
+
 // --- start and end ---
 
 ConsoleHost::ConsoleHost(const ConsoleOptions& options) : _options(options) {
@@ -137,6 +162,7 @@ CheckContact ConsoleHost::checkContact(const ContactEntry& entry) const {
 }
 
 int ConsoleHost::run() {
+  SetConsoleCtrlHandler(&onConsoleControl, TRUE);
   // No limit is set: the job only tells which processes came from here.
   _everything.reset(CreateJobObjectA(nullptr, nullptr));
   if (_everything && !AssignProcessToJobObject(_everything.get(), GetCurrentProcess())) _everything.reset();

@@ -54,6 +54,12 @@ class ConsoleHost {
   bool loadPlugin(std::string* error);
   void startDemoServer();
   void quit();
+  // Ctrl-C, Ctrl-Break or a closing console: the host stops what it waits
+  // for, quits and saves, as on "quit".
+  static bool interrupted();
+  static HANDLE interruption();  // signalled when interrupted
+  // The host has quit and saved (a closing console may end it now).
+  static int finish(int exitCode);
   // Names the processes that checks started and that still run.
   void listLeftovers();
   bool save();

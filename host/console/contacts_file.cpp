@@ -43,7 +43,10 @@ std::vector<std::string> splitLines(const std::string& text) {
 }  // namespace
 
 bool parseInt(const std::string& text, int* value) {
-  if (text.empty()) return false;
+  // Digits, with a '-' before them or not; leading zeros are taken, as
+  // vardok-check takes them. Nothing else: no '+', no spaces inside.
+  const size_t digits = text.compare(0, 1, "-") == 0 ? 1 : 0;
+  if (text.size() == digits || text.find_first_not_of("0123456789", digits) != std::string::npos) return false;
   char* end = nullptr;
   errno = 0;
   const long parsed = std::strtol(text.c_str(), &end, 10);

@@ -23,7 +23,7 @@ int ConsoleHost::runOnce() {
     pending.push_back(check.row);
   }
   const DWORD deadline = GetTickCount() + static_cast<DWORD>(_options.onceTimeoutSeconds) * 1000;
-  while (!pending.empty() && static_cast<LONG>(deadline - GetTickCount()) > 0) {
+  while (!pending.empty() && !interrupted() && static_cast<LONG>(deadline - GetTickCount()) > 0) {
     _host.pumpFor(20);
     for (auto it = pending.begin(); it != pending.end();) {
       if (resultsOf(*it) == 0) {
@@ -45,7 +45,7 @@ int ConsoleHost::runOnce() {
   }
   if (!pending.empty()) _out.line(std::to_string(pending.size()) + " check(s) gave no result in time");
   quit();
-  return worst;
+  return finish(worst);
 }
 
 int ConsoleHost::runScript() {
@@ -61,11 +61,11 @@ int ConsoleHost::runScript() {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     _out.line("> " + visible(line));
-    if (!execute(line)) break;
+    if (!execute(line) || interrupted()) break;
     _host.pumpFor(10);
   }
   quit();
-  return save() ? 0 : 3;
+  return finish(save() ? 0 : 3);
 }
 
 int ConsoleHost::runInteractive() {
@@ -105,8 +105,10 @@ int ConsoleHost::runInteractive() {
   reader.detach();
 
   _out.line("Type 'help' for the commands, 'quit' to leave.");
-  for (;;) {
-    WaitForSingleObjectEx(input->ready.get(), INFINITE, TRUE);
+  HANDLE waits[2] = {input->ready.get(), interruption()};
+  bool quitting = false;
+  while (!quitting && !interrupted()) {
+    WaitForMultipleObjectsEx(2, waits, FALSE, INFINITE, TRUE);
     for (;;) {
       std::string line;
       {
@@ -115,12 +117,12 @@ int ConsoleHost::runInteractive() {
         line = input->lines.front();
         input->lines.pop_front();
       }
-      if (!execute(line)) {
-        quit();
-        return save() ? 0 : 3;
-      }
+      quitting = !execute(line);
+      if (quitting || interrupted()) break;
     }
   }
+  quit();
+  return finish(save() ? 0 : 3);
 }
 
 }  // namespace VardokHost
