@@ -90,12 +90,12 @@ TEST_F(HttpChecks, AnyLetterCaseAndPositionSelectsHttp) {
   EXPECT_EQ(server.requests()[0].rfind("GET /Upper HTTP/1.1", 0), 0u);
 }
 
-TEST_F(HttpChecks, RefusedRequestShowsFailedSend) {
+TEST_F(HttpChecks, RefusedRequestShowsFailedSendAndWhy) {
   const std::string url = "http://" + LoopbackHttpServer::unusedAddress() + "/x";
   const int contact = runScheduled(url);
   const auto shown = MessageBoxRecorder::shown();
   ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].text, "Failed send");
+  EXPECT_EQ(shown[0].text, "Failed send: refused or unreachable");
   EXPECT_EQ(shown[0].caption, url);
   EXPECT_EQ(shown[0].type, 0x40u);
   EXPECT_EQ(host.getInt(contact, 2), 0x40);
@@ -126,6 +126,15 @@ TEST_F(HttpChecks, ACommandLineWithAUrlFurtherOnRunsAsACommand) {
   EXPECT_EQ(host.getInt(contact, 2), 0) << host.getText(contact, 34).value_or("");
   ASSERT_EQ(server.requests().size(), 1u);
   EXPECT_EQ(server.requests()[0].rfind("GET /ok ", 0), 0u);
+}
+
+TEST_F(HttpChecks, AnUnknownNameIsToldFromAServerThatIsDown) {
+  const std::string url = "http://no-such-host.invalid/x";
+  const int contact = runScheduled(url);
+  const auto shown = MessageBoxRecorder::shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, "Failed send: name not resolved");
+  EXPECT_EQ(host.getInt(contact, 2), 0x40);
 }
 
 TEST_F(HttpChecks, InteractiveRunShowsTheBody) {

@@ -1,6 +1,7 @@
 // vardok-check.exe against real things on this machine: the disk, a
 // loopback server, files with set times, this test's own process, a service
 // that Wine runs, and check programs of the classic convention.
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -94,14 +95,20 @@ TEST(CheckTool, SetUpWronglyIsCriticalWithUsageAndTheReason) {
 TEST(CheckTool, DiskAtAndAboveItsLimits) {
   ULARGE_INTEGER available, total, free;
   ASSERT_TRUE(GetDiskFreeSpaceExA("C:\\", &available, &total, &free));
-  const int percent = static_cast<int>((total.QuadPart - free.QuadPart) * 100 / total.QuadPart);
-  ASSERT_GE(percent, 2);
-  const std::string at = std::to_string(percent), below = std::to_string(percent - 1);
-  const ProgramRun well = expectCheck("disk --warn " + at + " --crit 100", kWell);
-  EXPECT_EQ(tag(well.output, "info"), "C: " + at + "% used");
-  expectCheck("disk C: --warn " + below + " --crit 100", kProblem);
-  expectCheck("disk c --warn " + std::to_string(percent - 2) + " --crit " + below, kCritical);
-  expectCheck("disk C:\\ --warn 0 --crit " + at, kProblem);
+  const ULONGLONG used = total.QuadPart - free.QuadPart;
+  // The exact share is compared: the whole percent below it is already
+  // passed (36.13% used is above --warn 36), the one at or above it not.
+  const int floor = static_cast<int>(used * 100 / total.QuadPart);
+  const bool whole = used * 100 % total.QuadPart == 0;
+  ASSERT_GE(floor, 2);
+  const std::string up = std::to_string(whole ? floor : floor + 1), down = std::to_string(whole ? floor - 1 : floor);
+  const ProgramRun well = expectCheck("disk --warn " + up + " --crit 100", kWell);
+  char share[16];
+  snprintf(share, sizeof share, "%.1f", static_cast<double>(used) * 100 / static_cast<double>(total.QuadPart));
+  EXPECT_EQ(tag(well.output, "info"), "C: " + std::string(share) + "% used");
+  expectCheck("disk C: --warn " + down + " --crit 100", kProblem);
+  expectCheck("disk c --warn " + std::to_string(std::stoi(down) - 1) + " --crit " + down, kCritical);
+  expectCheck("disk C:\\ --warn 0 --crit " + up, kProblem);
   const ProgramRun missing = expectCheck("disk Q: --warn 80 --crit 90", kCritical);
   EXPECT_EQ(tag(missing.output, "info"), "Q: cannot be read");
 }
@@ -145,6 +152,13 @@ TEST(CheckTool, TcpPortOpenAndRefused) {
   for (SOCKET s : fillers) closesocket(s);
   closesocket(listener);
   EXPECT_EQ(tag(unknown.output, "info"), "no-such-host.invalid not found");
+}
+
+TEST(CheckTool, HttpNamesWhyItGotNoConnection) {
+  const ProgramRun unknown = expectCheck("http http://no-such-host.invalid/", kCritical);
+  EXPECT_NE(unknown.output.find("Failed send: name not resolved"), std::string::npos) << unknown.output;
+  const ProgramRun refused = expectCheck("http http://" + LoopbackHttpServer::unusedAddress() + "/", kCritical);
+  EXPECT_NE(refused.output.find("Failed send: refused or unreachable"), std::string::npos) << refused.output;
 }
 
 TEST(CheckTool, HttpJudgesStatusBodyAndTime) {

@@ -56,6 +56,12 @@ std::string sendFailureText(uint32_t error) {
     case ERROR_INTERNET_CONNECTION_ABORTED:
     case ERROR_INTERNET_CONNECTION_RESET: return "No response";
     case ERROR_HTTP_INVALID_SERVER_RESPONSE: return "No status line";
+    // No connection: "Failed send" leads, the cause follows, so that a name
+    // problem is told from a server that is down.
+    case ERROR_INTERNET_NAME_NOT_RESOLVED: return "Failed send: name not resolved";
+    case ERROR_INTERNET_CANNOT_CONNECT: return "Failed send: refused or unreachable";
+    case ERROR_INTERNET_TIMEOUT: return "Failed send: timed out";
+    case ERROR_INTERNET_OPERATION_CANCELLED: return "Failed send: cancelled";
     default: return "Failed send";
   }
 }

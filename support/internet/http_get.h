@@ -18,7 +18,9 @@
 namespace Quorlin {
 
 // A fetch that got no usable answer; the reason names it in a few words:
-// "Failed send" (no connection), "Certificate: unknown issuer" (and the
+// "Failed send" (no connection; with its cause after a colon where WinINet
+// names one: "Failed send: name not resolved", "...: refused or
+// unreachable", "...: timed out"), "Certificate: unknown issuer" (and the
 // other certificate faults), "Secure channel failed", "No response" (the
 // server closed or reset the connection unanswered), "No status line",
 // "Too many redirects", "Failed read", "Failed read: body ends early".

@@ -63,14 +63,22 @@ Outcome checkDisk(const Args& args) {
     return {Level::Critical, "Disk " + drive + " cannot be read: " + Quorlin::errorText(GetLastError()),
             drive + " cannot be read"};
   const ULONGLONG used = total.QuadPart - free.QuadPart;
-  const int64_t percent = static_cast<int64_t>(used * 100 / total.QuadPart);
-  const Level level = judge(percent, warn, crit);
-  std::string line = "Disk " + drive + " " + std::to_string(percent) + "% used, " + gigabytes(free.QuadPart) +
+  // The exact share against each limit (used x 100 above limit x total): a
+  // share rounded down first would let 99.5% pass --crit 99. Long double
+  // holds every 64-bit size exactly.
+  const auto above = [&](int64_t limit) {
+    return static_cast<long double>(used) * 100 > static_cast<long double>(limit) * total.QuadPart;
+  };
+  const Level level = above(crit) ? Level::Critical : above(warn) ? Level::Problem : Level::Well;
+  char share[16];
+  snprintf(share, sizeof share, "%.1f", static_cast<double>(static_cast<long double>(used) * 100 / total.QuadPart));
+  const std::string percent = share;
+  std::string line = "Disk " + drive + " " + percent + "% used, " + gigabytes(free.QuadPart) +
                      " free of " + gigabytes(total.QuadPart);
   if (level != Level::Well)
     line += level == Level::Critical ? " (critical above " + std::to_string(crit) + "%)"
                                      : " (warning above " + std::to_string(warn) + "%)";
-  return {level, line, drive + " " + std::to_string(percent) + "% used"};
+  return {level, line, drive + " " + percent + "% used"};
 }
 
 Outcome checkFileAge(const Args& args) {
