@@ -154,6 +154,27 @@ TEST(CheckTool, TcpPortOpenAndRefused) {
   EXPECT_EQ(tag(unknown.output, "info"), "no-such-host.invalid not found");
 }
 
+TEST(CheckTool, HttpTimeoutHoldsAgainstAServerThatNeverAnswers) {
+  // A port that takes connections (into its backlog) and never answers.
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  SOCKET silent = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  int length = sizeof address;
+  getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+  ASSERT_EQ(listen(silent, 8), 0);
+  const ProgramRun run =
+      expectCheck("http http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/ --timeout 2000", kCritical);
+  EXPECT_EQ(tag(run.output, "info"), "no answer within 2000 ms") << run.output;
+  // Within the timeout and a second, under Wine too.
+  EXPECT_LT(run.processMs, 3000u + 1000u) << run.output;
+  closesocket(silent);
+  WSACleanup();
+}
+
 TEST(CheckTool, HttpNamesWhyItGotNoConnection) {
   const ProgramRun unknown = expectCheck("http http://no-such-host.invalid/", kCritical);
   EXPECT_NE(unknown.output.find("Failed send: name not resolved"), std::string::npos) << unknown.output;

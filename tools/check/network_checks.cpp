@@ -4,7 +4,9 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -160,9 +162,20 @@ Outcome checkHttp(const Args& args) {
     std::unique_lock<std::mutex> guard(lock);
     if (done.wait_for(guard, std::chrono::milliseconds(timeout), [&] { return finished; })) return;
     timedOut = true;
+    // Cancelled waits end at once; a name look-up has no wait to cancel.
+    // One that still holds the request a second on is not waited for: the
+    // verdict is given from here, and the process ends with it.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
     while (!finished) {
       CancelSynchronousIo(selfHandle.get());
       done.wait_for(guard, std::chrono::milliseconds(100), [&] { return finished; });
+      if (!finished && std::chrono::steady_clock::now() >= giveUp) {
+        const std::string failure = "no answer within " + std::to_string(timeout) + " ms";
+        const std::string text = formatOutcome({Level::Critical, "HTTP " + shown + ": " + failure, failure});
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+        ExitProcess(static_cast<UINT>(Level::Critical));
+      }
     }
   });
   Quorlin::HttpGetOptions options;
