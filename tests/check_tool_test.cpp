@@ -109,6 +109,14 @@ TEST(CheckTool, DiskAtAndAboveItsLimits) {
   expectCheck("disk C: --warn " + down + " --crit 100", kProblem);
   expectCheck("disk c --warn " + std::to_string(std::stoi(down) - 1) + " --crit " + down, kCritical);
   expectCheck("disk C:\\ --warn 0 --crit " + up, kProblem);
+  // Limits on the free space, in bytes with a unit; free exactly at a limit is well.
+  const ULONGLONG freeKb = free.QuadPart / 1024;
+  expectCheck("disk C: --warn-free " + std::to_string(freeKb + 1048576) + "KB", kProblem);
+  expectCheck("disk C: --warn-free " + std::to_string(freeKb + 2097152) + "KB --crit-free " +
+                  std::to_string(freeKb + 1048576) + "KB",
+              kCritical);
+  expectCheck("disk C: --warn-free 1KB --crit-free 1kb", kWell);
+  expectCheck("disk C: --warn 100 --crit 100 --warn-free 10XB", kCritical);  // set up wrongly
   const ProgramRun missing = expectCheck("disk Q: --warn 80 --crit 90", kCritical);
   EXPECT_EQ(tag(missing.output, "info"), "Q: cannot be read");
 }
@@ -277,6 +285,11 @@ TEST(CheckTool, ProcessCountsARunningProgram) {
   expectCheck("process " + stem + " --min 1 --max 1", kWell);
   expectCheck("process " + stem + " --max 0", kCritical);
   expectCheck("process " + stem + " --min 2", kCritical);
+  // A warning band inside the critical bounds.
+  expectCheck("process " + stem + " --warn-min 2", kProblem);
+  expectCheck("process " + stem + " --min 0 --warn-max 0", kProblem);
+  expectCheck("process " + stem + " --min 1 --warn-min 1 --warn-max 1", kWell);
+  expectCheck("process " + stem + " --min 2 --warn-min 3", kCritical);
   TerminateProcess(child.get(), 0);
   WaitForSingleObject(child.get(), 5000);
   DeleteFileA(program.c_str());

@@ -21,11 +21,11 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"disk", "disk [DRIVE] --warn PCT --crit PCT", checkDisk},
+    {"disk", "disk [DRIVE] [--warn PCT] [--crit PCT] [--warn-free SIZE] [--crit-free SIZE]", checkDisk},
     {"tcp", "tcp HOST PORT [--warn MS] [--crit MS] [--timeout MS]", checkTcp},
     {"http", "http URL [--status CODE] [--contains TEXT] [--warn MS] [--crit MS] [--timeout MS]", checkHttp},
     {"file-age", "file-age PATH --warn S --crit S", checkFileAge},
-    {"process", "process NAME [--min N] [--max N]", checkProcess},
+    {"process", "process NAME [--min N] [--max N] [--warn-min N] [--warn-max N]", checkProcess},
     {"service", "service NAME", checkService},
     {"run", "run [--timeout S] -- PROGRAM ARGS...", runClassic},
 };

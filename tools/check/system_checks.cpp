@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "support/threads/unique_handle.h"
 #include "support/win32_error.h"
@@ -28,6 +30,30 @@ struct ServiceHandleTraits {
 };
 using ServiceHandle = Quorlin::UniqueHandle<ServiceHandleTraits>;
 
+// A size such as "10GB", "512MB" or "2048" (bytes); units are of 1024,
+// in any letter case. Absent: -1.
+int64_t sizeOption(const Arguments& arguments, const std::string& option) {
+  if (!arguments.has(option)) return -1;
+  std::string text = arguments.text(option);
+  static const struct {
+    const char* unit;
+    int64_t bytes;
+  } kUnits[] = {{"TB", 1LL << 40}, {"GB", 1LL << 30}, {"MB", 1LL << 20}, {"KB", 1LL << 10}, {"B", 1}};
+  int64_t scale = 1;
+  for (const auto& unit : kUnits) {
+    const size_t length = std::strlen(unit.unit);
+    if (text.size() > length && _stricmp(text.c_str() + text.size() - length, unit.unit) == 0) {
+      scale = unit.bytes;
+      text.resize(text.size() - length);
+      break;
+    }
+  }
+  if (text.empty() || text.size() > 15 || text.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoll(text) > INT64_MAX / scale)
+    throw UsageError(option + " needs a size such as 10GB, not \"" + arguments.text(option) + "\"");
+  return std::stoll(text) * scale;
+}
+
 std::string oneArgument(const Arguments& arguments, const char* what) {
   if (arguments.positional().size() != 1) throw UsageError(std::string("needs one ") + what);
   return arguments.positional()[0];
@@ -47,11 +73,17 @@ std::string durationText(int64_t seconds) {
 }
 
 Outcome checkDisk(const Args& args) {
-  const Arguments arguments(args, {"--warn", "--crit"});
+  const Arguments arguments(args, {"--warn", "--crit", "--warn-free", "--crit-free"});
   if (arguments.positional().size() > 1) throw UsageError("takes one drive");
-  const int64_t warn = arguments.number("--warn", 0, 100, true);
-  const int64_t crit = arguments.number("--crit", 0, 100, true);
+  // Limits on the used share, on the free space, or both.
+  const bool byFree = arguments.has("--warn-free") || arguments.has("--crit-free");
+  const int64_t warn = arguments.number("--warn", 0, 100, !byFree, -1);
+  const int64_t crit = arguments.number("--crit", 0, 100, !byFree, -1);
   requireOrder(warn, crit);
+  const int64_t warnFree = sizeOption(arguments, "--warn-free");
+  const int64_t critFree = sizeOption(arguments, "--crit-free");
+  if (warnFree >= 0 && critFree >= 0 && critFree > warnFree)
+    throw UsageError("--crit-free must not be above --warn-free");
   std::string drive = arguments.positional().empty() ? "C:" : expandEnvironment(arguments.positional()[0]);
   if (drive.size() == 1) drive += ':';
   std::string root = drive;
@@ -69,15 +101,19 @@ Outcome checkDisk(const Args& args) {
   const auto above = [&](int64_t limit) {
     return static_cast<long double>(used) * 100 > static_cast<long double>(limit) * total.QuadPart;
   };
-  const Level level = above(crit) ? Level::Critical : above(warn) ? Level::Problem : Level::Well;
+  const auto below = [&](int64_t limit) { return limit >= 0 && free.QuadPart < static_cast<ULONGLONG>(limit); };
+  const Level level = (crit >= 0 && above(crit)) || below(critFree)   ? Level::Critical
+                      : (warn >= 0 && above(warn)) || below(warnFree) ? Level::Problem
+                                                                       : Level::Well;
   char share[16];
   snprintf(share, sizeof share, "%.1f", static_cast<double>(static_cast<long double>(used) * 100 / total.QuadPart));
   const std::string percent = share;
   std::string line = "Disk " + drive + " " + percent + "% used, " + gigabytes(free.QuadPart) +
                      " free of " + gigabytes(total.QuadPart);
-  if (level != Level::Well)
-    line += level == Level::Critical ? " (critical above " + std::to_string(crit) + "%)"
-                                     : " (warning above " + std::to_string(warn) + "%)";
+  if (level == Level::Critical)
+    line += below(critFree) ? " (critical below " + gigabytes(critFree) + " free)" : " (critical above " + std::to_string(crit) + "%)";
+  else if (level == Level::Problem)
+    line += below(warnFree) ? " (warning below " + gigabytes(warnFree) + " free)" : " (warning above " + std::to_string(warn) + "%)";
   return {level, line, drive + " " + percent + "% used"};
 }
 
@@ -110,10 +146,15 @@ Outcome checkFileAge(const Args& args) {
 }
 
 Outcome checkProcess(const Args& args) {
-  const Arguments arguments(args, {"--min", "--max"});
+  const Arguments arguments(args, {"--min", "--max", "--warn-min", "--warn-max"}, {"process name"});
   std::string image = oneArgument(arguments, "process name");
   const int64_t minimum = arguments.number("--min", 0, 1000000, false, 1);
   const int64_t maximum = arguments.number("--max", 0, 1000000, false, -1);
+  // A band inside the critical bounds where the count is only a problem.
+  const int64_t warnMinimum = arguments.number("--warn-min", 0, 1000000, false, -1);
+  const int64_t warnMaximum = arguments.number("--warn-max", 0, 1000000, false, -1);
+  if (warnMinimum >= 0 && warnMinimum < minimum) throw UsageError("--warn-min must not be below --min");
+  if (warnMaximum >= 0 && maximum >= 0 && warnMaximum > maximum) throw UsageError("--warn-max must not be above --max");
   if (maximum >= 0 && minimum > maximum)
     throw UsageError(arguments.has("--min") ? "--min must not be above --max"
                                             : "--max " + std::to_string(maximum) +
@@ -131,10 +172,14 @@ Outcome checkProcess(const Args& args) {
     if (_stricmp(entry.szExeFile, image.c_str()) == 0) ++count;
 
   const bool few = count < minimum, many = maximum >= 0 && count > maximum;
+  const bool rather = !few && !many && ((warnMinimum >= 0 && count < warnMinimum) || (warnMaximum >= 0 && count > warnMaximum));
   std::string line = "Process " + image + ": " + std::to_string(count) + " running";
   if (few) line += " (at least " + std::to_string(minimum) + " expected)";
   if (many) line += " (at most " + std::to_string(maximum) + " expected)";
-  return {few || many ? Level::Critical : Level::Well, line, std::to_string(count) + " x " + image};
+  if (rather)
+    line += warnMinimum >= 0 && count < warnMinimum ? " (at least " + std::to_string(warnMinimum) + " wanted)"
+                                                     : " (at most " + std::to_string(warnMaximum) + " wanted)";
+  return {few || many ? Level::Critical : rather ? Level::Problem : Level::Well, line, std::to_string(count) + " x " + image};
 }
 
 Outcome checkService(const Args& args) {
