@@ -2,6 +2,7 @@
 // loopback server, files with set times, this test's own process, a service
 // that Wine runs, and check programs of the classic convention.
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -160,6 +161,34 @@ TEST(CheckTool, TcpPortOpenAndRefused) {
   for (SOCKET s : fillers) closesocket(s);
   closesocket(listener);
   EXPECT_EQ(tag(unknown.output, "info"), "no-such-host.invalid not found");
+}
+
+TEST(CheckTool, EveryMeasurementCarriesPerformanceData) {
+  LoopbackHttpServer server;
+  ASSERT_TRUE(server.listening());
+  server.setReply({LoopbackHttpServer::response(200, "fine")});
+  const struct {
+    std::string arguments;
+    const char* perfdata;  // how the data after the '|' begins
+  } table[] = {
+      {"disk C: --warn 100 --crit 100", "used="},
+      {"tcp " + server.address() + " 80 --warn 5000 --crit 9000", "time="},
+      {"http " + server.url("/") + " --warn 5000", "time="},
+      {"file-age C:\\windows\\win.ini --warn 999999999 --crit 999999999", "age="},
+      {"process check_tool_test --min 1", "count=1;;1:;0"},
+      {"service PlugPlay", "running=1;;;0;1"},
+  };
+  for (const auto& row : table) {
+    const ProgramRun run = check(row.arguments);
+    const std::string line = run.output.substr(0, run.output.find(" <velkaro:"));
+    const size_t bar = line.find(" | ");
+    ASSERT_NE(bar, std::string::npos) << row.arguments << ": " << run.output;
+    EXPECT_EQ(line.compare(bar + 3, std::strlen(row.perfdata), row.perfdata), 0) << run.output;
+    // The status text stays without it.
+    EXPECT_EQ(tag(run.output, "info").find('|'), std::string::npos) << run.output;
+  }
+  const ProgramRun timed = check("http " + server.url("/") + " --warn 300 --crit 1000");
+  EXPECT_NE(timed.output.find(";0.3;1;0 size=4B;;;0"), std::string::npos) << timed.output;
 }
 
 TEST(CheckTool, HttpTimeoutHoldsAgainstAServerThatNeverAnswers) {

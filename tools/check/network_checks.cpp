@@ -125,7 +125,10 @@ Outcome checkTcp(const Args& args) {
             "port " + portText + " unreachable"};
   std::string line = "TCP " + target + " connected in " + msText(elapsed);
   const Level level = judgeTime(elapsed, warn, crit, &line);
-  return {level, line, "port " + portText + " open, " + msText(elapsed)};
+  Outcome outcome{level, line, "port " + portText + " open, " + msText(elapsed)};
+  outcome.perfdata = perfItem("time", perfNumber(elapsed / 1000), "s", warn >= 0 ? warn / 1000.0 : -1,
+                              crit >= 0 ? crit / 1000.0 : -1, 0);
+  return outcome;
 }
 
 Outcome checkHttp(const Args& args) {
@@ -207,17 +210,27 @@ Outcome checkHttp(const Args& args) {
     return {Level::Critical, "HTTP " + shown + ": " + failure, failure};
   }
   const std::string status = std::to_string(answer.status);
+  const std::string perfdata =
+      perfItem("time", perfNumber(elapsed / 1000), "s", warn >= 0 ? warn / 1000.0 : -1, crit >= 0 ? crit / 1000.0 : -1, 0) +
+      " " + perfItem("size", std::to_string(answer.bodyBytes), "B", -1, -1, 0);
   const bool statusWell = expected >= 0 ? answer.status == expected : answer.status >= 200 && answer.status < 400;
   std::string line = "HTTP " + status + " from " + shown + " in " + msText(elapsed) + ", " +
                      std::to_string(answer.bodyBytes) + " bytes";
   if (!statusWell) {
     line += expected >= 0 ? " (expected " + std::to_string(expected) + ")" : " (not a success)";
-    return {Level::Critical, line, "HTTP " + status};
+    Outcome outcome{Level::Critical, line, "HTTP " + status};
+    outcome.perfdata = perfdata;
+    return outcome;
   }
-  if (!contains.empty() && answer.body.find(contains) == std::string::npos)
-    return {Level::Critical, line + " (\"" + contains + "\" not found)", "HTTP " + status + ", text missing"};
+  if (!contains.empty() && answer.body.find(contains) == std::string::npos) {
+    Outcome outcome{Level::Critical, line + " (\"" + contains + "\" not found)", "HTTP " + status + ", text missing"};
+    outcome.perfdata = perfdata;
+    return outcome;
+  }
   const Level level = judgeTime(elapsed, warn, crit, &line);
-  return {level, line, "HTTP " + status + ", " + msText(elapsed)};
+  Outcome outcome{level, line, "HTTP " + status + ", " + msText(elapsed)};
+  outcome.perfdata = perfdata;
+  return outcome;
 }
 
 }  // namespace VardokCheck

@@ -23,7 +23,18 @@ struct Outcome {
   std::string line;  // for people: what was measured
   std::string info;  // the status text: short
   std::string notify;  // the pop-up's text; empty: the line
+  // Performance data for graphing tools, in the classic form
+  // ("label=value[unit];warn;crit;min;max", several apart by spaces);
+  // printed after a '|' on the line, never in the status text.
+  std::string perfdata;
 };
+
+// One item of performance data; a negative limit, minimum or maximum is
+// left out (the field stays, empty).
+std::string perfItem(const std::string& label, const std::string& value, const std::string& unit, double warn = -1,
+                     double crit = -1, double minimum = -1, double maximum = -1);
+// A value with at most three decimals, trailing zeros dropped: "0.012", "36.1".
+std::string perfNumber(double value);
 
 // The line, then the tags: "info" always, "notify" (the line, unless set)
 // unless all is well. Tag values are never empty and never hold a '<' (it would

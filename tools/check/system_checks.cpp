@@ -114,7 +114,11 @@ Outcome checkDisk(const Args& args) {
     line += below(critFree) ? " (critical below " + gigabytes(critFree) + " free)" : " (critical above " + std::to_string(crit) + "%)";
   else if (level == Level::Problem)
     line += below(warnFree) ? " (warning below " + gigabytes(warnFree) + " free)" : " (warning above " + std::to_string(warn) + "%)";
-  return {level, line, drive + " " + percent + "% used"};
+  Outcome outcome{level, line, drive + " " + percent + "% used"};
+  outcome.perfdata = perfItem("used", percent, "%", static_cast<double>(warn), static_cast<double>(crit), 0, 100) + " " +
+                     perfItem("free", std::to_string(free.QuadPart), "B", static_cast<double>(warnFree),
+                              static_cast<double>(critFree), 0, static_cast<double>(total.QuadPart));
+  return outcome;
 }
 
 Outcome checkFileAge(const Args& args) {
@@ -142,7 +146,9 @@ Outcome checkFileAge(const Args& args) {
   if (level != Level::Well)
     line += " (" + std::string(level == Level::Critical ? "critical" : "warning") + " above " +
             durationText(level == Level::Critical ? crit : warn) + ")";
-  return {level, line, name + " " + durationText(age) + " old"};
+  Outcome outcome{level, line, name + " " + durationText(age) + " old"};
+  outcome.perfdata = perfItem("age", std::to_string(age), "s", static_cast<double>(warn), static_cast<double>(crit), 0);
+  return outcome;
 }
 
 Outcome checkProcess(const Args& args) {
@@ -179,7 +185,16 @@ Outcome checkProcess(const Args& args) {
   if (rather)
     line += warnMinimum >= 0 && count < warnMinimum ? " (at least " + std::to_string(warnMinimum) + " wanted)"
                                                      : " (at most " + std::to_string(warnMaximum) + " wanted)";
-  return {few || many ? Level::Critical : rather ? Level::Problem : Level::Well, line, std::to_string(count) + " x " + image};
+  Outcome outcome{few || many ? Level::Critical : rather ? Level::Problem : Level::Well, line,
+                  std::to_string(count) + " x " + image};
+  // Ranges in the classic form: "2:" at least 2, "1:3" from 1 to 3.
+  const auto range = [](int64_t low, int64_t high) {
+    if (low < 0 && high < 0) return std::string();
+    return (low >= 0 ? std::to_string(low) : std::string()) + ":" + (high >= 0 ? std::to_string(high) : std::string());
+  };
+  outcome.perfdata = "count=" + std::to_string(count) + ";" + range(warnMinimum, warnMaximum) + ";" +
+                     range(minimum, maximum) + ";0";
+  return outcome;
 }
 
 Outcome checkService(const Args& args) {
@@ -217,7 +232,11 @@ Outcome checkService(const Args& args) {
   };
   for (const State& state : states)
     if (state.code == status.dwCurrentState)
-      return {state.level, "Service " + name + " is " + state.text, name + " " + state.text};
+    if (state.code == status.dwCurrentState) {
+      Outcome outcome{state.level, "Service " + name + " is " + state.text, name + " " + state.text};
+      outcome.perfdata = perfItem("running", status.dwCurrentState == SERVICE_RUNNING ? "1" : "0", "", -1, -1, 0, 1);
+      return outcome;
+    }
   return {Level::Critical, "Service " + name + " is in state " + std::to_string(status.dwCurrentState),
           name + " state " + std::to_string(status.dwCurrentState)};
 }
