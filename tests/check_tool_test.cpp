@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -209,6 +210,40 @@ TEST(CheckTool, HttpTimeoutHoldsAgainstAServerThatNeverAnswers) {
   // Within the timeout and a second, under Wine too.
   EXPECT_LT(run.processMs, 3000u + 1000u) << run.output;
   closesocket(silent);
+  WSACleanup();
+}
+
+TEST(CheckTool, RetriesReportAProblemOnlyWhenEveryAttemptFails) {
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  // A loopback port that is free now and will listen in a moment.
+  SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  int length = sizeof address;
+  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+  closesocket(probe);
+  const std::string port = std::to_string(ntohs(address.sin_port));
+
+  const ProgramRun refused = expectCheck("tcp 127.0.0.1 " + port + " --retries 3 --retry-delay 100", kCritical);
+  EXPECT_NE(refused.output.find("(attempt 3 of 3)"), std::string::npos) << refused.output;
+  EXPECT_GE(refused.processMs, 200u);
+
+  // Refused at first, listening by the second attempt.
+  SOCKET later = INVALID_SOCKET;
+  std::thread opener([&] {
+    Sleep(400);
+    later = socket(AF_INET, SOCK_STREAM, 0);
+    bind(later, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(later, 8);
+  });
+  const ProgramRun recovered = expectCheck("tcp 127.0.0.1 " + port + " --retries 3 --retry-delay 1500", kWell);
+  opener.join();
+  EXPECT_NE(recovered.output.find("(attempt 2 of 3)"), std::string::npos) << recovered.output;
+  closesocket(later);
+  expectCheck("tcp 127.0.0.1 " + port + " --retries 11", kCritical);  // set up wrongly
   WSACleanup();
 }
 

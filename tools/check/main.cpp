@@ -18,17 +18,54 @@ struct Command {
   const char* name;
   const char* usage;
   Outcome (*check)(const Args&);
+  bool network;  // takes --retries N [--retry-delay MS]
 };
 
 const Command kCommands[] = {
-    {"disk", "disk [DRIVE] [--warn PCT] [--crit PCT] [--warn-free SIZE] [--crit-free SIZE]", checkDisk},
-    {"tcp", "tcp HOST PORT [--warn MS] [--crit MS] [--timeout MS]", checkTcp},
-    {"http", "http URL [--status CODE] [--contains TEXT] [--warn MS] [--crit MS] [--timeout MS]", checkHttp},
-    {"file-age", "file-age PATH --warn S --crit S", checkFileAge},
-    {"process", "process NAME [--min N] [--max N] [--warn-min N] [--warn-max N]", checkProcess},
-    {"service", "service NAME", checkService},
-    {"run", "run [--timeout S] -- PROGRAM ARGS...", runClassic},
+    {"disk", "disk [DRIVE] [--warn PCT] [--crit PCT] [--warn-free SIZE] [--crit-free SIZE]", checkDisk, false},
+    {"tcp", "tcp HOST PORT [--warn MS] [--crit MS] [--timeout MS] [--retries N [--retry-delay MS]]", checkTcp, true},
+    {"http",
+     "http URL [--status CODE] [--contains TEXT] [--warn MS] [--crit MS] [--timeout MS] [--retries N [--retry-delay MS]]",
+     checkHttp, true},
+    {"file-age", "file-age PATH --warn S --crit S", checkFileAge, false},
+    {"process", "process NAME [--min N] [--max N] [--warn-min N] [--warn-max N]", checkProcess, false},
+    {"service", "service NAME", checkService, false},
+    {"run", "run [--timeout S] -- PROGRAM ARGS...", runClassic, false},
 };
+
+// Takes "--NAME VALUE" out of args: a whole number from minimum to maximum,
+// or fallback when it is not there.
+int64_t takeNumber(Args& args, const std::string& name, int64_t minimum, int64_t maximum, int64_t fallback) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--") break;
+    if (args[i] != name) continue;
+    if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
+    const std::string text = args[i + 1];
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoll(text) < minimum || std::stoll(text) > maximum)
+      throw UsageError(name + " needs a whole number from " + std::to_string(minimum) + " to " + std::to_string(maximum));
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    return std::stoll(text);
+  }
+  return fallback;
+}
+
+// A network check tried up to --retries times in a row, --retry-delay apart
+// (1 s): for a flaky network, a problem counts only when every attempt of
+// the run found one. The line says how many attempts were made.
+Outcome measure(const Command& command, Args args) {
+  if (!command.network) return command.check(args);
+  const int64_t retries = takeNumber(args, "--retries", 1, 10, 1);
+  const int64_t delay = takeNumber(args, "--retry-delay", 0, 60000, 1000);
+  for (int64_t attempt = 1;; ++attempt) {
+    Outcome outcome = command.check(args);
+    if (outcome.level == Level::Well || attempt == retries) {
+      if (retries > 1) outcome.line += " (attempt " + std::to_string(attempt) + " of " + std::to_string(retries) + ")";
+      return outcome;
+    }
+    Sleep(static_cast<DWORD>(delay));
+  }
+}
 
 void printUsage(const Command* only) {
   std::fputs("usage: vardok-check COMMAND ARGUMENTS\n", stderr);
@@ -65,7 +102,7 @@ int main(int argc, char** argv) {
   for (const Command& command : kCommands) {
     if (std::strcmp(argv[1], command.name) != 0) continue;
     try {
-      return report(command.check(Args(argv + 2, argv + argc)));
+      return report(measure(command, Args(argv + 2, argv + argc)));
     } catch (const UsageError& error) {
       return setUpWrongly(error.what(), &command);
     }
