@@ -247,6 +247,43 @@ TEST(CheckTool, RetriesReportAProblemOnlyWhenEveryAttemptFails) {
   WSACleanup();
 }
 
+TEST(CheckTool, HttpJudgesAPatternAHeaderAndAskingWithHead) {
+  LoopbackHttpServer server;
+  ASSERT_TRUE(server.listening());
+  server.setReply({LoopbackHttpServer::response(200, "up 42 users", {"X-State: green"})});
+  const std::string url = server.url("/state");
+  expectCheck("http " + url + " --regex \"/up \\d+ users/\"", kWell);
+  const ProgramRun unmatched = expectCheck("http " + url + " --regex /down/i", kCritical);
+  EXPECT_EQ(tag(unmatched.output, "info"), "HTTP 200, no match") << unmatched.output;
+  expectCheck("http " + url + " --regex /[/", kCritical);  // set up wrongly
+  expectCheck("http " + url + " --header X-State:green", kWell);
+  expectCheck("http " + url + " --header \"X-State: green\"", kWell);
+  const ProgramRun wrong = expectCheck("http " + url + " --header X-State:red", kCritical);
+  EXPECT_EQ(tag(wrong.output, "info"), "HTTP 200, X-State wrong") << wrong.output;
+  const ProgramRun missing = expectCheck("http " + url + " --header X-Other:1", kCritical);
+  EXPECT_EQ(tag(missing.output, "info"), "HTTP 200, X-Other missing") << missing.output;
+  expectCheck("http " + url + " --header nothing", kCritical);  // set up wrongly
+  const size_t before = server.requests().size();
+  expectCheck("http " + url + " --method HEAD", kWell);
+  ASSERT_GT(server.requests().size(), before);
+  EXPECT_EQ(server.requests().back().rfind("HEAD /state ", 0), 0u) << server.requests().back();
+  expectCheck("http " + url + " --method HEAD --contains up", kCritical);  // set up wrongly
+  expectCheck("http " + url + " --method POST", kCritical);  // set up wrongly
+}
+
+TEST(CheckTool, TcpSendsAndExpectsAnAnswer) {
+  LoopbackHttpServer server;
+  ASSERT_TRUE(server.listening());
+  server.setReply({LoopbackHttpServer::response(200, "hi")});
+  const std::string target = "tcp " + server.address() + " 80 --send \"GET / HTTP/1.0\\r\\n\\r\\n\"";
+  const ProgramRun well = expectCheck(target + " --expect \"HTTP/1.\"", kWell);
+  EXPECT_NE(well.output.find(" answered in "), std::string::npos) << well.output;
+  const ProgramRun wrong = expectCheck(target + " --expect SSH- --timeout 3000", kCritical);
+  EXPECT_NE(wrong.output.find("\"SSH-\" not received (got \"HTTP/1.1 200 OK\")"), std::string::npos) << wrong.output;
+  EXPECT_EQ(tag(wrong.output, "info"), "port 80, answer wrong");
+  expectCheck("tcp " + server.address() + " 80 --expect \"\"", kCritical);  // set up wrongly
+}
+
 TEST(CheckTool, HttpNamesWhyItGotNoConnection) {
   const ProgramRun unknown = expectCheck("http http://no-such-host.invalid/", kCritical);
   EXPECT_NE(unknown.output.find("Failed send: name not resolved"), std::string::npos) << unknown.output;

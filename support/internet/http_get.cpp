@@ -73,8 +73,8 @@ HttpAnswer httpGet(const SharedPtr<Internet>& session, const std::string& url, c
   for (int redirects = 0;; ++redirects) {
     connection = connectionFor(current, session, connection);
     HttpAnswer answer;
-    answer.request = SharedPtr<Request>(new Request(connection, current, Request::GET, nullptr, nullptr, nullptr, flags),
-                                        true);
+    answer.request =
+        SharedPtr<Request>(new Request(connection, current, options.method, nullptr, nullptr, nullptr, flags), true);
     Request& request = *answer.request;
     if (options.beforeSend && !options.beforeSend(answer.request)) return HttpAnswer();
     try {
@@ -99,7 +99,7 @@ HttpAnswer httpGet(const SharedPtr<Internet>& session, const std::string& url, c
       throw ExceptionNoAnswer(failure.getReason());
     }
     const std::string length = request.queryInfo(HTTP_QUERY_CONTENT_LENGTH, 32, std::string());
-    if (!length.empty() && answer.status != 204 && answer.status != 304 &&
+    if (!length.empty() && options.method != Request::HEAD && answer.status != 204 && answer.status != 304 &&
         answer.bodyBytes < _strtoui64(length.c_str(), nullptr, 10))
       throw ExceptionNoAnswer("Failed read: body ends early");
     return answer;

@@ -39,6 +39,8 @@ struct HttpAnswer {
 };
 
 struct HttpGetOptions {
+  // GET, or HEAD (an answer with no body, whatever its Content-Length).
+  Request::RequestType method = Request::GET;
   size_t keep = static_cast<size_t>(-1);
   int maxRedirects = 10;
   // Added to each request's flags; INTERNET_FLAG_NO_AUTO_REDIRECT and

@@ -23,9 +23,12 @@ struct Command {
 
 const Command kCommands[] = {
     {"disk", "disk [DRIVE] [--warn PCT] [--crit PCT] [--warn-free SIZE] [--crit-free SIZE]", checkDisk, false},
-    {"tcp", "tcp HOST PORT [--warn MS] [--crit MS] [--timeout MS] [--retries N [--retry-delay MS]]", checkTcp, true},
+    {"tcp",
+     "tcp HOST PORT [--send TEXT] [--expect TEXT] [--warn MS] [--crit MS] [--timeout MS] [--retries N [--retry-delay MS]]",
+     checkTcp, true},
     {"http",
-     "http URL [--status CODE] [--contains TEXT] [--warn MS] [--crit MS] [--timeout MS] [--retries N [--retry-delay MS]]",
+     "http URL [--status CODE] [--contains TEXT] [--regex /PATTERN/] [--header NAME:VALUE] [--method GET|HEAD]\n"
+     "                    [--warn MS] [--crit MS] [--timeout MS] [--retries N [--retry-delay MS]]",
      checkHttp, true},
     {"file-age", "file-age PATH --warn S --crit S", checkFileAge, false},
     {"process", "process NAME [--min N] [--max N] [--warn-min N] [--warn-max N]", checkProcess, false},

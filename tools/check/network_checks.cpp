@@ -14,6 +14,7 @@
 #include "support/internet/http_get.h"
 #include "protocol/result_protocol.h"
 #include "support/internet/url.h"
+#include "support/regex/regex.h"
 #include "support/win32_error.h"
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
@@ -43,8 +44,9 @@ struct Winsock {
 };
 
 // Connects to one address within timeoutMs. 0, or the socket error
-// (WSAETIMEDOUT when the time ran out).
-int connectWithin(const addrinfo& address, int64_t timeoutMs) {
+// (WSAETIMEDOUT when the time ran out). With connected, a socket that
+// connected is handed over (non-blocking) instead of closed.
+int connectWithin(const addrinfo& address, int64_t timeoutMs, SOCKET* connected = nullptr) {
   SOCKET s = socket(address.ai_family, address.ai_socktype, address.ai_protocol);
   if (s == INVALID_SOCKET) return WSAGetLastError();
   u_long nonBlocking = 1;
@@ -71,14 +73,69 @@ int connectWithin(const addrinfo& address, int64_t timeoutMs) {
       }
     }
   }
+  if (error == 0 && connected) {
+    *connected = s;
+    return 0;
+  }
   closesocket(s);
   return error;
+}
+
+// "\r", "\n", "\t" and "\\" in a text given on the command line.
+std::string unescaped(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char next = text[++i];
+    out += next == 'r' ? '\r' : next == 'n' ? '\n' : next == 't' ? '\t' : next;
+  }
+  return out;
+}
+
+// Sends what (if any) on s, then reads until expect has come (true), the
+// peer closes, or the time runs out. received holds what came, at most
+// 4 KiB.
+bool converse(SOCKET s, const std::string& what, const std::string& expect, int64_t timeoutMs, std::string* received) {
+  const double start = nowMs();
+  const auto left = [&] { return timeoutMs - static_cast<int64_t>(nowMs() - start); };
+  for (size_t sent = 0; sent < what.size();) {
+    const int n = send(s, what.data() + sent, static_cast<int>(what.size() - sent), 0);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (WSAGetLastError() != WSAEWOULDBLOCK || left() <= 0) return false;
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(s, &writable);
+    const int64_t wait = left();
+    timeval limit{static_cast<long>(wait / 1000), static_cast<long>(wait % 1000 * 1000)};
+    select(0, nullptr, &writable, nullptr, &limit);
+  }
+  char buffer[1024];
+  while (received->find(expect) == std::string::npos || expect.empty()) {
+    if (expect.empty()) return true;
+    const int64_t wait = left();
+    if (wait <= 0) return false;
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval limit{static_cast<long>(wait / 1000), static_cast<long>(wait % 1000 * 1000)};
+    if (select(0, &readable, nullptr, nullptr, &limit) <= 0) return false;
+    const int n = recv(s, buffer, sizeof buffer, 0);
+    if (n <= 0) return received->find(expect) != std::string::npos;
+    if (received->size() < 4096) received->append(buffer, static_cast<size_t>(n));
+  }
+  return true;
 }
 
 }  // namespace
 
 Outcome checkTcp(const Args& args) {
-  const Arguments arguments(args, {"--warn", "--crit", "--timeout"}, {"host", "port"});
+  const Arguments arguments(args, {"--warn", "--crit", "--timeout", "--send", "--expect"}, {"host", "port"});
   if (arguments.positional().size() != 2) throw UsageError("needs HOST and PORT");
   std::string host = arguments.positional()[0];
   const std::string portText = arguments.positional()[1];
@@ -92,6 +149,12 @@ Outcome checkTcp(const Args& args) {
   const int64_t timeout = arguments.number("--timeout", 1, 3600000, false, kDefaultTimeoutMs);
   requireOrder(warn, crit);
   const std::string target = host + ":" + portText;
+  // A conversation after the connection: a text to send, one to wait for.
+  const std::string toSend = unescaped(arguments.text("--send"));
+  const std::string expect = unescaped(arguments.text("--expect"));
+  if (arguments.has("--send") && toSend.empty()) throw UsageError("--send needs a text");
+  if (arguments.has("--expect") && expect.empty()) throw UsageError("--expect needs a text");
+  const bool talk = !toSend.empty() || !expect.empty();
 
   const Winsock winsock;
   addrinfo hints{};
@@ -104,14 +167,21 @@ Outcome checkTcp(const Args& args) {
   // Each address in turn, within what is left of the time.
   const double start = nowMs();
   int error = WSAEHOSTUNREACH;
+  SOCKET connected = INVALID_SOCKET;
   for (const addrinfo* address = found; address; address = address->ai_next) {
     const int64_t left = timeout - static_cast<int64_t>(nowMs() - start);
     if (left <= 0) {
       error = WSAETIMEDOUT;
       break;
     }
-    error = connectWithin(*address, left);
+    error = connectWithin(*address, left, talk ? &connected : nullptr);
     if (error == 0 || error == WSAETIMEDOUT) break;
+  }
+  std::string received;
+  bool answered = true;
+  if (connected != INVALID_SOCKET) {
+    answered = converse(connected, toSend, expect, timeout - static_cast<int64_t>(nowMs() - start), &received);
+    closesocket(connected);
   }
   const double elapsed = nowMs() - start;
   freeaddrinfo(found);
@@ -123,7 +193,16 @@ Outcome checkTcp(const Args& args) {
   if (error != 0)
     return {Level::Critical, "TCP " + target + ": cannot connect: " + Quorlin::errorText(static_cast<DWORD>(error)),
             "port " + portText + " unreachable"};
-  std::string line = "TCP " + target + " connected in " + msText(elapsed);
+  if (!answered) {
+    std::string got = received.substr(0, received.find_first_of("\r\n"));
+    for (char& c : got)
+      if (static_cast<unsigned char>(c) < 0x20) c = '.';
+    return {Level::Critical,
+            "TCP " + target + ": \"" + arguments.text("--expect") + "\" not received" +
+                (got.empty() ? "" : " (got \"" + got.substr(0, 80) + "\")"),
+            "port " + portText + ", answer wrong"};
+  }
+  std::string line = "TCP " + target + (talk ? " answered in " : " connected in ") + msText(elapsed);
   const Level level = judgeTime(elapsed, warn, crit, &line);
   Outcome outcome{level, line, "port " + portText + " open, " + msText(elapsed)};
   outcome.perfdata = perfItem("time", perfNumber(elapsed / 1000), "s", warn >= 0 ? warn / 1000.0 : -1,
@@ -132,12 +211,35 @@ Outcome checkTcp(const Args& args) {
 }
 
 Outcome checkHttp(const Args& args) {
-  const Arguments arguments(args, {"--status", "--contains", "--warn", "--crit", "--timeout"}, {"URL"});
+  const Arguments arguments(
+      args, {"--status", "--contains", "--regex", "--header", "--method", "--warn", "--crit", "--timeout"}, {"URL"});
   if (arguments.positional().size() != 1) throw UsageError("needs one URL");
   const std::string url = arguments.positional()[0];
   const int64_t expected = arguments.number("--status", 100, 599, false);
   const std::string contains = arguments.text("--contains");
   if (arguments.has("--contains") && contains.empty()) throw UsageError("--contains needs a text");
+  // A pattern of the plug-in's kind: delimited, with option letters ("/up \d+/i").
+  const std::string regex = arguments.text("--regex");
+  if (arguments.has("--regex")) {
+    Quorlin::RegEx compiled;
+    try {
+      compiled.match(regex, std::string());
+    } catch (const Quorlin::RegEx::CompileException&) {
+      throw UsageError("--regex needs a pattern such as /up \\d+/i, not \"" + regex + "\"");
+    }
+  }
+  // NAME:VALUE, a header the answer must carry with that value.
+  const std::string header = arguments.text("--header");
+  const size_t colon = header.find(':');
+  if (arguments.has("--header") && (colon == std::string::npos || colon == 0))
+    throw UsageError("--header needs NAME:VALUE");
+  const std::string headerName = header.substr(0, colon);
+  std::string headerValue = colon == std::string::npos ? std::string() : header.substr(colon + 1);
+  headerValue.erase(0, headerValue.find_first_not_of(' '));
+  const std::string method = arguments.text("--method", "GET");
+  if (method != "GET" && method != "HEAD") throw UsageError("--method needs GET or HEAD");
+  if (method == "HEAD" && (arguments.has("--contains") || arguments.has("--regex")))
+    throw UsageError("a HEAD answer has no body for --contains or --regex");
   const int64_t warn = arguments.number("--warn", 0, 3600000, false);
   const int64_t crit = arguments.number("--crit", 0, 3600000, false);
   const int64_t timeout = arguments.number("--timeout", 1, 3600000, false, kDefaultTimeoutMs);
@@ -182,6 +284,7 @@ Outcome checkHttp(const Args& args) {
     }
   });
   Quorlin::HttpGetOptions options;
+  options.method = method == "HEAD" ? Quorlin::Request::HEAD : Quorlin::Request::GET;
   options.keep = Vardok::kMaxOutput;
   options.beforeSend = [&](const Quorlin::SharedPtr<Quorlin::Request>&) {
     std::lock_guard<std::mutex> guard(lock);
@@ -222,10 +325,22 @@ Outcome checkHttp(const Args& args) {
     outcome.perfdata = perfdata;
     return outcome;
   }
-  if (!contains.empty() && answer.body.find(contains) == std::string::npos) {
-    Outcome outcome{Level::Critical, line + " (\"" + contains + "\" not found)", "HTTP " + status + ", text missing"};
+  const auto critical = [&](const std::string& why, const std::string& info) {
+    Outcome outcome{Level::Critical, line + " (" + why + ")", "HTTP " + status + ", " + info};
     outcome.perfdata = perfdata;
     return outcome;
+  };
+  if (!contains.empty() && answer.body.find(contains) == std::string::npos)
+    return critical("\"" + contains + "\" not found", "text missing");
+  if (!regex.empty()) {
+    Quorlin::RegEx matcher;
+    if (matcher.match(regex, answer.body) <= 0) return critical(regex + " not matched", "no match");
+  }
+  if (!headerName.empty()) {
+    const std::string value = answer.request->queryInfo(HTTP_QUERY_CUSTOM, 256, headerName);
+    if (value != headerValue)
+      return critical(headerName + ": " + (value.empty() ? "missing" : value) + ", not " + headerValue,
+                      headerName + " " + (value.empty() ? "missing" : "wrong"));
   }
   const Level level = judgeTime(elapsed, warn, crit, &line);
   Outcome outcome{level, line, "HTTP " + status + ", " + msText(elapsed)};
