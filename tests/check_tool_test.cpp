@@ -284,6 +284,22 @@ TEST(CheckTool, TcpSendsAndExpectsAnAnswer) {
   expectCheck("tcp " + server.address() + " 80 --expect \"\"", kCritical);  // set up wrongly
 }
 
+TEST(CheckTool, PingJudgesRoundTripAndLoss) {
+  const ProgramRun four = expectCheck("ping 127.0.0.1 --count 3 --warn 500,20 --crit 1000,50", kWell);
+  EXPECT_EQ(tag(four.output, "info").rfind("rta ", 0), 0u) << four.output;
+  EXPECT_NE(tag(four.output, "info").find("loss 0%"), std::string::npos) << four.output;
+  EXPECT_NE(four.output.find(" | rta="), std::string::npos) << four.output;
+  EXPECT_NE(four.output.find(" pl=0%;20;50;0;100"), std::string::npos) << four.output;
+  // Any round trip takes some time: above a limit of 0 ms, a problem.
+  expectCheck("ping 127.0.0.1 --count 2 --warn 0,100 --crit 1000,100", kProblem);
+  // IPv6, where the loopback has it.
+  const ProgramRun six = check("ping ::1 --count 2");
+  if (six.exitCode == kWell) EXPECT_NE(tag(six.output, "info").find("loss 0%"), std::string::npos) << six.output;
+  expectCheck("ping 127.0.0.1 --warn 10", kCritical);                         // set up wrongly: no loss
+  expectCheck("ping 127.0.0.1 --warn 500,60 --crit 1000,50", kCritical);      // set up wrongly: warn above crit
+  expectCheck("ping no-such-host.invalid", kCritical);
+}
+
 TEST(CheckTool, HttpNamesWhyItGotNoConnection) {
   const ProgramRun unknown = expectCheck("http http://no-such-host.invalid/", kCritical);
   EXPECT_NE(unknown.output.find("Failed send: name not resolved"), std::string::npos) << unknown.output;

@@ -30,6 +30,8 @@ const Command kCommands[] = {
      "http URL [--status CODE] [--contains TEXT] [--regex /PATTERN/] [--header NAME:VALUE] [--method GET|HEAD]\n"
      "                    [--warn MS] [--crit MS] [--timeout MS] [--retries N [--retry-delay MS]]",
      checkHttp, true},
+    {"ping", "ping HOST [--count N] [--warn MS,PCT] [--crit MS,PCT] [--timeout MS] [--retries N [--retry-delay MS]]",
+     checkPing, true},
     {"file-age", "file-age PATH --warn S --crit S", checkFileAge, false},
     {"process", "process NAME [--min N] [--max N] [--warn-min N] [--warn-max N]", checkProcess, false},
     {"service", "service NAME", checkService, false},
