@@ -71,6 +71,16 @@ if(WIN32)
   add_library(boost_headers INTERFACE)
   target_include_directories(boost_headers SYSTEM INTERFACE ${_boost_include})
 
+  # nlohmann-json (header-only) for vardok-check's json command: likewise
+  # only its own folder.
+  set(_json_include ${CMAKE_BINARY_DIR}/json-include)
+  file(MAKE_DIRECTORY ${_json_include})
+  if(NOT EXISTS ${_json_include}/nlohmann)
+    file(CREATE_LINK /usr/include/nlohmann ${_json_include}/nlohmann SYMBOLIC)
+  endif()
+  add_library(json_headers INTERFACE)
+  target_include_directories(json_headers SYSTEM INTERFACE ${_json_include})
+
   # Static, and without a link time in the PE header, so that the same
   # sources give the same binaries.
   string(APPEND CMAKE_EXE_LINKER_FLAGS " -static -Wl,--no-insert-timestamp")

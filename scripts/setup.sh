@@ -15,7 +15,7 @@ packages=(
   cmake ninja-build make dpkg-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32
-  libboost-dev googletest libpcre3-dev
+  libboost-dev googletest libpcre3-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   python3 openssl
 )

@@ -300,6 +300,39 @@ TEST(CheckTool, PingJudgesRoundTripAndLoss) {
   expectCheck("ping no-such-host.invalid", kCritical);
 }
 
+TEST(CheckTool, JsonJudgesAValueAtAPath) {
+  LoopbackHttpServer server;
+  ASSERT_TRUE(server.listening());
+  server.setReply({LoopbackHttpServer::response(
+      200, "{\"service\": {\"load\": [0.7, 1.5], \"state\": \"ok\", \"users\": 42}}", {"Content-Type: application/json"})});
+  const std::string url = server.url("/status.json");
+  const struct {
+    std::string arguments;
+    int level;
+    const char* info;
+  } table[] = {
+      {"service.users --warn 50 --crit 100", kWell, "service.users 42"},
+      {"service.users --warn 42 --crit 100", kWell, "service.users 42"},  // at the limit
+      {"service.users --warn 41", kProblem, "service.users 42"},
+      {"service.users --warn 10 --crit 41", kCritical, "service.users 42"},
+      {"service.load[1] --crit 1", kCritical, "service.load[1] 1.5"},
+      {"service.state --equals ok", kWell, "service.state ok"},
+      {"service.state --equals down", kCritical, "service.state ok"},
+      {"service.state --matches /^O/i", kWell, "service.state ok"},
+      {"service.missing --equals x", kCritical, "service.missing missing"},
+      {"service.state --warn 1", kCritical, "service.state not a number"},
+  };
+  for (const auto& row : table) {
+    const ProgramRun run = expectCheck("json " + url + " " + row.arguments, row.level);
+    EXPECT_EQ(tag(run.output, "info"), row.info) << row.arguments << ": " << run.output;
+  }
+  server.setReply({LoopbackHttpServer::response(200, "<html>no</html>")});
+  EXPECT_EQ(tag(expectCheck("json " + url + " a --equals b", kCritical).output, "info"), "not JSON");
+  expectCheck("json " + url + " a..b --equals b", kCritical);        // set up wrongly: the path
+  expectCheck("json " + url + " a", kCritical);                      // set up wrongly: no judge
+  expectCheck("json " + url + " a --equals b --warn 1", kCritical);  // set up wrongly: two
+}
+
 TEST(CheckTool, HttpNamesWhyItGotNoConnection) {
   const ProgramRun unknown = expectCheck("http http://no-such-host.invalid/", kCritical);
   EXPECT_NE(unknown.output.find("Failed send: name not resolved"), std::string::npos) << unknown.output;

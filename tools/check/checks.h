@@ -15,6 +15,7 @@ Outcome checkDisk(const Args& args);      // disk [DRIVE] --warn PCT --crit PCT
 Outcome checkTcp(const Args& args);       // tcp HOST PORT [--warn MS] [--crit MS] [--timeout MS]
 Outcome checkPing(const Args& args);      // ping HOST [--count N] [--warn MS,PCT] [--crit MS,PCT] [--timeout MS]
 Outcome checkHttp(const Args& args);      // http URL [--status CODE] [--contains TEXT] [--warn MS] [--crit MS] [--timeout MS]
+Outcome checkJson(const Args& args);      // json URL PATH [--warn X] [--crit X] | [--equals V] | [--matches /REGEX/]
 Outcome checkFileAge(const Args& args);   // file-age PATH --warn S --crit S
 Outcome checkProcess(const Args& args);   // process NAME [--min N] [--max N]
 Outcome checkService(const Args& args);   // service NAME

@@ -32,6 +32,7 @@ const Command kCommands[] = {
      checkHttp, true},
     {"ping", "ping HOST [--count N] [--warn MS,PCT] [--crit MS,PCT] [--timeout MS] [--retries N [--retry-delay MS]]",
      checkPing, true},
+    {"json", "json URL PATH [--warn X] [--crit X] | [--equals V] | [--matches /REGEX/] [--timeout MS]", checkJson, true},
     {"file-age", "file-age PATH --warn S --crit S", checkFileAge, false},
     {"process", "process NAME [--min N] [--max N] [--warn-min N] [--warn-max N]", checkProcess, false},
     {"service", "service NAME", checkService, false},

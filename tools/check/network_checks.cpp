@@ -17,6 +17,7 @@
 #include "support/regex/regex.h"
 #include "support/win32_error.h"
 #include "tools/check/checks.h"
+#include "tools/check/fetch.h"
 #include "tools/check/command_line.h"
 
 namespace VardokCheck {
@@ -210,6 +211,73 @@ Outcome checkTcp(const Args& args) {
   return outcome;
 }
 
+Fetched fetchPage(const std::string& url, int64_t timeout, Quorlin::Request::RequestType method) {
+  Quorlin::SharedPtr<Quorlin::Internet> session(
+      new Quorlin::Internet(InternetOpenA("vardok-check", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)), true);
+  DWORD limit = static_cast<DWORD>(timeout);
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+    InternetSetOptionA(session->getHandle(), option, &limit, sizeof limit);
+
+  // WinINet's own time limits do not cover every wait (a slow trickle of
+  // bytes, a connection never accepted): when time is up, a watch cancels
+  // the waits of this thread, again and again until the request is over.
+  // This thread owns every handle of the request and closes them itself.
+  const Quorlin::CancellableCalls cancellable;
+  HANDLE self = nullptr;
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  const Quorlin::ThreadHandle selfHandle(self);
+  std::mutex lock;
+  std::condition_variable done;
+  bool finished = false, timedOut = false;
+  std::thread watch([&] {
+    std::unique_lock<std::mutex> guard(lock);
+    if (done.wait_for(guard, std::chrono::milliseconds(timeout), [&] { return finished; })) return;
+    timedOut = true;
+    // Cancelled waits end at once; a name look-up has no wait to cancel.
+    // One that still holds the request a second on is not waited for: the
+    // verdict is given from here, and the process ends with it.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
+    while (!finished) {
+      CancelSynchronousIo(selfHandle.get());
+      done.wait_for(guard, std::chrono::milliseconds(100), [&] { return finished; });
+      if (!finished && std::chrono::steady_clock::now() >= giveUp) {
+        const std::string failure = "no answer within " + std::to_string(timeout) + " ms";
+        const std::string text =
+            formatOutcome({Level::Critical, "HTTP " + Quorlin::hidePasswords(url) + ": " + failure, failure});
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+        ExitProcess(static_cast<UINT>(Level::Critical));
+      }
+    }
+  });
+  Quorlin::HttpGetOptions options;
+  options.method = method;
+  options.keep = Vardok::kMaxOutput;
+  options.beforeSend = [&](const Quorlin::SharedPtr<Quorlin::Request>&) {
+    std::lock_guard<std::mutex> guard(lock);
+    return !timedOut;
+  };
+
+  Fetched fetched;
+  const double start = nowMs();
+  try {
+    fetched.answer = Quorlin::httpGet(session, url, options);
+  } catch (const Quorlin::ExceptionInternet& e) {
+    fetched.failure = Quorlin::hidePasswords(e.getReason());
+  }
+  fetched.elapsedMs = nowMs() - start;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    finished = true;
+  }
+  done.notify_all();
+  watch.join();
+
+  if (timedOut) fetched.failure = "no answer within " + std::to_string(timeout) + " ms";
+  if (fetched.failure.empty() && !fetched.answer.request) fetched.failure = "no answer";
+  return fetched;
+}
+
 Outcome checkHttp(const Args& args) {
   const Arguments arguments(
       args, {"--status", "--contains", "--regex", "--header", "--method", "--warn", "--crit", "--timeout"}, {"URL"});
@@ -246,72 +314,11 @@ Outcome checkHttp(const Args& args) {
   requireOrder(warn, crit);
   const std::string shown = Quorlin::hidePasswords(url);
 
-  Quorlin::SharedPtr<Quorlin::Internet> session(
-      new Quorlin::Internet(InternetOpenA("vardok-check", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)), true);
-  DWORD limit = static_cast<DWORD>(timeout);
-  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
-    InternetSetOptionA(session->getHandle(), option, &limit, sizeof limit);
+  const Fetched fetched = fetchPage(url, timeout, method == "HEAD" ? Quorlin::Request::HEAD : Quorlin::Request::GET);
+  const Quorlin::HttpAnswer& answer = fetched.answer;
+  const double elapsed = fetched.elapsedMs;
+  if (!fetched.failure.empty()) return {Level::Critical, "HTTP " + shown + ": " + fetched.failure, fetched.failure};
 
-  // WinINet's own time limits do not cover every wait (a slow trickle of
-  // bytes, a connection never accepted): when time is up, a watch cancels
-  // the waits of this thread, again and again until the request is over.
-  // This thread owns every handle of the request and closes them itself.
-  const Quorlin::CancellableCalls cancellable;
-  HANDLE self = nullptr;
-  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE, DUPLICATE_SAME_ACCESS);
-  const Quorlin::ThreadHandle selfHandle(self);
-  std::mutex lock;
-  std::condition_variable done;
-  bool finished = false, timedOut = false;
-  std::thread watch([&] {
-    std::unique_lock<std::mutex> guard(lock);
-    if (done.wait_for(guard, std::chrono::milliseconds(timeout), [&] { return finished; })) return;
-    timedOut = true;
-    // Cancelled waits end at once; a name look-up has no wait to cancel.
-    // One that still holds the request a second on is not waited for: the
-    // verdict is given from here, and the process ends with it.
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
-    while (!finished) {
-      CancelSynchronousIo(selfHandle.get());
-      done.wait_for(guard, std::chrono::milliseconds(100), [&] { return finished; });
-      if (!finished && std::chrono::steady_clock::now() >= giveUp) {
-        const std::string failure = "no answer within " + std::to_string(timeout) + " ms";
-        const std::string text = formatOutcome({Level::Critical, "HTTP " + shown + ": " + failure, failure});
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
-        ExitProcess(static_cast<UINT>(Level::Critical));
-      }
-    }
-  });
-  Quorlin::HttpGetOptions options;
-  options.method = method == "HEAD" ? Quorlin::Request::HEAD : Quorlin::Request::GET;
-  options.keep = Vardok::kMaxOutput;
-  options.beforeSend = [&](const Quorlin::SharedPtr<Quorlin::Request>&) {
-    std::lock_guard<std::mutex> guard(lock);
-    return !timedOut;
-  };
-
-  const double start = nowMs();
-  Quorlin::HttpAnswer answer;
-  std::string failure;
-  try {
-    answer = Quorlin::httpGet(session, url, options);
-  } catch (const Quorlin::ExceptionInternet& e) {
-    failure = Quorlin::hidePasswords(e.getReason());
-  }
-  const double elapsed = nowMs() - start;
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    finished = true;
-  }
-  done.notify_all();
-  watch.join();
-
-  if (timedOut) failure = "no answer within " + std::to_string(timeout) + " ms";
-  if (!failure.empty() || !answer.request) {
-    if (failure.empty()) failure = "no answer";
-    return {Level::Critical, "HTTP " + shown + ": " + failure, failure};
-  }
   const std::string status = std::to_string(answer.status);
   const std::string perfdata =
       perfItem("time", perfNumber(elapsed / 1000), "s", warn >= 0 ? warn / 1000.0 : -1, crit >= 0 ? crit / 1000.0 : -1, 0) +
