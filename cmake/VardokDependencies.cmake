@@ -62,24 +62,20 @@ if(WIN32)
   set_property(TARGET mbedx509 APPEND PROPERTY INTERFACE_LINK_LIBRARIES mbedcrypto)
   set_property(TARGET mbedcrypto APPEND PROPERTY INTERFACE_LINK_LIBRARIES advapi32 bcrypt)
 
-  # Only the boost folder is shown to the cross compiler, never /usr/include.
-  set(_boost_include ${CMAKE_BINARY_DIR}/boost-include)
-  file(MAKE_DIRECTORY ${_boost_include})
-  if(NOT EXISTS ${_boost_include}/boost)
-    file(CREATE_LINK /usr/include/boost ${_boost_include}/boost SYMBOLIC)
-  endif()
-  add_library(boost_headers INTERFACE)
-  target_include_directories(boost_headers SYSTEM INTERFACE ${_boost_include})
-
-  # nlohmann-json (header-only) for vardok-check's json command: likewise
-  # only its own folder.
-  set(_json_include ${CMAKE_BINARY_DIR}/json-include)
-  file(MAKE_DIRECTORY ${_json_include})
-  if(NOT EXISTS ${_json_include}/nlohmann)
-    file(CREATE_LINK /usr/include/nlohmann ${_json_include}/nlohmann SYMBOLIC)
-  endif()
-  add_library(json_headers INTERFACE)
-  target_include_directories(json_headers SYSTEM INTERFACE ${_json_include})
+  # A header-only library of the host's /usr/include for the cross
+  # compiler: only its own folder is shown, never /usr/include as a whole.
+  function(vardok_host_headers target folder)
+    set(_include ${CMAKE_BINARY_DIR}/${target}-include)
+    file(MAKE_DIRECTORY ${_include})
+    if(NOT EXISTS ${_include}/${folder})
+      file(CREATE_LINK /usr/include/${folder} ${_include}/${folder} SYMBOLIC)
+    endif()
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} SYSTEM INTERFACE ${_include})
+  endfunction()
+  vardok_host_headers(boost_headers boost)
+  # nlohmann-json for vardok-check's json command.
+  vardok_host_headers(json_headers nlohmann)
 
   # Static, and without a link time in the PE header, so that the same
   # sources give the same binaries.

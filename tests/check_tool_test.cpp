@@ -192,17 +192,24 @@ TEST(CheckTool, EveryMeasurementCarriesPerformanceData) {
   EXPECT_NE(timed.output.find(";0.3;1;0 size=4B;;;0"), std::string::npos) << timed.output;
 }
 
-TEST(CheckTool, HttpTimeoutHoldsAgainstAServerThatNeverAnswers) {
-  // A port that takes connections (into its backlog) and never answers.
+// A socket bound to a free loopback port (Winsock started); its address.
+SOCKET boundLoopbackSocket(sockaddr_in* address) {
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
-  SOCKET silent = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  int length = sizeof address;
-  getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+  SOCKET bound = socket(AF_INET, SOCK_STREAM, 0);
+  *address = sockaddr_in{};
+  address->sin_family = AF_INET;
+  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(bound, reinterpret_cast<sockaddr*>(address), sizeof *address);
+  int length = sizeof *address;
+  getsockname(bound, reinterpret_cast<sockaddr*>(address), &length);
+  return bound;
+}
+
+TEST(CheckTool, HttpTimeoutHoldsAgainstAServerThatNeverAnswers) {
+  // A port that takes connections (into its backlog) and never answers.
+  sockaddr_in address;
+  SOCKET silent = boundLoopbackSocket(&address);
   ASSERT_EQ(listen(silent, 8), 0);
   const ProgramRun run =
       expectCheck("http http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/ --timeout 2000", kCritical);
@@ -214,17 +221,9 @@ TEST(CheckTool, HttpTimeoutHoldsAgainstAServerThatNeverAnswers) {
 }
 
 TEST(CheckTool, RetriesReportAProblemOnlyWhenEveryAttemptFails) {
-  WSADATA data;
-  WSAStartup(MAKEWORD(2, 2), &data);
   // A loopback port that is free now and will listen in a moment.
-  SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  int length = sizeof address;
-  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  closesocket(probe);
+  sockaddr_in address;
+  closesocket(boundLoopbackSocket(&address));
   const std::string port = std::to_string(ntohs(address.sin_port));
 
   const ProgramRun refused = expectCheck("tcp 127.0.0.1 " + port + " --retries 3 --retry-delay 100", kCritical);
