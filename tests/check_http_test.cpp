@@ -137,6 +137,15 @@ TEST_F(HttpChecks, AnUnknownNameIsToldFromAServerThatIsDown) {
   EXPECT_EQ(host.getInt(contact, 2), 0x40);
 }
 
+TEST_F(HttpChecks, ACheckNeitherStoresNorSendsCookies) {
+  server.setReply({LoopbackHttpServer::response(200, "fine", {"Set-Cookie: session=abc; Path=/"})});
+  runScheduled(server.url("/cookie"));
+  runScheduled(server.url("/cookie"));
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].find("Cookie:"), std::string::npos) << requests[1];
+}
+
 TEST_F(HttpChecks, InteractiveRunShowsTheBody) {
   server.setReply({LoopbackHttpServer::response(200, "page body")});
   const int contact = addCheck(server.url("/i"), 100, 0);

@@ -45,7 +45,8 @@ struct HttpGetOptions {
   int maxRedirects = 10;
   // Added to each request's flags; INTERNET_FLAG_NO_AUTO_REDIRECT and
   // INTERNET_FLAG_RELOAD are always there.
-  uint32_t flags = INTERNET_FLAG_NO_CACHE_WRITE;
+  // A status check neither sends nor stores cookies: each asks afresh.
+  uint32_t flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES;
   // Called with each request before it is sent; false stops the fetch,
   // which then answers with a null request.
   std::function<bool(const SharedPtr<Request>&)> beforeSend;
