@@ -12,13 +12,12 @@
 #include "support/regex/regex.h"
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
+#include "tools/check/network.h"
 #include "tools/check/fetch.h"
 
 namespace VardokCheck {
 
 namespace {
-
-constexpr int64_t kDefaultTimeoutMs = 10000;
 
 // "a.b[0].c" into steps: a key, or an index in brackets. False for a path
 // that cannot be read.
@@ -87,7 +86,7 @@ Outcome checkJson(const Args& args) {
       throw UsageError("--matches needs a pattern such as /^ok$/i, not \"" + pattern + "\"");
     }
   }
-  const int64_t timeout = arguments.number("--timeout", 1, 3600000, false, kDefaultTimeoutMs);
+  const int64_t timeout = arguments.number("--timeout", 1, 3600000, false, kNetworkTimeoutMs);
   const std::string shown = Quorlin::hidePasswords(url);
 
   const Fetched fetched = fetchPage(url, timeout, Quorlin::Request::GET);

@@ -19,12 +19,11 @@
 #include "tools/check/checks.h"
 #include "tools/check/fetch.h"
 #include "tools/check/command_line.h"
+#include "tools/check/network.h"
 
 namespace VardokCheck {
 
 namespace {
-
-constexpr int64_t kDefaultTimeoutMs = 10000;
 
 std::string msText(double ms) { return std::to_string(static_cast<int64_t>(ms + 0.5)) + " ms"; }
 
@@ -35,14 +34,6 @@ Level judgeTime(double ms, int64_t warn, int64_t crit, std::string* line) {
   if (level == Level::Problem) *line += " (warning above " + std::to_string(warn) + " ms)";
   return level;
 }
-
-struct Winsock {
-  Winsock() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-  }
-  ~Winsock() { WSACleanup(); }
-};
 
 // Connects to one address within timeoutMs. 0, or the socket error
 // (WSAETIMEDOUT when the time ran out). With connected, a socket that
@@ -147,7 +138,7 @@ Outcome checkTcp(const Args& args) {
     throw UsageError("PORT must be a number from 1 to 65535, not \"" + portText + "\"");
   const int64_t warn = arguments.number("--warn", 0, 3600000, false);
   const int64_t crit = arguments.number("--crit", 0, 3600000, false);
-  const int64_t timeout = arguments.number("--timeout", 1, 3600000, false, kDefaultTimeoutMs);
+  const int64_t timeout = arguments.number("--timeout", 1, 3600000, false, kNetworkTimeoutMs);
   requireOrder(warn, crit);
   const std::string target = host + ":" + portText;
   // A conversation after the connection: a text to send, one to wait for.
@@ -310,7 +301,7 @@ Outcome checkHttp(const Args& args) {
     throw UsageError("a HEAD answer has no body for --contains or --regex");
   const int64_t warn = arguments.number("--warn", 0, 3600000, false);
   const int64_t crit = arguments.number("--crit", 0, 3600000, false);
-  const int64_t timeout = arguments.number("--timeout", 1, 3600000, false, kDefaultTimeoutMs);
+  const int64_t timeout = arguments.number("--timeout", 1, 3600000, false, kNetworkTimeoutMs);
   requireOrder(warn, crit);
   const std::string shown = Quorlin::hidePasswords(url);
 

@@ -18,12 +18,12 @@
 
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
+#include "tools/check/network.h"
 
 namespace VardokCheck {
 
 namespace {
 
-constexpr int64_t kDefaultTimeoutMs = 10000;
 // One echo waits at most this long (within what is left of the timeout).
 constexpr DWORD kEchoWaitMs = 1000;
 
@@ -42,14 +42,6 @@ void pairOption(const Arguments& arguments, const std::string& option, double* m
   const bool pctGood = !pctText.empty() && *end == '\0' && *percent >= 0 && *percent <= 100;
   if (!msGood || !pctGood) throw UsageError(option + " needs MS,PCT such as 200,20, not \"" + text + "\"");
 }
-
-struct Winsock {
-  Winsock() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-  }
-  ~Winsock() { WSACleanup(); }
-};
 
 // The ICMP handles: INVALID_HANDLE_VALUE is invalid, IcmpCloseHandle closes.
 struct IcmpHandleTraits {
@@ -85,7 +77,7 @@ Outcome checkPing(const Args& args) {
   std::string host = arguments.positional()[0];
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
   const int64_t count = arguments.number("--count", 1, 100, false, 5);
-  const int64_t timeout = arguments.number("--timeout", 1, 3600000, false, kDefaultTimeoutMs);
+  const int64_t timeout = arguments.number("--timeout", 1, 3600000, false, kNetworkTimeoutMs);
   double warnMs, warnPct, critMs, critPct;
   pairOption(arguments, "--warn", &warnMs, &warnPct);
   pairOption(arguments, "--crit", &critMs, &critPct);
