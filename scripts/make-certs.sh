@@ -7,10 +7,15 @@
 #   untrusted.pem/.key self-signed for localhost, never trusted
 #   wrongname.pem/.key signed by the issuer for other.invalid only
 #   expired.pem/.key   signed by the issuer for localhost, valid in 2020
+#   days5, days20, days400 (.pem/.key)
+#                      signed by the issuer for localhost, expiring that many
+#                      days after they are made (the certificate check's
+#                      classes; tests read the expiry from the file)
 # The issuer's key is deleted once the server's certificate is signed.
 set -euo pipefail
 dir=$1
-all=(ca.pem server.pem server.key untrusted.pem untrusted.key wrongname.pem wrongname.key expired.pem expired.key)
+all=(ca.pem server.pem server.key untrusted.pem untrusted.key wrongname.pem wrongname.key expired.pem expired.key
+     days5.pem days5.key days20.pem days20.key days400.pem days400.key)
 missing=0
 for f in "${all[@]}"; do [ -f "$dir/$f" ] || missing=1; done
 [ "$missing" -eq 0 ] && exit 0
@@ -63,14 +68,16 @@ request() {  # NAME CN
   quiet openssl req -newkey rsa:2048 -nodes -subj "/CN=$2" -config "$work/openssl.cnf" \
     -keyout "$work/$1.key" -out "$work/$1.csr"
 }
-# NAME's certificate for CN from the issuer, with the extensions of SECTION.
-issue() {  # NAME SECTION CN
+# NAME's certificate for CN from the issuer, with the extensions of SECTION,
+# valid for DAYS (ten years when not given).
+issue() {  # NAME SECTION CN [DAYS]
   request "$1" "$3"
   quiet openssl x509 -req -in "$work/$1.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -CAcreateserial \
-    -days 3650 -extfile "$work/openssl.cnf" -extensions "$2" -out "$work/$1.pem"
+    -days "${4:-3650}" -extfile "$work/openssl.cnf" -extensions "$2" -out "$work/$1.pem"
 }
 issue server server localhost
 issue wrongname wrongname other.invalid
+for days in 5 20 400; do issue "days$days" server localhost "$days"; done
 quiet openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=localhost" \
   -config "$work/openssl.cnf" -extensions untrusted -keyout "$work/untrusted.key" -out "$work/untrusted.pem"
 # A certificate whose time is over needs the issuer's own signing, which

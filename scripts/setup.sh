@@ -2,7 +2,8 @@
 # Installs everything the build and the tests need on a Debian 12 machine:
 # the i686 mingw-w64 cross compilers, Wine (32-bit), Boost headers,
 # GoogleTest sources, PCRE for the native build, clang with libFuzzer,
-# OpenSSL's command line (the test certificates), and the PCRE 8.39 and
+# OpenSSL's command line (the test certificates), dnsmasq and Prometheus
+# (real servers for vardok-check's tests), and the PCRE 8.39 and
 # mbed TLS 2.28 source packages for the cross build (mbed TLS serves the
 # test hosts' HTTPS pages; the plug-in itself uses WinINet). Every step is skipped
 # when its result is already in place, so running it again is quick.
@@ -18,6 +19,7 @@ packages=(
   libboost-dev googletest libpcre3-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   python3 openssl
+  dnsmasq-base prometheus
 )
 
 need_root() {

@@ -9,12 +9,16 @@
 
 #include <windows.h>
 
+#include "host/lib/certificates.h"
 #include "host/lib/contact_host.h"
+#include "host/lib/http_server.h"
 #include "host/lib/pe_image.h"
 #include "host/lib/plugin_module.h"
 #include "hostapi/messages.h"
 #include "support/threads/unique_handle.h"
 #include "tests/plugin_fixture.h"
+
+using VardokHost::LoopbackHttpServer;
 
 namespace {
 
@@ -50,7 +54,7 @@ TEST(Package, ProgramsImportOnlyWindowsDlls) {
   ASSERT_FALSE(folder.empty());
   const char* allowed[] = {"kernel32.dll", "msvcrt.dll", "user32.dll", "wininet.dll", "advapi32.dll",
                            "ws2_32.dll", "ntdll.dll", "psapi.dll", "crypt32.dll", "bcrypt.dll", "version.dll",
-                           "iphlpapi.dll"};
+                           "iphlpapi.dll", "dnsapi.dll", "secur32.dll"};
   for (const char* program : {"Vardok.dll", "vardok-check.exe", "vardok-host.exe"}) {
     const Quorlin::ModuleHandle image(
         LoadLibraryExA((folder + program).c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
@@ -67,6 +71,65 @@ TEST(Package, ProgramsImportOnlyWindowsDlls) {
   const VardokTest::ProgramRun run = VardokTest::runProgram("\"" + folder + "vardok-check.exe\" service PlugPlay");
   EXPECT_EQ(run.exitCode, 0) << run.output;
   EXPECT_NE(run.output.find("<velkaro:info>PlugPlay running</velkaro:info>"), std::string::npos) << run.output;
+}
+
+// One run of each of the packaged vardok-check's commands, against this
+// machine and loopback servers: each loads what it needs and gives its
+// verdict.
+TEST(Package, EveryCheckCommandRunsFromTheArchive) {
+  const std::string folder = packagedFolder();
+  ASSERT_FALSE(folder.empty());
+  std::string error;
+  ASSERT_TRUE(VardokHost::trustRootCertificate(VardokHost::certificateFolder() + "ca.pem", &error)) << error;
+  LoopbackHttpServer web;
+  ASSERT_TRUE(web.listening()) << web.error();
+  web.setHandler([](const std::string& head) {
+    if (head.find("/api/v1/query?") != std::string::npos)
+      return LoopbackHttpServer::Reply{LoopbackHttpServer::response(
+          200, "{\"status\":\"success\",\"data\":{\"resultType\":\"vector\",\"result\":"
+               "[{\"metric\":{\"job\":\"web\"},\"value\":[1,\"1\"]}]}}")};
+    if (head.find("/api/v1/alerts") != std::string::npos)
+      return LoopbackHttpServer::Reply{LoopbackHttpServer::response(
+          200, "{\"status\":\"success\",\"data\":{\"alerts\":[]}}")};
+    return LoopbackHttpServer::Reply{LoopbackHttpServer::response(200, "{\"state\": \"ok\"}")};
+  });
+  LoopbackHttpServer::Options tls;
+  tls.address = "127.0.0.1";
+  tls.port = 0;
+  tls.certificateFile = VardokHost::certificateFolder() + "server.pem";
+  tls.keyFile = VardokHost::certificateFolder() + "server.key";
+  LoopbackHttpServer secure(tls);
+  ASSERT_TRUE(secure.listening()) << secure.error();
+  secure.setReply({LoopbackHttpServer::response(200, "secure")});
+  const std::string secureUrl = secure.url("/");  // https://localhost:PORT/
+  const std::string secureHost = secureUrl.substr(8, secureUrl.size() - 9);
+
+  const struct {
+    std::string arguments;
+    int exitCode;
+  } table[] = {
+      {"disk --warn 100 --crit 100", 0},
+      {"tcp " + web.address() + " 80", 0},
+      {"http " + web.url("/") + " --contains ok", 0},
+      {"http " + secureUrl + " --cert-days 30,7", 0},
+      {"cert " + secureHost, 0},
+      {"ping 127.0.0.1 --count 1", 0},
+      {"json " + web.url("/") + " state --equals ok", 0},
+      {"prom " + web.url("") + " up --crit 1:", 0},
+      {"alerts " + web.url(""), 0},
+      // No name server listens here: the verdict is the answer.
+      {"dns vardok.invalid --server 127.0.0.1 --timeout 3000", 10},
+      {"file-age \"" + folder + "vardok-check.exe\" --warn 999999999 --crit 999999999", 0},
+      {"process package_test.exe --min 1", 0},
+      {"service PlugPlay", 0},
+      {"run -- cmd /c exit 0", 0},
+  };
+  for (const auto& row : table) {
+    const VardokTest::ProgramRun check =
+        VardokTest::runProgram("\"" + folder + "vardok-check.exe\" " + row.arguments);
+    EXPECT_EQ(check.exitCode, row.exitCode) << row.arguments << "\n" << check.output << check.errors;
+    EXPECT_NE(check.output.find("<velkaro:info>"), std::string::npos) << row.arguments << "\n" << check.output;
+  }
 }
 
 }  // namespace

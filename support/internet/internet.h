@@ -136,6 +136,7 @@ class Request : public SharedObject {
   std::string queryInfo(uint32_t level, uint32_t size, const std::string& seed);
 
   const std::string& objectPath() const { return _uri; }
+  HINTERNET getHandle() const { return _handle.get(); }
   static const char* methodText(int32_t type);
 
  protected:

@@ -2,12 +2,14 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "tools/check/outcome.h"
 
 namespace VardokCheck {
 
 Arguments::Arguments(const std::vector<std::string>& args, const std::set<std::string>& known,
-                     const std::vector<std::string>& names) {
+                     const std::vector<std::string>& names, const std::set<std::string>& repeatable) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--") {
@@ -17,8 +19,8 @@ Arguments::Arguments(const std::vector<std::string>& args, const std::set<std::s
     if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
       if (!known.count(arg)) throw UsageError("unknown option " + arg);
       if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
-      if (_options.count(arg)) throw UsageError(arg + " is given twice");
-      _options[arg] = args[++i];
+      if (_options.count(arg) && !repeatable.count(arg)) throw UsageError(arg + " is given twice");
+      _options.emplace(arg, args[++i]);
       continue;
     }
     // An empty value (an unset %VARIABLE%, a quoted nothing) would measure
@@ -33,6 +35,24 @@ Arguments::Arguments(const std::vector<std::string>& args, const std::set<std::s
 std::string Arguments::text(const std::string& option, const std::string& fallback) const {
   const auto found = _options.find(option);
   return found == _options.end() ? fallback : found->second;
+}
+
+std::vector<std::string> Arguments::texts(const std::string& option) const {
+  std::vector<std::string> values;
+  const auto range = _options.equal_range(option);
+  for (auto it = range.first; it != range.second; ++it) values.push_back(it->second);
+  return values;
+}
+
+bool Arguments::decimal(const std::string& option, double* value) const {
+  const auto found = _options.find(option);
+  if (found == _options.end()) return false;
+  const std::string& text = found->second;
+  char* end = nullptr;
+  *value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || *value != *value)
+    throw UsageError(option + " needs a number, not \"" + text + "\"");
+  return true;
 }
 
 int64_t Arguments::number(const std::string& option, int64_t minimum, int64_t maximum, bool required,

@@ -52,16 +52,6 @@ std::string text(const nlohmann::json& value) {
   return value.is_string() ? value.get<std::string>() : value.dump();
 }
 
-// A limit such as 90 or 0.5; absent: none.
-bool limitOption(const Arguments& arguments, const std::string& option, double* limit) {
-  if (!arguments.has(option)) return false;
-  const std::string value = arguments.text(option);
-  char* end = nullptr;
-  *limit = std::strtod(value.c_str(), &end);
-  if (value.empty() || *end != '\0') throw UsageError(option + " needs a number, not \"" + value + "\"");
-  return true;
-}
-
 }  // namespace
 
 Outcome checkJson(const Args& args) {
@@ -72,7 +62,7 @@ Outcome checkJson(const Args& args) {
   std::vector<Step> steps;
   if (!readPath(path, &steps)) throw UsageError("the path \"" + path + "\" cannot be read; write it as a.b[0].c");
   double warn = 0, crit = 0;
-  const bool hasWarn = limitOption(arguments, "--warn", &warn), hasCrit = limitOption(arguments, "--crit", &crit);
+  const bool hasWarn = arguments.decimal("--warn", &warn), hasCrit = arguments.decimal("--crit", &crit);
   if (hasWarn && hasCrit && warn > crit) throw UsageError("--warn must not be above --crit");
   const bool limits = hasWarn || hasCrit, equals = arguments.has("--equals"), matches = arguments.has("--matches");
   if (limits + equals + matches != 1)

@@ -28,11 +28,19 @@ const Command kCommands[] = {
      checkTcp, true},
     {"http",
      "http URL [--status CODE] [--contains TEXT] [--regex /PATTERN/] [--header NAME:VALUE] [--method GET|HEAD]\n"
-     "                    [--warn MS] [--crit MS] [--timeout MS] [--retries N [--retry-delay MS]]",
+     "                    [--cert-days WARN[,CRIT]] [--warn MS] [--crit MS] [--timeout MS] [--retries N [--retry-delay MS]]",
      checkHttp, true},
+    {"cert", "cert HOST[:PORT] [--warn DAYS] [--crit DAYS] [--name NAME] [--timeout MS] [--retries N [--retry-delay MS]]",
+     checkCert, true},
+    {"dns",
+     "dns NAME [--type A|AAAA|CNAME|MX|TXT] [--server ADDR] [--expect VALUE]... [--warn MS] [--crit MS]\n"
+     "                    [--timeout MS] [--retries N [--retry-delay MS]]",
+     checkDns, true},
     {"ping", "ping HOST [--count N] [--warn MS,PCT] [--crit MS,PCT] [--timeout MS] [--retries N [--retry-delay MS]]",
      checkPing, true},
     {"json", "json URL PATH [--warn X] [--crit X] | [--equals V] | [--matches /REGEX/] [--timeout MS]", checkJson, true},
+    {"prom", "prom URL QUERY [--warn X|X:] [--crit X|X:] [--empty ok|problem|critical] [--timeout MS]", checkProm, true},
+    {"alerts", "alerts URL [--match LABEL=VALUE]... [--timeout MS]", checkAlerts, true},
     {"file-age", "file-age PATH --warn S --crit S", checkFileAge, false},
     {"process", "process NAME [--min N] [--max N] [--warn-min N] [--warn-max N]", checkProcess, false},
     {"service", "service NAME", checkService, false},
@@ -77,7 +85,9 @@ void printUsage(const Command* only) {
   std::fputs("usage: vardok-check COMMAND ARGUMENTS\n", stderr);
   for (const Command& command : kCommands)
     if (!only || only == &command) std::fprintf(stderr, "  vardok-check %s\n", command.usage);
-  std::fputs("A value above --warn is a problem (exit 1), above --crit critical (exit 10); exit 0 is well.\n", stderr);
+  std::fputs("A value above --warn is a problem (exit 1), above --crit critical (exit 10); exit 0 is well.\n"
+             "Days of a certificate count the other way: fewer than --warn is a problem, fewer than --crit critical.\n",
+             stderr);
 }
 
 int report(const Outcome& outcome) {

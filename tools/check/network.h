@@ -1,8 +1,10 @@
-// What vardok-check's network commands (tcp, http, ping, json) share: the
-// time limit they take by default, and Winsock started for a scope.
+// What vardok-check's network commands (tcp, http, ping, json, dns, cert,
+// prom, alerts) share: the time limit they take by default, Winsock started
+// for a scope, and connecting to a host within a time limit.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include <winsock2.h>
 
@@ -21,5 +23,20 @@ struct Winsock {
   Winsock(const Winsock&) = delete;
   Winsock& operator=(const Winsock&) = delete;
 };
+
+// Looks host up and connects to its addresses in turn, within timeoutMs in
+// all. 0 when connected, else a socket error: WSAHOST_NOT_FOUND when the
+// name is not found, WSAETIMEDOUT when the time ran out. With connected, a
+// socket that connected is handed over (non-blocking) instead of closed.
+// An IPv6 literal may come in the brackets a URL gives it.
+int connectTo(const std::string& host, const std::string& port, int64_t timeoutMs, SOCKET* connected = nullptr);
+
+// Waits until s can be read (or, with forWriting, written), at most ms.
+// False when the time ran out or the socket failed.
+bool waitForSocket(SOCKET s, bool forWriting, int64_t ms);
+
+// The words for a connection that failed with error ("connection refused",
+// "no answer within 500 ms", "the name is not found").
+std::string connectFailureText(int error, int64_t timeoutMs);
 
 }  // namespace VardokCheck

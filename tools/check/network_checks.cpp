@@ -16,6 +16,7 @@
 #include "support/internet/url.h"
 #include "support/regex/regex.h"
 #include "support/win32_error.h"
+#include "tools/check/certificate.h"
 #include "tools/check/checks.h"
 #include "tools/check/fetch.h"
 #include "tools/check/command_line.h"
@@ -24,54 +25,6 @@
 namespace VardokCheck {
 
 namespace {
-
-std::string msText(double ms) { return std::to_string(static_cast<int64_t>(ms + 0.5)) + " ms"; }
-
-// The level of a time with its limits, and the words for the line.
-Level judgeTime(double ms, int64_t warn, int64_t crit, std::string* line) {
-  const Level level = judge(static_cast<int64_t>(ms + 0.5), warn, crit);
-  if (level == Level::Critical) *line += " (critical above " + std::to_string(crit) + " ms)";
-  if (level == Level::Problem) *line += " (warning above " + std::to_string(warn) + " ms)";
-  return level;
-}
-
-// Connects to one address within timeoutMs. 0, or the socket error
-// (WSAETIMEDOUT when the time ran out). With connected, a socket that
-// connected is handed over (non-blocking) instead of closed.
-int connectWithin(const addrinfo& address, int64_t timeoutMs, SOCKET* connected = nullptr) {
-  SOCKET s = socket(address.ai_family, address.ai_socktype, address.ai_protocol);
-  if (s == INVALID_SOCKET) return WSAGetLastError();
-  u_long nonBlocking = 1;
-  ioctlsocket(s, FIONBIO, &nonBlocking);
-  int error = 0;
-  if (connect(s, address.ai_addr, static_cast<int>(address.ai_addrlen)) != 0) {
-    error = WSAGetLastError();
-    if (error == WSAEWOULDBLOCK) {
-      fd_set writable, failed;
-      FD_ZERO(&writable);
-      FD_ZERO(&failed);
-      FD_SET(s, &writable);
-      FD_SET(s, &failed);
-      timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000 * 1000)};
-      const int ready = select(0, nullptr, &writable, &failed, &limit);
-      if (ready == 0) {
-        error = WSAETIMEDOUT;
-      } else if (FD_ISSET(s, &failed) || ready < 0) {
-        int size = sizeof error;
-        getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
-        if (error == 0) error = WSAECONNREFUSED;
-      } else {
-        error = 0;
-      }
-    }
-  }
-  if (error == 0 && connected) {
-    *connected = s;
-    return 0;
-  }
-  closesocket(s);
-  return error;
-}
 
 // "\r", "\n", "\t" and "\\" in a text given on the command line.
 std::string unescaped(const std::string& text) {
@@ -99,24 +52,12 @@ bool converse(SOCKET s, const std::string& what, const std::string& expect, int6
       sent += static_cast<size_t>(n);
       continue;
     }
-    if (WSAGetLastError() != WSAEWOULDBLOCK || left() <= 0) return false;
-    fd_set writable;
-    FD_ZERO(&writable);
-    FD_SET(s, &writable);
-    const int64_t wait = left();
-    timeval limit{static_cast<long>(wait / 1000), static_cast<long>(wait % 1000 * 1000)};
-    select(0, nullptr, &writable, nullptr, &limit);
+    if (WSAGetLastError() != WSAEWOULDBLOCK || !waitForSocket(s, true, left())) return false;
   }
   char buffer[1024];
   while (received->find(expect) == std::string::npos || expect.empty()) {
     if (expect.empty()) return true;
-    const int64_t wait = left();
-    if (wait <= 0) return false;
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval limit{static_cast<long>(wait / 1000), static_cast<long>(wait % 1000 * 1000)};
-    if (select(0, &readable, nullptr, nullptr, &limit) <= 0) return false;
+    if (!waitForSocket(s, false, left())) return false;
     const int n = recv(s, buffer, sizeof buffer, 0);
     if (n <= 0) return received->find(expect) != std::string::npos;
     if (received->size() < 4096) received->append(buffer, static_cast<size_t>(n));
@@ -149,26 +90,11 @@ Outcome checkTcp(const Args& args) {
   const bool talk = !toSend.empty() || !expect.empty();
 
   const Winsock winsock;
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), portText.c_str(), &hints, &found) != 0 || !found)
-    return {Level::Critical, "TCP " + target + ": the name " + host + " is not found", host + " not found"};
-  // Each address in turn, within what is left of the time.
   const double start = nowMs();
-  int error = WSAEHOSTUNREACH;
   SOCKET connected = INVALID_SOCKET;
-  for (const addrinfo* address = found; address; address = address->ai_next) {
-    const int64_t left = timeout - static_cast<int64_t>(nowMs() - start);
-    if (left <= 0) {
-      error = WSAETIMEDOUT;
-      break;
-    }
-    error = connectWithin(*address, left, talk ? &connected : nullptr);
-    if (error == 0 || error == WSAETIMEDOUT) break;
-  }
+  const int error = connectTo(host, portText, timeout, talk ? &connected : nullptr);
+  if (error == WSAHOST_NOT_FOUND)
+    return {Level::Critical, "TCP " + target + ": the name " + host + " is not found", host + " not found"};
   std::string received;
   bool answered = true;
   if (connected != INVALID_SOCKET) {
@@ -176,7 +102,6 @@ Outcome checkTcp(const Args& args) {
     closesocket(connected);
   }
   const double elapsed = nowMs() - start;
-  freeaddrinfo(found);
   if (error == WSAETIMEDOUT)
     return {Level::Critical, "TCP " + target + ": no answer within " + std::to_string(timeout) + " ms",
             "port " + portText + " no answer"};
@@ -197,8 +122,7 @@ Outcome checkTcp(const Args& args) {
   std::string line = "TCP " + target + (talk ? " answered in " : " connected in ") + msText(elapsed);
   const Level level = judgeTime(elapsed, warn, crit, &line);
   Outcome outcome{level, line, "port " + portText + " open, " + msText(elapsed)};
-  outcome.perfdata = perfItem("time", perfNumber(elapsed / 1000), "s", warn >= 0 ? warn / 1000.0 : -1,
-                              crit >= 0 ? crit / 1000.0 : -1, 0);
+  outcome.perfdata = timePerfItem(elapsed, warn, crit);
   return outcome;
 }
 
@@ -271,7 +195,8 @@ Fetched fetchPage(const std::string& url, int64_t timeout, Quorlin::Request::Req
 
 Outcome checkHttp(const Args& args) {
   const Arguments arguments(
-      args, {"--status", "--contains", "--regex", "--header", "--method", "--warn", "--crit", "--timeout"}, {"URL"});
+      args, {"--status", "--contains", "--regex", "--header", "--method", "--warn", "--crit", "--timeout", "--cert-days"},
+      {"URL"});
   if (arguments.positional().size() != 1) throw UsageError("needs one URL");
   const std::string url = arguments.positional()[0];
   const int64_t expected = arguments.number("--status", 100, 599, false);
@@ -303,6 +228,15 @@ Outcome checkHttp(const Args& args) {
   const int64_t crit = arguments.number("--crit", 0, 3600000, false);
   const int64_t timeout = arguments.number("--timeout", 1, 3600000, false, kNetworkTimeoutMs);
   requireOrder(warn, crit);
+  // The days the server's certificate has left, judged beside the page.
+  int64_t certWarn = -1, certCrit = -1;
+  if (arguments.has("--cert-days")) {
+    readDayLimits("--cert-days", arguments.text("--cert-days"), &certWarn, &certCrit);
+    Quorlin::HttpUrl parts;
+    std::string refusal;
+    if (!Quorlin::splitHttpUrl(url, &parts, &refusal) || !parts.secure)
+      throw UsageError("--cert-days needs an https:// URL");
+  }
   const std::string shown = Quorlin::hidePasswords(url);
 
   const Fetched fetched = fetchPage(url, timeout, method == "HEAD" ? Quorlin::Request::HEAD : Quorlin::Request::GET);
@@ -312,7 +246,7 @@ Outcome checkHttp(const Args& args) {
 
   const std::string status = std::to_string(answer.status);
   const std::string perfdata =
-      perfItem("time", perfNumber(elapsed / 1000), "s", warn >= 0 ? warn / 1000.0 : -1, crit >= 0 ? crit / 1000.0 : -1, 0) +
+      timePerfItem(elapsed, warn, crit) +
       " " + perfItem("size", std::to_string(answer.bodyBytes), "B", -1, -1, 0);
   const bool statusWell = expected >= 0 ? answer.status == expected : answer.status >= 200 && answer.status < 400;
   std::string line = "HTTP " + status + " from " + shown + " in " + msText(elapsed) + ", " +
@@ -340,9 +274,28 @@ Outcome checkHttp(const Args& args) {
       return critical(headerName + ": " + (value.empty() ? "missing" : value) + ", not " + headerValue,
                       headerName + " " + (value.empty() ? "missing" : "wrong"));
   }
-  const Level level = judgeTime(elapsed, warn, crit, &line);
-  Outcome outcome{level, line, "HTTP " + status + ", " + msText(elapsed)};
-  outcome.perfdata = perfdata;
+  Level level = judgeTime(elapsed, warn, crit, &line);
+  std::string info = "HTTP " + status + ", " + msText(elapsed);
+  std::string certificatePerfdata;
+  if (arguments.has("--cert-days")) {
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    DWORD size = sizeof chain;
+    if (!InternetQueryOptionA(answer.request->getHandle(), INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &chain, &size) ||
+        !chain || chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) {
+      if (chain) CertFreeCertificateChain(chain);
+      return critical("its certificate cannot be read", "certificate unknown");
+    }
+    const CertificateFacts facts = certificateFacts(chain->rgpChain[0]->rgpElement[0]->pCertContext);
+    CertFreeCertificateChain(chain);
+    const Level certLevel = judgeDaysLeft(facts.daysLeft, certWarn, certCrit);
+    line += ", certificate expires in " + std::to_string(facts.daysLeft) + " days (" + facts.expires + ")";
+    if (certLevel != Level::Well) info = "HTTP " + status + ", cert " + std::to_string(facts.daysLeft) + " days left";
+    if (static_cast<int>(certLevel) > static_cast<int>(level)) level = certLevel;
+    certificatePerfdata = " " + perfItem("days", std::to_string(facts.daysLeft), "", static_cast<double>(certWarn),
+                                         static_cast<double>(certCrit));
+  }
+  Outcome outcome{level, line, info};
+  outcome.perfdata = perfdata + certificatePerfdata;
   return outcome;
 }
 

@@ -40,4 +40,18 @@ Level judge(int64_t value, int64_t warn, int64_t crit) {
   return Level::Well;
 }
 
+std::string msText(double ms) { return std::to_string(static_cast<int64_t>(ms + 0.5)) + " ms"; }
+
+Level judgeTime(double ms, int64_t warn, int64_t crit, std::string* line) {
+  const Level level = judge(static_cast<int64_t>(ms + 0.5), warn, crit);
+  if (level == Level::Critical) *line += " (critical above " + std::to_string(crit) + " ms)";
+  if (level == Level::Problem) *line += " (warning above " + std::to_string(warn) + " ms)";
+  return level;
+}
+
+std::string timePerfItem(double ms, int64_t warnMs, int64_t critMs) {
+  return perfItem("time", perfNumber(ms / 1000), "s", warnMs >= 0 ? warnMs / 1000.0 : -1,
+                  critMs >= 0 ? critMs / 1000.0 : -1, 0);
+}
+
 }  // namespace VardokCheck

@@ -45,6 +45,16 @@ std::string formatOutcome(const Outcome& outcome);
 // critical, above warn a problem; a value exactly at a limit is well.
 Level judge(int64_t value, int64_t warn, int64_t crit);
 
+// A time as people read it: "12 ms".
+std::string msText(double ms);
+
+// A time judged by optional limits in milliseconds (as judge); the words
+// for a limit passed go onto *line.
+Level judgeTime(double ms, int64_t warn, int64_t crit, std::string* line);
+
+// The performance data of a time in seconds, with its limits.
+std::string timePerfItem(double ms, int64_t warnMs, int64_t critMs);
+
 // A check set up wrongly: usage goes to standard error, and the check is
 // critical with the reason as its status text.
 class UsageError : public std::runtime_error {

@@ -34,10 +34,10 @@ void pairOption(const Arguments& arguments, const std::string& option, double* m
   const std::string text = arguments.text(option);
   const size_t comma = text.find(',');
   char* end = nullptr;
-  const std::string msText = text.substr(0, comma);
+  const std::string msPart = text.substr(0, comma);
   const std::string pctText = comma == std::string::npos ? std::string() : text.substr(comma + 1);
-  *ms = std::strtod(msText.c_str(), &end);
-  const bool msGood = !msText.empty() && *end == '\0' && *ms >= 0;
+  *ms = std::strtod(msPart.c_str(), &end);
+  const bool msGood = !msPart.empty() && *end == '\0' && *ms >= 0;
   *percent = std::strtod(pctText.c_str(), &end);
   const bool pctGood = !pctText.empty() && *end == '\0' && *percent >= 0 && *percent <= 100;
   if (!msGood || !pctGood) throw UsageError(option + " needs MS,PCT such as 200,20, not \"" + text + "\"");

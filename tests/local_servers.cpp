@@ -1,0 +1,62 @@
+#include "tests/local_servers.h"
+
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace VardokTest {
+
+namespace {
+
+// Runs a Linux command. Wine starts it and returns at once: it gives no
+// handle to wait on, so what it does is read from the files it writes.
+bool startUnix(std::string command) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  const bool ok = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started);
+  if (started.hProcess) CloseHandle(started.hProcess);
+  if (started.hThread) CloseHandle(started.hThread);
+  return ok;
+}
+
+bool readWhole(const std::string& path, std::string* text) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  std::ostringstream all;
+  all << file.rdbuf();
+  *text = all.str();
+  while (!text->empty() && (text->back() == '\n' || text->back() == '\r')) text->pop_back();
+  return true;
+}
+
+}  // namespace
+
+LocalServer::LocalServer(const std::string& kind, const std::string& argument,
+                         void (*prepare)(const std::string& folder)) {
+  static int count = 0;
+  // Z: is the root of the Linux file system in a Wine prefix.
+  _unixFolder = "/tmp/vardok-" + kind + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
+  _windowsFolder = "Z:" + _unixFolder + "\\";
+  for (char& c : _windowsFolder)
+    if (c == '/') c = '\\';
+  CreateDirectoryA(_windowsFolder.c_str(), nullptr);
+  if (prepare) prepare(_windowsFolder);
+  if (!startUnix(std::string("/bin/bash " VARDOK_SERVERS_SCRIPT " ") + kind + " " + _unixFolder + " " + argument)) {
+    _error = "cannot start /bin/bash";
+    return;
+  }
+  for (int waited = 0; waited < 90000; waited += 100) {
+    if (readWhole(_windowsFolder + "ready", &_address)) return;
+    if (readWhole(_windowsFolder + "failed", &_error)) return;
+    Sleep(100);
+  }
+  _error = kind + " gave no word within 90 s";
+}
+
+LocalServer::~LocalServer() {
+  startUnix(std::string("/bin/bash " VARDOK_SERVERS_SCRIPT " stop ") + _unixFolder);
+}
+
+}  // namespace VardokTest

@@ -1,0 +1,282 @@
+// The verdicts of a monitoring engine as contacts:
+//   prom URL QUERY [--warn X] [--crit X] [--empty ok|problem|critical]
+//     an instant query of a Prometheus server's HTTP API, every value of
+//     the answer judged, the worst counting;
+//   alerts URL [--match LABEL=VALUE]...
+//     the firing alerts of a Prometheus (or Alertmanager) API: critical
+//     when any that matches fires, their names in the status text.
+// Both fetch as the HTTP check fetches (redirects, certificates, the time
+// limit).
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/internet/url.h"
+#include "tools/check/checks.h"
+#include "tools/check/command_line.h"
+#include "tools/check/fetch.h"
+#include "tools/check/network.h"
+
+namespace VardokCheck {
+
+namespace {
+
+// A limit on a value: "X" is passed above X, "X:" below X (for a value
+// that should stay high, such as up).
+struct Limit {
+  bool given = false;
+  bool below = false;
+  double value = 0;
+
+  bool passed(double x) const { return given && (below ? x < value : x > value); }
+  std::string words() const { return (below ? "below " : "above ") + perfNumber(value); }
+};
+
+Limit readLimit(const Arguments& arguments, const std::string& option) {
+  Limit limit;
+  if (!arguments.has(option)) return limit;
+  std::string text = arguments.text(option);
+  limit.given = true;
+  limit.below = !text.empty() && text.back() == ':';
+  if (limit.below) text.pop_back();
+  char* end = nullptr;
+  limit.value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || std::isnan(limit.value))
+    throw UsageError(option + " needs a number X (passed above X) or X: (passed below X), not \"" +
+                     arguments.text(option) + "\"");
+  return limit;
+}
+
+// The server's address without a trailing '/', with path appended.
+std::string apiUrl(const std::string& base, const std::string& path) {
+  std::string url = base;
+  while (!url.empty() && url.back() == '/') url.pop_back();
+  return url + path;
+}
+
+// Every byte but the unreserved ones as %XX, for a query in a URL.
+std::string percentEncoded(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+// A series as Prometheus writes it: up{instance="a:9090",job="self"}.
+std::string seriesName(const nlohmann::json& metric) {
+  std::string name, labels;
+  if (metric.is_object()) {
+    for (auto it = metric.begin(); it != metric.end(); ++it) {
+      const std::string value = it.value().is_string() ? it.value().get<std::string>() : it.value().dump();
+      if (it.key() == "__name__")
+        name = value;
+      else
+        labels += (labels.empty() ? "" : ",") + it.key() + "=\"" + value + "\"";
+    }
+  }
+  return name + (labels.empty() ? (name.empty() ? "{}" : "") : "{" + labels + "}");
+}
+
+// An answer of the API fetched and read: the document, or why there is none.
+struct ApiAnswer {
+  nlohmann::json document;
+  std::string failure;
+};
+
+ApiAnswer fetchJson(const std::string& url, int64_t timeout) {
+  ApiAnswer api;
+  const Fetched fetched = fetchPage(url, timeout, Quorlin::Request::GET);
+  if (!fetched.failure.empty()) {
+    api.failure = fetched.failure;
+    return api;
+  }
+  api.document = nlohmann::json::parse(fetched.answer.body, nullptr, false);
+  // Prometheus answers a bad query with 400 and an error in JSON: the error says more.
+  if (!api.document.is_discarded() && api.document.is_object() && api.document.value("status", "") == "error") {
+    api.failure = "error: " + api.document.value("error", std::string("unknown"));
+    return api;
+  }
+  if (fetched.answer.status < 200 || fetched.answer.status >= 300)
+    api.failure = "HTTP " + std::to_string(fetched.answer.status);
+  else if (api.document.is_discarded())
+    api.failure = "not JSON";
+  return api;
+}
+
+Level levelOption(const Arguments& arguments, const std::string& option, Level fallback) {
+  if (!arguments.has(option)) return fallback;
+  const std::string text = arguments.text(option);
+  if (text == "ok") return Level::Well;
+  if (text == "problem") return Level::Problem;
+  if (text == "critical") return Level::Critical;
+  throw UsageError(option + " needs ok, problem or critical, not \"" + text + "\"");
+}
+
+std::string shortened(const std::string& text, size_t most) {
+  return text.size() <= most ? text : text.substr(0, most) + "...";
+}
+
+}  // namespace
+
+Outcome checkProm(const Args& args) {
+  const Arguments arguments(args, {"--warn", "--crit", "--empty", "--timeout"}, {"URL", "query"});
+  if (arguments.positional().size() != 2) throw UsageError("needs a URL and a QUERY");
+  const std::string base = arguments.positional()[0];
+  const std::string query = arguments.positional()[1];
+  const Limit warn = readLimit(arguments, "--warn"), crit = readLimit(arguments, "--crit");
+  const Level emptyLevel = levelOption(arguments, "--empty", Level::Problem);
+  const int64_t timeout = arguments.number("--timeout", 1, 3600000, false, kNetworkTimeoutMs);
+  const std::string shownQuery = shortened(query, 80);
+  const std::string url = apiUrl(base, "/api/v1/query?query=" + percentEncoded(query));
+
+  const ApiAnswer api = fetchJson(url, timeout);
+  const std::string about = "Prometheus " + Quorlin::hidePasswords(base) + ": " + shownQuery;
+  if (!api.failure.empty()) return {Level::Critical, about + ": " + api.failure, shortened(api.failure, 80)};
+  const nlohmann::json& data = api.document.value("data", nlohmann::json::object());
+  const std::string type = data.value("resultType", "");
+  // Every sample of the answer as a series name and its value's text.
+  std::vector<std::pair<std::string, std::string>> samples;
+  const nlohmann::json result = data.value("result", nlohmann::json());
+  const auto valueText = [](const nlohmann::json& pair) {
+    return pair.is_array() && pair.size() == 2 && pair[1].is_string() ? pair[1].get<std::string>() : std::string();
+  };
+  if (type == "vector" && result.is_array()) {
+    for (const nlohmann::json& series : result)
+      samples.emplace_back(seriesName(series.value("metric", nlohmann::json())),
+                           valueText(series.value("value", nlohmann::json())));
+  } else if (type == "scalar") {
+    samples.emplace_back(std::string(), valueText(result));
+  } else {
+    return {Level::Critical, about + ": the answer is a " + (type.empty() ? "puzzle" : type) + ", not values",
+            "not values"};
+  }
+  if (samples.empty()) {
+    Outcome outcome{emptyLevel, about + ": no data", "no data"};
+    outcome.perfdata = perfItem("series", "0", "");
+    return outcome;
+  }
+  // The worst sample: critical before a problem before well; among equals
+  // the first. A value that is not a number is a problem of its own.
+  Level worst = Level::Well;
+  size_t worstAt = 0;
+  std::string why;
+  for (size_t i = 0; i < samples.size(); ++i) {
+    char* end = nullptr;
+    const double value = std::strtod(samples[i].second.c_str(), &end);
+    Level level = Level::Well;
+    std::string reason;
+    if (samples[i].second.empty() || *end != '\0' || std::isnan(value)) {
+      level = Level::Problem;
+      reason = "not a number";
+    } else if (crit.passed(value)) {
+      level = Level::Critical;
+      reason = "critical " + crit.words();
+    } else if (warn.passed(value)) {
+      level = Level::Problem;
+      reason = "warning " + warn.words();
+    }
+    if (static_cast<int>(level) > static_cast<int>(worst)) {
+      worst = level;
+      worstAt = i;
+      why = reason;
+    }
+  }
+  const std::string& shownSeries = samples[worstAt].first;
+  const std::string value = samples[worstAt].second;
+  // One series by its name; of several, the worst (the first when all are well).
+  std::string line = about + (shownSeries.empty() ? "" : ": " + shortened(shownSeries, 120)) + " = " + value;
+  if (samples.size() > 1)
+    line = about + ": " + std::to_string(samples.size()) + " series, " + (worst == Level::Well ? "" : "worst ") +
+           shortened(shownSeries, 120) + " = " + value;
+  if (!why.empty()) line += " (" + why + ")";
+  Outcome outcome{worst, line,
+                  samples.size() > 1 ? shortened(shownSeries, 50) + " " + value : shortened(query, 40) + " " + value};
+  char* end = nullptr;
+  const double number = std::strtod(value.c_str(), &end);
+  if (!value.empty() && *end == '\0' && std::isfinite(number))
+    outcome.perfdata = perfItem("value", perfNumber(number), "", warn.given && !warn.below ? warn.value : -1,
+                                crit.given && !crit.below ? crit.value : -1) +
+                       " " + perfItem("series", std::to_string(samples.size()), "");
+  return outcome;
+}
+
+Outcome checkAlerts(const Args& args) {
+  const Arguments arguments(args, {"--match", "--timeout"}, {"URL"}, {"--match"});
+  if (arguments.positional().size() != 1) throw UsageError("needs one URL");
+  const std::string base = arguments.positional()[0];
+  std::vector<std::pair<std::string, std::string>> matches;
+  for (const std::string& match : arguments.texts("--match")) {
+    const size_t equals = match.find('=');
+    if (equals == std::string::npos || equals == 0) throw UsageError("--match needs LABEL=VALUE, not \"" + match + "\"");
+    matches.emplace_back(match.substr(0, equals), match.substr(equals + 1));
+  }
+  const int64_t timeout = arguments.number("--timeout", 1, 3600000, false, kNetworkTimeoutMs);
+  // A URL that names an API path is asked as it stands (Alertmanager's
+  // /api/v2/alerts); a server's address gets Prometheus's /api/v1/alerts.
+  const bool apiGiven = base.find("/api/") != std::string::npos;
+  const std::string url = apiGiven ? base : apiUrl(base, "/api/v1/alerts");
+  const std::string about = "Alerts of " + Quorlin::hidePasswords(base);
+
+  const ApiAnswer api = fetchJson(url, timeout);
+  if (!api.failure.empty()) return {Level::Critical, about + ": " + api.failure, shortened(api.failure, 80)};
+  // Prometheus: {"data": {"alerts": [{"labels", "state": "firing"}]}};
+  // Alertmanager: [{"labels", "status": {"state": "active"}}].
+  const nlohmann::json& document = api.document;
+  nlohmann::json alerts;
+  if (document.is_array())
+    alerts = document;
+  else if (document.is_object() && document.contains("data") && document["data"].is_object())
+    alerts = document["data"].value("alerts", nlohmann::json());
+  if (!alerts.is_array()) return {Level::Critical, about + ": the answer holds no list of alerts", "no alert list"};
+
+  std::vector<std::string> names;
+  std::set<std::string> seen;
+  size_t firing = 0, pending = 0;
+  for (const nlohmann::json& alert : alerts) {
+    if (!alert.is_object()) continue;
+    const nlohmann::json labels = alert.value("labels", nlohmann::json::object());
+    bool matched = labels.is_object();
+    for (const auto& match : matches)
+      matched = matched && labels.contains(match.first) && labels[match.first].is_string() &&
+                labels[match.first].get<std::string>() == match.second;
+    if (!matched) continue;
+    std::string state = alert.value("state", "");
+    if (alert.contains("status") && alert["status"].is_object()) state = alert["status"].value("state", "");
+    if (state == "pending") ++pending;
+    if (state != "firing" && state != "active") continue;
+    ++firing;
+    const std::string name = labels.is_object() ? labels.value("alertname", "unnamed") : "unnamed";
+    if (seen.insert(name).second) names.push_back(name);
+  }
+  Outcome outcome;
+  outcome.perfdata = perfItem("firing", std::to_string(firing), "", -1, 0, 0) + " " +
+                     perfItem("pending", std::to_string(pending), "", -1, -1, 0);
+  if (firing == 0) {
+    outcome.level = Level::Well;
+    outcome.line = about + ": none firing" + (pending ? " (" + std::to_string(pending) + " pending)" : "");
+    outcome.info = "no alerts firing";
+    return outcome;
+  }
+  std::string list;
+  for (size_t i = 0; i < names.size() && i < 3; ++i) list += (i ? ", " : "") + names[i];
+  if (names.size() > 3) list += " and " + std::to_string(names.size() - 3) + " more";
+  outcome.level = Level::Critical;
+  outcome.line = about + ": " + std::to_string(firing) + " firing: " + list;
+  outcome.info = "firing: " + shortened(list, 80);
+  return outcome;
+}
+
+}  // namespace VardokCheck
