@@ -209,6 +209,14 @@ TEST_F(DefaultListTest, TheDemoListIsWrittenOnlyWhereThereIsNoneAndItsPageIsServ
   ASSERT_NE(secure, std::string::npos) << run.output;
   EXPECT_EQ(run.output.substr(secure, run.output.find('\n', secure) - secure).find("critical"), std::string::npos)
       << run.output;
+  // The certificate of the HTTPS page, and the users in its JSON page.
+  for (const char* name : {"Demo certificate", "Demo users"}) {
+    const size_t at = run.output.rfind(name);
+    ASSERT_NE(at, std::string::npos) << name << "\n" << run.output;
+    const std::string line = run.output.substr(at, run.output.find('\n', at) - at);
+    EXPECT_EQ(line.find("critical"), std::string::npos) << line;
+    EXPECT_NE(line.find(std::string(name) == "Demo users" ? "service.users " : "cert "), std::string::npos) << line;
+  }
   // --once saves nothing; a session saves the demo list as the user's own.
   EXPECT_FALSE(exists(userList));
   write(script, "list\n");

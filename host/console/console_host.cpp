@@ -45,6 +45,16 @@ std::string demoPage(unsigned request) {
   return LoopbackHttpServer::response(200, body, {std::string("Error: ") + (slow ? "2" : "0")});
 }
 
+// The same service's state as JSON, for the demo's JSON check: the users
+// climb by 7 a request and wrap, so the check passes its limits now and then.
+std::string demoJson(unsigned request) {
+  const unsigned users = 40 + request * 7 % 60;
+  return LoopbackHttpServer::response(200,
+                                      "{\"service\": {\"state\": \"ok\", \"users\": " + std::to_string(users) +
+                                          ", \"requests\": " + std::to_string(request + 1) + "}}\n",
+                                      {"Content-Type: application/json"});
+}
+
 }  // namespace
 
 namespace {
@@ -123,7 +133,10 @@ bool ConsoleHost::loadPlugin(std::string* error) {
 void ConsoleHost::startDemoServer() {
   // One page, counted across both servers.
   auto served = std::make_shared<std::atomic<unsigned>>(0);
-  const auto page = [served](const std::string&) { return LoopbackHttpServer::Reply{demoPage((*served)++)}; };
+  const auto page = [served](const std::string& head) {
+    const bool json = head.compare(0, 22, "GET /status.json HTTP/") == 0;
+    return LoopbackHttpServer::Reply{json ? demoJson((*served)++) : demoPage((*served)++)};
+  };
   _demo.reset(new LoopbackHttpServer("127.0.0.82"));
   if (_demo->listening()) {
     _demo->setHandler(page);
