@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "host/console/contacts_file.h"
+#include "host/lib/contacts_file.h"
 
 using namespace VardokHost;
 

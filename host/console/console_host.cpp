@@ -6,54 +6,23 @@
 #include <atomic>
 
 #include "host/lib/certificates.h"
+#include "host/lib/demo_site.h"
 #include "hostapi/messages.h"
 #include "protocol/result_protocol.h"
 #include "hostapi/protocol.h"
 
 namespace VardokHost {
 
-extern const char kDefaultContacts[];
-
 using namespace Vardok;
 
 namespace {
-
-std::string defaultContactsPath() {
-  char appData[MAX_PATH];
-  const DWORD length = GetEnvironmentVariableA("APPDATA", appData, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return programFolder() + "contacts.txt";
-  const std::string folder = std::string(appData) + "\\Vardok";
-  CreateDirectoryA(folder.c_str(), nullptr);
-  return folder + "\\contacts.txt";
-}
 
 // The events the console host keeps, and how much of each event's texts.
 constexpr size_t kEventHistory = 1000;
 constexpr size_t kEventTextBytes = 1024;
 
-// The demo page's HTTPS port on 127.0.0.1 (https://localhost:48282/).
-constexpr int kDemoHttpsPort = 48282;
-
 // How long quitting waits for the plug-in to let its DLL go.
 constexpr DWORD kUnloadWaitMs = 5000;
-
-std::string demoPage(unsigned request) {
-  // Every fourth answer reports a slow back end, so the demo shows a change.
-  const bool slow = request % 4 == 3;
-  std::string body = "<html><body><h1>Vardok demo status</h1><p>Requests served: " + std::to_string(request + 1) +
-                     "</p><velkaro:info>" + (slow ? "Slow responses" : "Serving") + "</velkaro:info></body></html>\n";
-  return LoopbackHttpServer::response(200, body, {std::string("Error: ") + (slow ? "2" : "0")});
-}
-
-// The same service's state as JSON, for the demo's JSON check: the users
-// climb by 7 a request and wrap, so the check passes its limits now and then.
-std::string demoJson(unsigned request) {
-  const unsigned users = 40 + request * 7 % 60;
-  return LoopbackHttpServer::response(200,
-                                      "{\"service\": {\"state\": \"ok\", \"users\": " + std::to_string(users) +
-                                          ", \"requests\": " + std::to_string(request + 1) + "}}\n",
-                                      {"Content-Type: application/json"});
-}
 
 }  // namespace
 
@@ -131,37 +100,7 @@ bool ConsoleHost::loadPlugin(std::string* error) {
 }
 
 void ConsoleHost::startDemoServer() {
-  // One page, counted across both servers.
-  auto served = std::make_shared<std::atomic<unsigned>>(0);
-  const auto page = [served](const std::string& head) {
-    const bool json = head.compare(0, 22, "GET /status.json HTTP/") == 0;
-    return LoopbackHttpServer::Reply{json ? demoJson((*served)++) : demoPage((*served)++)};
-  };
-  _demo.reset(new LoopbackHttpServer("127.0.0.82"));
-  if (_demo->listening()) {
-    _demo->setHandler(page);
-    _out.line("Serving the demo status page at " + _demo->url("/status"));
-  } else {
-    _out.line("vardok-host: cannot serve the demo page on 127.0.0.82:80 (is the port free, and may this user bind it?)");
-  }
-  // Over HTTPS with the certificate made for this build, when it is there
-  // (a release package carries none).
-  LoopbackHttpServer::Options secure;
-  secure.address = "127.0.0.1";
-  secure.port = kDemoHttpsPort;
-  secure.certificateFile = certificateFolder() + "server.pem";
-  secure.keyFile = certificateFolder() + "server.key";
-  if (GetFileAttributesA(secure.keyFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    _out.line("Not serving it over HTTPS: no certificate in " + certificateFolder());
-    return;
-  }
-  _demoSecure.reset(new LoopbackHttpServer(secure));
-  if (!_demoSecure->listening()) {
-    _out.line("vardok-host: cannot serve the demo page over HTTPS: " + _demoSecure->error());
-    return;
-  }
-  _demoSecure->setHandler(page);
-  _out.line("Serving it over HTTPS at " + _demoSecure->url("/status"));
+  _demo = startDemoSite([this](const std::string& line) { _out.line(line); });
 }
 
 CheckContact ConsoleHost::checkContact(const ContactEntry& entry) const {
@@ -231,8 +170,7 @@ void ConsoleHost::quit() {
   _host.post(HM_DETACH_CORE);
   _plugin->unload();
   _host.pumpUntil([] { return GetModuleHandleA("Vardok.dll") == nullptr; }, kUnloadWaitMs);
-  _demo.reset();
-  _demoSecure.reset();
+  _demo = DemoSite();
   listLeftovers();
 }
 

@@ -22,12 +22,12 @@
 #include <windows.h>
 
 #include "host/console/console_output.h"
-#include "host/console/contacts_file.h"
+#include "host/lib/contacts_file.h"
 #include "host/console/rotating_log.h"
 #include "host/console/message_boxes.h"
 #include "host/console/options.h"
 #include "host/lib/contact_host.h"
-#include "host/lib/http_server.h"
+#include "host/lib/demo_site.h"
 #include "support/threads/unique_handle.h"
 
 namespace VardokHost {
@@ -94,8 +94,7 @@ class ConsoleHost {
   ConsoleMessageBoxes _boxes{_out};
   ContactHost _host;
   std::unique_ptr<PluginModule> _plugin;
-  std::unique_ptr<LoopbackHttpServer> _demo;
-  std::unique_ptr<LoopbackHttpServer> _demoSecure;
+  DemoSite _demo;
   ContactsFile _file;
   std::string _filePath;
   bool _fileChanged = false;

@@ -7,40 +7,6 @@
 
 namespace VardokHost {
 
-namespace {
-
-std::string convert(const std::string& text, UINT from, UINT to) {
-  if (text.empty()) return text;
-  const int wide = MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::vector<wchar_t> buffer(wide);
-  MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), buffer.data(), wide);
-  const int bytes = WideCharToMultiByte(to, 0, buffer.data(), wide, nullptr, 0, nullptr, nullptr);
-  std::string out(bytes, '\0');
-  WideCharToMultiByte(to, 0, buffer.data(), wide, &out[0], bytes, nullptr, nullptr);
-  return out;
-}
-
-}  // namespace
-
-std::string fromHostText(const std::string& cp1250) { return convert(cp1250, 1250, CP_UTF8); }
-std::string toHostText(const std::string& utf8) { return convert(utf8, CP_UTF8, 1250); }
-
-bool isUtf8(const std::string& text) {
-  return text.empty() ||
-         MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0) > 0;
-}
-
-bool fitsHostText(const std::string& utf8) {
-  if (utf8.empty()) return true;
-  const int wide = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  if (wide <= 0) return false;  // not UTF-8 at all
-  std::vector<wchar_t> buffer(wide);
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), buffer.data(), wide);
-  BOOL usedDefault = FALSE;
-  WideCharToMultiByte(1250, WC_NO_BEST_FIT_CHARS, buffer.data(), wide, nullptr, 0, nullptr, &usedDefault);
-  return !usedDefault;
-}
-
 std::string clockTime() {
   SYSTEMTIME now;
   GetLocalTime(&now);

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <string>
 
+#include "host/lib/host_text.h"
+
 namespace VardokHost {
 
 class ConsoleOutput {
@@ -30,15 +32,6 @@ class ConsoleOutput {
   bool _color = false;
 };
 
-// Windows-1250 bytes to UTF-8.
-std::string fromHostText(const std::string& cp1250);
-// UTF-8 to Windows-1250 bytes (what the host stores).
-std::string toHostText(const std::string& utf8);
-// Whether every character of the UTF-8 text has a Windows-1250 form (and
-// the text is UTF-8 at all): otherwise toHostText would put '?' in its place.
-bool fitsHostText(const std::string& utf8);
-// Whether text is UTF-8 at all.
-bool isUtf8(const std::string& text);
 std::string clockTime();
 
 // text followed by spaces up to width characters (UTF-8 characters, not

@@ -59,6 +59,13 @@ bool parseSwitch(const std::string& text, int* value);
 
 bool readTextFile(const std::string& path, std::string* text, std::string* error);
 
+// The built-in demo list (examples/contacts.txt), used only where the user
+// has no list of their own.
+extern const char kDefaultContacts[];
+// %APPDATA%\Vardok\contacts.txt (the folder made when missing), or
+// contacts.txt beside the program without APPDATA.
+std::string defaultContactsPath();
+
 // Whether the file at path does not exist at all. Only "no such file" and
 // "no such folder" mean missing: a file that is there but cannot be looked
 // at (a link to nowhere, no access) is no missing file, and error then

@@ -1,10 +1,11 @@
-#include "host/console/contacts_file.h"
+#include "host/lib/contacts_file.h"
 
 #include <cerrno>
 #include <cstdlib>
 
 #include <windows.h>
 
+#include "host/lib/plugin_module.h"
 #include "support/threads/unique_handle.h"
 #include "support/win32_error.h"
 
@@ -211,6 +212,15 @@ bool replaceTextFile(const std::string& named, const std::string& text, std::str
     return false;
   }
   return true;
+}
+
+std::string defaultContactsPath() {
+  char appData[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableA("APPDATA", appData, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return programFolder() + "contacts.txt";
+  const std::string folder = std::string(appData) + "\\Vardok";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  return folder + "\\contacts.txt";
 }
 
 }  // namespace VardokHost
