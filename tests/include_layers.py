@@ -11,6 +11,7 @@ the layers it lists):
   plugin/           the plug-in shell                   -> checks, protocol, hostapi, support
   host/lib/         the test host                       -> protocol, hostapi (and support's handle owners)
   host/console/     the console host                    -> host/lib, protocol, hostapi (and the owners)
+  host/desk/        the desk host                       -> host/lib, protocol, hostapi (and the owners)
   tools/            vardok-check.exe                    -> protocol, support
 
 tests/, bench/ and fuzz/ may include anything.
@@ -30,6 +31,7 @@ LAYERS = [  # (prefix, name), most specific first
     ("plugin/", "plugin"),
     ("host/lib/", "hostlib"),
     ("host/console/", "console"),
+    ("host/desk/", "desk"),
     ("tools/", "tools"),
 ]
 
@@ -41,6 +43,7 @@ ALLOWED = {
     "plugin": {"plugin", "checks", "protocol", "hostapi", "support"},
     "hostlib": {"hostlib", "protocol", "hostapi"},
     "console": {"console", "hostlib", "protocol", "hostapi"},
+    "desk": {"desk", "hostlib", "protocol", "hostapi"},
     "tools": {"tools", "protocol", "support"},
 }
 

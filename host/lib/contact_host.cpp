@@ -70,6 +70,14 @@ void ContactHost::setUiValue(int contact, std::optional<std::string> value) {
   _uiValues[contact] = std::move(value);
 }
 
+void ContactHost::setLiveValue(int contact, int itemId, std::optional<std::string> text) {
+  std::lock_guard<std::mutex> guard(_lock);
+  if (text)
+    _liveValues[{contact, itemId}] = std::move(*text);
+  else
+    _liveValues.erase({contact, itemId});
+}
+
 std::vector<UiItemCopy> ContactHost::uiItems() const {
   std::lock_guard<std::mutex> guard(_lock);
   return _uiItems;
@@ -247,6 +255,8 @@ int ContactHost::answer(HostMessage* message, const HostEvent& event, bool* deli
     case HM_UI_GET_VALUE: {
       const auto* item = reinterpret_cast<const UiItem*>(p1);
       if (!item) return 0;
+      const auto live = _liveValues.find({item->contact, item->id});
+      if (live != _liveValues.end()) return reinterpret_cast<int32_t>(_table.threadCopy(live->second));
       auto scripted = _uiValues.find(item->contact);
       if (scripted != _uiValues.end())
         return scripted->second ? reinterpret_cast<int32_t>(_table.threadCopy(*scripted->second)) : 0;

@@ -84,6 +84,10 @@ class ContactHost final : public Vardok::HostCore {
   // What HM_UI_GET_VALUE answers for a contact: a text, or null. Without a
   // scripted answer a bound control answers its column's value.
   void setUiValue(int contact, std::optional<std::string> value);
+  // The live text of one control a window shows for a contact (itemId is
+  // the item's id, e.g. a bound control's), answered to HM_UI_GET_VALUE
+  // before anything else; nullopt forgets it (the window closed).
+  void setLiveValue(int contact, int itemId, std::optional<std::string> text);
 
   // --- the plug-in (main thread) ---
   void attach(PluginModule* plugin);
@@ -183,6 +187,7 @@ class ContactHost final : public Vardok::HostCore {
   int _pluginId = 7;
   int _pluginVersion = 0x10302000;
   std::map<int, std::optional<std::string>> _uiValues;
+  std::map<std::pair<int, int>, std::string> _liveValues;  // (contact, item id)
 
   PluginModule* _plugin = nullptr;
 

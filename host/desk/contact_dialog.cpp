@@ -1,0 +1,169 @@
+#include "host/desk/contact_dialog.h"
+
+#include <string>
+
+#include "host/desk/desk_ui.h"
+#include "host/lib/host_text.h"
+
+namespace VardokHost {
+
+namespace {
+
+constexpr wchar_t kDialogClass[] = L"VardokContactDialog";
+enum Field : int { kName = 10, kNetwork, kInterval, kEnabled, kCommand };
+
+struct Dialog {
+  ContactEntry* entry = nullptr;
+  bool done = false, accepted = false;
+  HWND window = nullptr;
+};
+
+std::string textOf(HWND window, int id) {
+  HWND control = GetDlgItem(window, id);
+  const int length = GetWindowTextLengthW(control);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  GetWindowTextW(control, &text[0], length + 1);
+  text.resize(static_cast<size_t>(length));
+  return utf8FromWide(text);
+}
+
+// Takes the fields into the entry; false (and says why) when one is wrong.
+bool take(Dialog& dialog) {
+  ContactEntry edited = *dialog.entry;
+  edited.name = textOf(dialog.window, kName);
+  edited.command = textOf(dialog.window, kCommand);
+  const char* wrong = nullptr;
+  int field = 0;
+  if (edited.name.find_first_not_of(' ') == std::string::npos || edited.name.find('|') != std::string::npos) {
+    wrong = "A name is needed, without '|'.";
+    field = kName;
+  } else if (!fitsHostText(edited.name) || !fitsHostText(edited.command)) {
+    wrong = "The name or the command has a character that Windows-1250 cannot hold.";
+    field = fitsHostText(edited.name) ? kCommand : kName;
+  } else if (!parseInt(textOf(dialog.window, kNetwork), &edited.network)) {
+    wrong = "The network must be a whole number.";
+    field = kNetwork;
+  } else if (!parseInt(textOf(dialog.window, kInterval), &edited.interval)) {
+    wrong = "The interval must be a whole number of seconds.";
+    field = kInterval;
+  }
+  if (wrong) {
+    MessageBoxW(dialog.window, wideFromUtf8(wrong).c_str(), L"Vardok", MB_OK | MB_ICONWARNING);
+    SetFocus(GetDlgItem(dialog.window, field));
+    return false;
+  }
+  edited.enabled = SendDlgItemMessageW(dialog.window, kEnabled, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+  *dialog.entry = edited;
+  return true;
+}
+
+LRESULT CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* dialog = reinterpret_cast<Dialog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  switch (message) {
+    case WM_NCCREATE:
+      SetWindowLongPtrW(window, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+      break;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK && dialog && take(*dialog)) {
+        dialog->accepted = true;
+        dialog->done = true;
+      } else if (LOWORD(wParam) == IDCANCEL && dialog) {
+        dialog->done = true;
+      }
+      return 0;
+    case WM_CLOSE:
+      if (dialog) dialog->done = true;
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+bool editContact(HWND owner, const wchar_t* title, ContactEntry* entry) {
+  static bool registered = false;
+  if (!registered) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = dialogProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kDialogClass;
+    RegisterClassExW(&windowClass);
+    registered = true;
+  }
+  Dialog dialog;
+  dialog.entry = entry;
+  RECT frame{0, 0, 460, 232};
+  AdjustWindowRectEx(&frame, WS_CAPTION | WS_SYSMENU, FALSE, WS_EX_DLGMODALFRAME);
+  RECT ownerFrame{};
+  GetWindowRect(owner, &ownerFrame);
+  dialog.window = CreateWindowExW(WS_EX_DLGMODALFRAME, kDialogClass, title, WS_CAPTION | WS_SYSMENU | WS_POPUP,
+                                  ownerFrame.left + 60, ownerFrame.top + 60, frame.right - frame.left,
+                                  frame.bottom - frame.top, owner, nullptr, GetModuleHandleW(nullptr), &dialog);
+  if (!dialog.window) return false;
+  HFONT font = createUiFont(false);
+  const auto add = [&](const wchar_t* windowClass, const std::wstring& text, DWORD style, int x, int y, int w, int h,
+                       int id) {
+    HWND control = CreateWindowExW(std::wstring(windowClass) == L"EDIT" ? WS_EX_CLIENTEDGE : 0, windowClass,
+                                   text.c_str(), WS_CHILD | WS_VISIBLE | style, x, y, w, h, dialog.window,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    return control;
+  };
+  const struct {
+    const wchar_t* caption;
+    int id;
+    std::wstring value;
+    int width;
+  } fields[] = {{L"Name", kName, wideFromUtf8(entry->name), 320},
+                {L"Network", kNetwork, std::to_wstring(entry->network), 80},
+                {L"Interval (s)", kInterval, std::to_wstring(entry->interval), 80},
+                {L"Command", kCommand, wideFromUtf8(entry->command), 320}};
+  int y = 14;
+  for (const auto& field : fields) {
+    if (field.id == kCommand) {
+      HWND box = add(L"BUTTON", L"Enabled", WS_TABSTOP | BS_AUTOCHECKBOX, 110, y, 200, 20, kEnabled);
+      SendMessageW(box, BM_SETCHECK, entry->enabled ? BST_CHECKED : BST_UNCHECKED, 0);
+      y += 30;
+    }
+    add(L"STATIC", field.caption, SS_LEFT, 14, y + 3, 90, 18, 0);
+    add(L"EDIT", field.value, WS_TABSTOP | ES_AUTOHSCROLL, 110, y, field.width, 22, field.id);
+    y += 32;
+  }
+  add(L"BUTTON", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON, 270, y + 4, 80, 25, IDOK);
+  add(L"BUTTON", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 360, y + 4, 80, 25, IDCANCEL);
+
+  EnableWindow(owner, FALSE);
+  addDialogWindow(dialog.window);
+  ShowWindow(dialog.window, SW_SHOWNORMAL);
+  SetFocus(GetDlgItem(dialog.window, kName));
+  // The modal loop waits alertably, as the host's main loop does.
+  while (!dialog.done) {
+    MSG message;
+    while (!dialog.done && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(message.wParam));
+        dialog.done = true;
+        break;
+      }
+      if (isDialogMessageOfDesk(&message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    if (!dialog.done) MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_ALERTABLE | MWMO_INPUTAVAILABLE);
+  }
+  removeDialogWindow(dialog.window);
+  EnableWindow(owner, TRUE);
+  SetWindowLongPtrW(dialog.window, GWLP_USERDATA, 0);
+  DestroyWindow(dialog.window);
+  DeleteObject(font);
+  SetForegroundWindow(owner);
+  return dialog.accepted;
+}
+
+}  // namespace VardokHost
