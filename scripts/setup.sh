@@ -3,7 +3,9 @@
 # the i686 mingw-w64 cross compilers, Wine (32-bit), Boost headers,
 # GoogleTest sources, PCRE for the native build, clang with libFuzzer,
 # OpenSSL's command line (the test certificates), dnsmasq and Prometheus
-# (real servers for vardok-check's tests), and the PCRE 8.39 and
+# (real servers for vardok-check's tests), Xvfb, ImageMagick, xdotool and
+# xwininfo (the desk host's tests look at what it draws on a virtual
+# display), and the PCRE 8.39 and
 # mbed TLS 2.28 source packages for the cross build (mbed TLS serves the
 # test hosts' HTTPS pages; the plug-in itself uses WinINet). Every step is skipped
 # when its result is already in place, so running it again is quick.
@@ -20,6 +22,7 @@ packages=(
   clang libclang-rt-14-dev
   python3 openssl
   dnsmasq-base prometheus
+  xvfb imagemagick xdotool x11-utils
 )
 
 need_root() {

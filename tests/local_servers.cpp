@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -57,6 +58,26 @@ LocalServer::LocalServer(const std::string& kind, const std::string& argument,
 
 LocalServer::~LocalServer() {
   startUnix(std::string("/bin/bash " VARDOK_SERVERS_SCRIPT " stop ") + _unixFolder);
+}
+
+int runUnix(const std::string& command, DWORD timeoutMs, const std::function<void(DWORD)>& wait) {
+  static int count = 0;
+  const std::string stem = "/tmp/vardok-unix-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
+  std::string windowsStem = "Z:" + stem;
+  for (char& c : windowsStem)
+    if (c == '/') c = '\\';
+  // In a subshell, so that an "exit" of the command still leaves its code.
+  std::ofstream(windowsStem + ".sh", std::ios::binary) << "(\n" << command << "\n)\necho $? > " << stem << ".tmp && mv "
+                                                       << stem << ".tmp " << stem << ".done\n";
+  if (!startUnix("/bin/bash " + stem + ".sh")) return -1;
+  std::string done;
+  for (DWORD waited = 0; waited < timeoutMs; waited += 20) {
+    if (readWhole(windowsStem + ".done", &done)) break;
+    wait(20);
+  }
+  DeleteFileA((windowsStem + ".sh").c_str());
+  DeleteFileA((windowsStem + ".done").c_str());
+  return done.empty() ? -1 : std::atoi(done.c_str());
 }
 
 }  // namespace VardokTest

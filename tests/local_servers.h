@@ -4,7 +4,10 @@
 // object goes.
 #pragma once
 
+#include <functional>
 #include <string>
+
+#include <windows.h>
 
 namespace VardokTest {
 
@@ -29,5 +32,12 @@ class LocalServer {
  private:
   std::string _unixFolder, _windowsFolder, _address, _error;
 };
+
+// Runs a Linux shell command (through /bin/bash) and waits for its end,
+// at most timeoutMs, calling wait(ms) to pass the time (a host's pump).
+// Under Wine a Linux program gives no handle to wait on: the command's end
+// is read from a file it writes. The exit code, or -1 when it did not end
+// in time.
+int runUnix(const std::string& command, DWORD timeoutMs, const std::function<void(DWORD)>& wait);
 
 }  // namespace VardokTest

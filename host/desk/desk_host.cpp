@@ -626,7 +626,9 @@ void DeskHost::showContactMenu(size_t index, POINT at) {
     _menuItemIds.push_back(itemId);
   }
   SetForegroundWindow(_window);
+  _shownMenu = menu;
   TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, _window, nullptr);
+  _shownMenu = nullptr;
   DestroyMenu(menu);
 }
 

@@ -22,6 +22,7 @@
 // _pendingLock) and posts one message to the main window.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -87,6 +88,8 @@ class DeskHost {
   void removeContact(size_t index);
   void toggleEnabled(size_t index);
   void showContactMenu(size_t index, POINT at);
+  // The contact menu while it is up (any thread may ask), else null.
+  HMENU shownMenu() const { return _shownMenu.load(); }
   // Takes an edited entry (a new one when index is -1), tells the plug-in
   // as the console host does, and saves the file.
   void applyEntry(int index, const ContactEntry& entry);
@@ -171,6 +174,7 @@ class DeskHost {
   std::map<int, Pending::Icon> _icons;  // by icon id, main thread
   // The contact menu last shown: its contact and the plug-in's item ids.
   int _menuRow = 0;
+  std::atomic<HMENU> _shownMenu{nullptr};
   std::vector<int> _menuItemIds;
   std::map<std::pair<int, int>, int> _uiStates;  // (item id, contact) -> state (HM_UI_SET_STATE)
   std::mutex _statesLock;

@@ -182,7 +182,8 @@ void SettingsWindow::build() {
                                w, height > 0 ? height : 21, controlId);
         SetWindowLongPtrW(edit, GWL_EXSTYLE, GetWindowLongPtrW(edit, GWL_EXSTYLE) | WS_EX_CLIENTEDGE);
         addTip(edit, wide(itemParam(text, "tip")));
-        _bound.push_back({edit, id, kind, param});
+        // A bound control is asked for by its id with its column.
+        _bound.push_back({edit, (id & kBoundControlMask) == kBoundControlId ? kBoundControlId | param : id, kind, param});
         if (!number) liveValueChanged(_bound.back());
         captionRight = -1;
         y += kRowHeight + 4;
@@ -194,7 +195,7 @@ void SettingsWindow::build() {
         if ((id & kBoundControlMask) == kBoundControlId)
           SendMessageW(box, BM_SETCHECK, host.getInt(_row, param) ? BST_CHECKED : BST_UNCHECKED, 0);
         addTip(box, wide(itemParam(text, "tip")));
-        _bound.push_back({box, id, kind, param});
+        _bound.push_back({box, (id & kBoundControlMask) == kBoundControlId ? kBoundControlId | param : id, kind, param});
         y += kRowHeight;
         break;
       }

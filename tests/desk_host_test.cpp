@@ -1,0 +1,644 @@
+// The desk host as a person sees it, on a virtual X display of its own
+// (tests/servers/with-display.sh runs this program with one): what it draws
+// is read back from the X server (ImageMagick's import), clicks go through
+// the X server (xdotool), and its windows are looked at with the calls
+// any program can make.
+//
+// Most tests run the desk host in this process (its windows and menus are
+// then readable here); the last runs vardok-desk.exe as users do and
+// closes it.
+#include <windows.h>
+#include <commctrl.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/desk/desk_host.h"
+#include "host/desk/desk_ui.h"
+#include "host/desk/popups.h"
+#include "host/lib/host_text.h"
+#include "host/lib/http_server.h"
+#include "hostapi/messages.h"
+#include "hostapi/protocol.h"
+#include "support/threads/unique_handle.h"
+#include "tests/local_servers.h"
+#include "tests/plugin_fixture.h"
+
+using namespace VardokHost;
+using namespace Vardok;
+
+namespace {
+
+// The folder where the tests leave their screenshots for people to look at.
+std::string artefactFolder() {
+  const std::string folder = programFolder() + "..\\desk-artefacts\\";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  return folder;
+}
+
+// The Linux path of a Windows path on Z:.
+std::string unixPath(const std::string& windowsPath) {
+  char full[MAX_PATH];
+  GetFullPathNameA(windowsPath.c_str(), MAX_PATH, full, nullptr);
+  std::string path = full;
+  if (path.size() > 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':') path = path.substr(2);
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+
+// An RGB picture read from a binary PPM (P6) file.
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+  COLORREF at(int x, int y) const {
+    const size_t i = (static_cast<size_t>(y) * width + x) * 3;
+    return RGB(rgb[i], rgb[i + 1], rgb[i + 2]);
+  }
+};
+
+bool readPpm(const std::string& path, Picture* picture) {
+  std::ifstream file(path, std::ios::binary);
+  std::string magic;
+  int maximum = 0;
+  file >> magic >> picture->width >> picture->height >> maximum;
+  file.get();
+  if (magic != "P6" || maximum != 255 || picture->width <= 0) return false;
+  picture->rgb.resize(static_cast<size_t>(picture->width) * picture->height * 3);
+  file.read(reinterpret_cast<char*>(picture->rgb.data()), static_cast<std::streamsize>(picture->rgb.size()));
+  return file.good();
+}
+
+// The most frequent colour among pixels, leaving out one colour (the
+// background) and near-greys (anti-aliased edges and outlines).
+COLORREF dominant(const std::vector<COLORREF>& pixels, COLORREF background) {
+  std::map<COLORREF, int> counts;
+  for (COLORREF c : pixels) {
+    const int r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
+    const int spread = std::max({r, g, b}) - std::min({r, g, b});
+    if (c == background || spread < 40) continue;
+    ++counts[c];
+  }
+  COLORREF best = CLR_INVALID;
+  int most = 0;
+  for (const auto& entry : counts)
+    if (entry.second > most) {
+      most = entry.second;
+      best = entry.first;
+    }
+  return best;
+}
+
+bool closeColor(COLORREF a, COLORREF b) {
+  return std::abs(GetRValue(a) - GetRValue(b)) <= 12 && std::abs(GetGValue(a) - GetGValue(b)) <= 12 &&
+         std::abs(GetBValue(a) - GetBValue(b)) <= 12;
+}
+
+std::string colorText(COLORREF c) {
+  char text[16];
+  snprintf(text, sizeof text, "#%02x%02x%02x", GetRValue(c), GetGValue(c), GetBValue(c));
+  return text;
+}
+
+// The dominant colour of an icon as it is drawn on white.
+COLORREF iconColor(HICON icon, int size) {
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  RECT all{0, 0, size, size};
+  FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+  std::vector<COLORREF> pixels;
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) pixels.push_back(GetPixel(dc, x, y));
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return dominant(pixels, RGB(255, 255, 255));
+}
+
+std::wstring windowText(HWND window) {
+  const int length = GetWindowTextLengthW(window);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  GetWindowTextW(window, &text[0], length + 1);
+  text.resize(static_cast<size_t>(length));
+  return text;
+}
+
+std::wstring className(HWND window) {
+  wchar_t name[64] = L"";
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+BOOL CALLBACK addChild(HWND child, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+  return TRUE;
+}
+
+std::vector<HWND> children(HWND parent) {
+  std::vector<HWND> found;
+  EnumChildWindows(parent, addChild, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+struct ClassSearch {
+  const wchar_t* wanted;
+  std::vector<HWND>* found;
+};
+
+BOOL CALLBACK addOfClass(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<ClassSearch*>(data);
+  wchar_t name[64] = L"";
+  GetClassNameW(window, name, 64);
+  if (std::wstring(name) == search->wanted && IsWindowVisible(window)) search->found->push_back(window);
+  return TRUE;
+}
+
+std::vector<HWND> topWindowsOfClass(const wchar_t* wanted) {
+  std::vector<HWND> found;
+  ClassSearch search{wanted, &found};
+  EnumWindows(addOfClass, reinterpret_cast<LPARAM>(&search));
+  return found;
+}
+
+// Every test runs on a desktop of its own on the virtual display, drawn
+// in a window of the X server by a desktop process of Wine's (explorer):
+// the project's Wine server may already run the default desktop without
+// a display, and Wine shows no other desktop on the screen. The program
+// starts again on that desktop, so that all its threads (the plug-in's
+// workers show message boxes) are there, and ends with the exit code of
+// that run.
+class OwnDesktop : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    char display[64] = "";
+    GetEnvironmentVariableA("DISPLAY", display, sizeof display);
+    ASSERT_NE(display[0], '\0') << "no DISPLAY: run through tests/servers/with-display.sh";
+    wchar_t onDesktop[128] = L"";
+    if (GetEnvironmentVariableW(L"VARDOK_TEST_DESKTOP", onDesktop, 128)) {
+      _name = onDesktop;
+      setvbuf(stdout, nullptr, _IONBF, 0);  // the parent's output is a file
+      return;
+    }
+    _name = L"VardokDeskTest" + std::to_wstring(GetCurrentProcessId());
+    std::wstring command = L"explorer.exe /desktop=" + _name + L",1280x800";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
+    CloseHandle(started.hThread);
+    const Quorlin::ProcessHandle explorer(started.hProcess);
+    HDESK desktop = nullptr;
+    for (int i = 0; i < 100 && !desktop; ++i) {
+      desktop = OpenDesktopW(_name.c_str(), 0, FALSE, GENERIC_ALL);
+      if (!desktop) Sleep(100);
+    }
+    ASSERT_TRUE(desktop) << "no desktop";
+    CloseDesktop(desktop);
+    SetEnvironmentVariableW(L"VARDOK_TEST_DESKTOP", _name.c_str());
+    std::wstring self = GetCommandLineW();
+    startup.lpDesktop = &_name[0];
+    // Its output is ours.
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
+      SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    PROCESS_INFORMATION run{};
+    ASSERT_TRUE(CreateProcessW(nullptr, &self[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &run));
+    CloseHandle(run.hThread);
+    WaitForSingleObject(run.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(run.hProcess, &code);
+    CloseHandle(run.hProcess);
+    TerminateProcess(explorer.get(), 0);
+    std::fflush(stdout);
+    ExitProcess(code);
+  }
+  static std::wstring _name;
+};
+std::wstring OwnDesktop::_name;
+const auto* const kDesktop = ::testing::AddGlobalTestEnvironment(new OwnDesktop);
+
+class DeskTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    contacts = VardokTest::uniqueTempFile("vardok-desk", ".txt");
+    VardokTest::writeFile(contacts,
+                          "Well | 82 | 2 | yes | cmd /c echo all fine\n"
+                          "Problem | 82 | 2 | yes | cmd /c echo disk filling up & exit 1\n"
+                          "Critical | 82 | 2 | yes | cmd /c echo database down & exit 10\n"
+                          "Quiet | 82 | 3600 | yes | cmd /c echo quiet one\n"
+                          "Other | 5 | 60 | no | a contact of another network\n");
+  }
+  void TearDown() override {
+    if (desk) {
+      PostMessageW(desk->mainWindow(), WM_CLOSE, 0, 0);
+      desk->runUntilClosed();
+    }
+    DeleteFileA(contacts.c_str());
+  }
+  void start() {
+    DeskOptions options;
+    options.contactsPath = contacts;
+    desk.reset(new DeskHost(options));
+    std::string error;
+    ASSERT_TRUE(desk->start(&error)) << error;
+    // Every check has reported once.
+    ASSERT_TRUE(desk->pumpUntil(
+        [&] {
+          for (size_t i = 0; i < 3; ++i)
+            if (desk->checks()[i].results == 0) return false;
+          return true;
+        },
+        20000));
+    pump(300);  // the rows and pop-ups drawn
+  }
+  void pump(DWORD ms) { desk->pumpUntil([] { return false; }, ms); }
+  // A Linux command, the desk host pumping meanwhile.
+  int runLinux(const std::string& command) {
+    return VardokTest::runUnix(command, 20000, [this](DWORD ms) { pump(ms); });
+  }
+  Picture screenshot(const std::string& name) {
+    const std::string png = artefactFolder() + name + ".png", ppm = artefactFolder() + name + ".ppm";
+    EXPECT_EQ(runLinux("import -window root '" + unixPath(png) + "' && convert '" + unixPath(png) + "' '" +
+                   unixPath(ppm) + "'"),
+              0);
+    Picture picture;
+    EXPECT_TRUE(readPpm(ppm, &picture)) << ppm;
+    DeleteFileA(ppm.c_str());
+    return picture;
+  }
+  void click(POINT at, int button = 1) {
+    ASSERT_EQ(runLinux("xdotool mousemove " + std::to_string(at.x) + " " + std::to_string(at.y) + " click " +
+                   std::to_string(button)),
+              0);
+  }
+  // Waits (20 s at most) for a window whose title holds text on the X
+  // server, and presses its OK button (below its middle) with a real click.
+  bool closeBoxNamed(const std::string& text) {
+    const DWORD end = GetTickCount() + 20000;
+    while (GetTickCount() < end) {
+      const int found = runLinux(
+          "id=$(xdotool search --name '" + text + "' | head -n 1); [ -n \"$id\" ] || exit 1; "
+          "at=$(xwininfo -id $id | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4} "
+          "/Width:/ {w = $2} /Height:/ {h = $2} END {print int(x + w / 2), int(y + h - 22)}'); "
+          "xdotool mousemove $at click 1");
+      if (found == 0) {
+        pump(500);
+        return true;
+      }
+      pump(200);
+    }
+    return false;
+  }
+  POINT rowPoint(size_t index, int part) {
+    RECT cell{part, 0, 0, 0};
+    SendMessageW(desk->listView(), LVM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&cell));
+    POINT at{(cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2};
+    ClientToScreen(desk->listView(), &at);
+    return at;
+  }
+
+  std::string contacts;
+  std::unique_ptr<DeskHost> desk;
+};
+
+TEST_F(DeskTest, EachRowShowsTheIconOfItsStateInItsColour) {
+  start();
+  // The rows' states as the plug-in reported them.
+  const uint8_t expected[] = {kStatusOk, kStatusProblem, kStatusCritical};
+  for (size_t i = 0; i < 3; ++i)
+    ASSERT_EQ(desk->host().getInt(desk->checks()[i].row, kColumnStatus), expected[i]) << i;
+  const Picture shot = screenshot("desk-list");
+  ASSERT_GT(shot.width, 0);
+  COLORREF seen[3];
+  for (size_t i = 0; i < 3; ++i) {
+    RECT cell{LVIR_ICON, 0, 0, 0};
+    ASSERT_TRUE(SendMessageW(desk->listView(), LVM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&cell)));
+    POINT corner{cell.left, cell.top};
+    ClientToScreen(desk->listView(), &corner);
+    std::vector<COLORREF> pixels;
+    for (int y = 0; y < cell.bottom - cell.top; ++y)
+      for (int x = 0; x < cell.right - cell.left; ++x)
+        if (corner.x + x < shot.width && corner.y + y < shot.height) pixels.push_back(shot.at(corner.x + x, corner.y + y));
+    seen[i] = dominant(pixels, shot.at(corner.x, corner.y));
+    // The colour of the icon group the plug-in registered for the state.
+    const COLORREF own = iconColor(desk->iconOf(static_cast<int>(StatusIconId(expected[i])), 16), 16);
+    EXPECT_TRUE(closeColor(seen[i], own)) << "row " << i << ": " << colorText(seen[i]) << " on the screen, the icon's "
+                                    << colorText(own);
+  }
+  EXPECT_FALSE(closeColor(seen[0], seen[1]));
+  EXPECT_FALSE(closeColor(seen[1], seen[2]));
+  EXPECT_FALSE(closeColor(seen[0], seen[2]));
+  // The title names the worst state.
+  EXPECT_NE(windowText(desk->mainWindow()).find(L"1 critical"), std::wstring::npos);
+}
+
+TEST_F(DeskTest, TheSettingsWindowIsMadeOfThePluginsItems) {
+  start();
+  desk->openSettings(2);
+  HWND settings = desk->settingsWindowOf(2);
+  ASSERT_TRUE(settings);
+  pump(300);
+  // What the plug-in asked for, in words: class, text, and a size where it
+  // gave one. Nothing of this is known to the host beforehand.
+  std::vector<std::wstring> expected;
+  std::vector<std::pair<int, int>> sizes;  // width, height asked for (0: any)
+  for (const UiItemCopy& item : desk->host().uiItems()) {
+    if (item.i32(6) != kPageId) continue;
+    const int kind = item.i32(34), width = item.i16(70), height = item.i16(72), param = item.i32(62);
+    const std::wstring visible = wideFromUtf8(fromHostText(visibleItemText(item.text)));
+    std::wstring control;
+    switch (kind) {
+      case kKindGroupClose: control = L"Button|group|" + visible; break;
+      case kKindInfoImage: control = L"Static|icon|"; break;
+      case kKindInfoText: control = std::wstring(kRichTextClass) + L"||" + wideFromUtf8(fromHostText(item.text)); break;
+      case kKindCaption: control = L"Static||" + visible; break;
+      case kKindTextEdit:
+        control = L"Edit||" + wideFromUtf8(fromHostText(desk->host().getText(desk->checks()[2].row, param).value_or("")));
+        break;
+      case kKindNumberEdit: control = L"Edit|number|" + std::to_wstring(desk->host().getInt(desk->checks()[2].row, param)); break;
+      case kKindCheckBox: control = L"Button|check|" + visible; break;
+      case kKindSeparator: control = L"Static|line|"; break;
+      case kKindButton: control = L"Button||" + visible; break;
+      default: continue;
+    }
+    expected.push_back(control);
+    sizes.push_back({kind == kKindCaption || kind == kKindInfoText ? 0 : width, kind == kKindInfoText ? 0 : height});
+  }
+  // The host's own buttons.
+  for (const wchar_t* own : {L"Button||OK", L"Button||Cancel", L"Button||Apply"}) {
+    expected.push_back(own);
+    sizes.push_back({0, 0});
+  }
+  std::vector<std::wstring> shown;
+  std::map<std::wstring, SIZE> sizeOf;
+  for (HWND child : children(settings)) {
+    std::wstring name = className(child);
+    std::transform(name.begin(), name.end(), name.begin(), [](wchar_t c) { return c; });
+    if (_wcsicmp(name.c_str(), L"Button") == 0) name = L"Button";
+    if (_wcsicmp(name.c_str(), L"Static") == 0) name = L"Static";
+    if (_wcsicmp(name.c_str(), L"Edit") == 0) name = L"Edit";
+    // What kind of the class it is, from its style.
+    const LONG style = GetWindowLongW(child, GWL_STYLE);
+    std::wstring kind;
+    if (name == L"Static" && (style & SS_TYPEMASK) == SS_ICON) kind = L"icon";
+    if (name == L"Static" && (style & SS_TYPEMASK) == SS_ETCHEDHORZ) kind = L"line";
+    if (name == L"Button" && (style & BS_TYPEMASK) == BS_GROUPBOX) kind = L"group";
+    if (name == L"Button" && (style & BS_TYPEMASK) == BS_AUTOCHECKBOX) kind = L"check";
+    if (name == L"Edit" && (style & ES_NUMBER)) kind = L"number";
+    const std::wstring entry = name + L"|" + kind + L"|" + windowText(child);
+    shown.push_back(entry);
+    RECT frame;
+    GetWindowRect(child, &frame);
+    sizeOf[entry] = {frame.right - frame.left, frame.bottom - frame.top};
+  }
+  std::vector<std::wstring> expectedSorted = expected, shownSorted = shown;
+  std::sort(expectedSorted.begin(), expectedSorted.end());
+  std::sort(shownSorted.begin(), shownSorted.end());
+  EXPECT_EQ(shownSorted, expectedSorted);
+  for (size_t i = 0; i < expected.size(); ++i) {
+    if (!sizes[i].first || !sizeOf.count(expected[i])) continue;
+    EXPECT_EQ(sizeOf[expected[i]].cx, sizes[i].first) << std::string(expected[i].begin(), expected[i].end());
+    if (sizes[i].second) {
+      EXPECT_EQ(sizeOf[expected[i]].cy, sizes[i].second);
+    }
+  }
+  // The edit field shows the contact's command.
+  EXPECT_NE(std::find(shown.begin(), shown.end(), L"Edit||cmd /c echo database down & exit 10"), shown.end());
+  // A picture of it for people, cut from the screen.
+  RECT frame;
+  GetWindowRect(settings, &frame);
+  EXPECT_EQ(runLinux("import -window root -crop " + std::to_string(frame.right - frame.left) + "x" +
+                 std::to_string(frame.bottom - frame.top) + "+" + std::to_string(frame.left) + "+" +
+                 std::to_string(frame.top) + " +repage '" + unixPath(artefactFolder() + "desk-settings.png") + "'"),
+            0);
+}
+
+TEST_F(DeskTest, TheCheckButtonRunsTheFieldsLiveTextAndShowsItsOutput) {
+  start();
+  desk->openSettings(0);
+  HWND settings = desk->settingsWindowOf(0);
+  ASSERT_TRUE(settings);
+  HWND edit = nullptr, button = nullptr;
+  for (HWND child : children(settings)) {
+    if (_wcsicmp(className(child).c_str(), L"Edit") == 0 && windowText(child) == L"cmd /c echo all fine") edit = child;
+    if (windowText(child) == wideFromUtf8(fromHostText("Sprawd\x9f"))) button = child;
+  }
+  ASSERT_TRUE(edit && button);
+  // Typed, not saved: the button runs what the field holds now.
+  SetWindowTextW(edit, L"cmd /c echo live text 4711");
+  pump(200);
+  RECT frame;
+  GetWindowRect(button, &frame);
+  click({(frame.left + frame.right) / 2, (frame.top + frame.bottom) / 2});
+  // The plug-in's message box with the command's output, its caption the
+  // command that ran (the box belongs to the plug-in's worker; it is found
+  // on the X server).
+  EXPECT_TRUE(closeBoxNamed("live text 4711")) << "no message box of the field's text";
+  // The stored command is as it was.
+  EXPECT_EQ(desk->checks()[0].entry.command, "cmd /c echo all fine");
+}
+
+TEST_F(DeskTest, TheContactMenuOffersThePluginsItemForItsChecksOnly) {
+  start();
+  // Reads the contact menu when it is up, then uses it: a thread of ours,
+  // while the host's thread is in the menu's own loop.
+  const auto readMenu = [&](size_t index, bool use, std::vector<std::wstring>* items) {
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+      HMENU menu = nullptr;
+      for (int i = 0; i < 1000 && !menu; ++i) {
+        menu = desk->shownMenu();
+        if (!menu) Sleep(20);
+      }
+      if (menu) {
+        Sleep(300);  // drawn
+        int chosen = -1;
+        for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+          wchar_t text[128] = L"";
+          GetMenuStringW(menu, static_cast<UINT>(i), text, 128, MF_BYPOSITION);
+          if (!text[0]) continue;
+          items->push_back(text);
+          if (text == wideFromUtf8(fromHostText("Od\x9cwie\xbf"))) chosen = i;
+        }
+        // A real click through the X server: on the item, or beside the
+        // menu, which closes it.
+        POINT at{5, 5};
+        RECT item;
+        if (use && chosen >= 0 && GetMenuItemRect(nullptr, menu, static_cast<UINT>(chosen), &item))
+          at = {(item.left + item.right) / 2, (item.top + item.bottom) / 2};
+        VardokTest::runUnix("xdotool mousemove " + std::to_string(at.x) + " " + std::to_string(at.y) + " click 1",
+                            10000, [](DWORD ms) { Sleep(ms); });
+        for (int i = 0; i < 100 && desk->shownMenu(); ++i) Sleep(50);
+        if (desk->shownMenu()) {
+          ADD_FAILURE() << "the click did not close the menu";
+          PostMessageW(desk->mainWindow(), WM_CANCELMODE, 0, 0);
+        }
+      }
+      done = true;
+    });
+    click(rowPoint(index, LVIR_LABEL), 1);
+    click(rowPoint(index, LVIR_LABEL), 3);
+    desk->pumpUntil([&] { return done.load(); }, 15000);
+    reader.join();
+  };
+  const std::wstring refresh = wideFromUtf8(fromHostText("Od\x9cwie\xbf"));
+  std::vector<std::wstring> other;
+  readMenu(4, false, &other);
+  ASSERT_FALSE(other.empty()) << "no contact menu";
+  EXPECT_NE(std::find(other.begin(), other.end(), L"&Properties"), other.end());
+  EXPECT_EQ(std::find(other.begin(), other.end(), refresh), other.end());
+
+  // The quiet check's next run is an hour away: using the item runs its
+  // stored command now, and the plug-in shows the output in a box.
+  std::vector<std::wstring> check;
+  readMenu(3, true, &check);
+  EXPECT_NE(std::find(check.begin(), check.end(), refresh), check.end());
+  EXPECT_TRUE(closeBoxNamed("quiet one")) << "the stored command did not run";
+}
+
+TEST_F(DeskTest, APopUpComesWithinASecondOfTheReport) {
+  start();
+  // Each report of the critical check raises a pop-up; clear the ones of
+  // the start, then wait for the next.
+  for (HWND popup : topWindowsOfClass(kPopupClass)) DestroyWindow(popup);
+  desk->host().clearEvents();
+  const size_t before = desk->checks()[2].results;
+  HWND shown = nullptr;
+  DWORD seenAt = 0;
+  desk->pumpUntil(
+      [&] {
+        for (HWND popup : topWindowsOfClass(kPopupClass))
+          if (windowText(popup).find(L"(Critical)") != std::wstring::npos) shown = popup;
+        if (shown) seenAt = GetTickCount();
+        return shown != nullptr;
+      },
+      20000);
+  ASSERT_TRUE(shown) << "no pop-up";
+  EXPECT_GT(desk->checks()[2].results, before);
+  const auto reports = desk->host().messages(HM_NOTIFY_SHOW);
+  ASSERT_FALSE(reports.empty());
+  EXPECT_LE(seenAt - reports.front().time, 1000u);
+  // Near the notification area, on top.
+  EXPECT_TRUE(GetWindowLongW(shown, GWL_EXSTYLE) & WS_EX_TOPMOST);
+}
+
+TEST_F(DeskTest, RowsFollowReportsAndTheWindowAnswersWhile200ChecksRun) {
+  // 200 web checks at interval 1, each page naming when it was served.
+  LoopbackHttpServer server;
+  ASSERT_TRUE(server.listening());
+  server.setHandler([](const std::string&) {
+    return LoopbackHttpServer::Reply{LoopbackHttpServer::response(
+        200, "<velkaro:info>served " + std::to_string(GetTickCount()) + "</velkaro:info>", {"Error: 0"})};
+  });
+  std::string list;
+  for (int i = 0; i < 200; ++i) list += "Web " + std::to_string(i) + " | 82 | 1 | yes | " + server.url("/") + "\n";
+  VardokTest::writeFile(contacts, list);
+  DeskOptions options;
+  options.contactsPath = contacts;
+  desk.reset(new DeskHost(options));
+  std::string error;
+  ASSERT_TRUE(desk->start(&error)) << error;
+  // A thread of the test asks the window again and again, and reads rows.
+  std::atomic<bool> stop{false};
+  std::vector<DWORD> answers, lags;
+  std::thread prober([&] {
+    const DWORD end = GetTickCount() + 15000;
+    std::map<int, std::wstring> last;
+    while (GetTickCount() < end) {
+      DWORD_PTR result = 0;
+      const DWORD asked = GetTickCount();
+      const bool answered = SendMessageTimeoutW(desk->mainWindow(), WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0;
+      answers.push_back(answered ? GetTickCount() - asked : 100000);
+      for (int row = 0; row < 200; row += 20) {
+        wchar_t text[128] = L"";
+        LVITEMW item{};
+        item.iSubItem = 1;
+        item.pszText = text;
+        item.cchTextMax = 128;
+        SendMessageW(desk->listView(), LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+        const std::wstring now = text;
+        if (now.compare(0, 7, L"served ") == 0 && now != last[row]) {
+          if (!last[row].empty()) lags.push_back(GetTickCount() - static_cast<DWORD>(std::wcstoul(text + 7, nullptr, 10)));
+          last[row] = now;
+        }
+      }
+      Sleep(20);
+    }
+    stop = true;
+  });
+  desk->pumpUntil([&] { return stop.load(); }, 30000);
+  prober.join();
+  ASSERT_FALSE(answers.empty());
+  ASSERT_GT(lags.size(), 20u) << "the rows did not follow";
+  std::sort(answers.begin(), answers.end());
+  std::sort(lags.begin(), lags.end());
+  std::printf("window answers: median %lu ms, max %lu ms (n %zu); row after report: median %lu ms, p95 %lu ms, max %lu ms (n %zu)\n",
+              answers[answers.size() / 2], answers.back(), answers.size(), lags[lags.size() / 2],
+              lags[lags.size() * 95 / 100], lags.back(), lags.size());
+  EXPECT_LE(answers.back(), 100u);
+  // The lag counts from the page being served: the report's own way in
+  // (the answer read, the plug-in's report) is in it too.
+  EXPECT_LE(lags[lags.size() * 95 / 100], 200u);
+}
+
+// The program itself: closing its window detaches the plug-in, and no
+// process a check started outlives it.
+TEST(DeskProgram, ClosingTheWindowEndsEveryCheck) {
+  const std::string contacts = VardokTest::uniqueTempFile("vardok-desk-close", ".txt");
+  VardokTest::writeFile(contacts, "Sleeper | 82 | 1 | yes | \"" + programFolder() + "vardok-test-child.exe\" sleep 60000\n");
+  std::string command = "\"" + programFolder() + "vardok-desk.exe\" --contacts \"" + contacts + "\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  std::wstring wide = wideFromUtf8(command);
+  ASSERT_TRUE(CreateProcessW(nullptr, &wide[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
+  const Quorlin::ProcessHandle desk(started.hProcess);
+  const Quorlin::ThreadHandle thread(started.hThread);
+  // Its window, and the check's process.
+  HWND window = nullptr;
+  DWORD child = 0;
+  for (int i = 0; i < 300 && (!window || !child); ++i) {
+    for (HWND top : topWindowsOfClass(L"VardokDesk")) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(top, &owner);
+      if (owner == started.dwProcessId) window = top;
+    }
+    const Quorlin::SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL ok = Process32First(snapshot.get(), &entry); ok; ok = Process32Next(snapshot.get(), &entry))
+      if (_stricmp(entry.szExeFile, "vardok-test-child.exe") == 0 && entry.th32ParentProcessID == started.dwProcessId)
+        child = entry.th32ProcessID;
+    Sleep(100);
+  }
+  ASSERT_TRUE(window) << "no desk window";
+  ASSERT_TRUE(child) << "the check did not start";
+  const Quorlin::ProcessHandle childProcess(OpenProcess(SYNCHRONIZE, FALSE, child));
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  ASSERT_EQ(WaitForSingleObject(desk.get(), 15000), WAIT_OBJECT_0) << "the desk host did not end";
+  DWORD code = 1;
+  GetExitCodeProcess(desk.get(), &code);
+  EXPECT_EQ(code, 0u);
+  ASSERT_TRUE(childProcess);
+  EXPECT_EQ(WaitForSingleObject(childProcess.get(), 0), WAIT_OBJECT_0) << "the check's process outlived the host";
+  DeleteFileA(contacts.c_str());
+}
+
+}  // namespace
