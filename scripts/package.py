@@ -21,7 +21,7 @@ import time
 import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BINARIES = ["Vardok.dll", "vardok-check.exe", "vardok-host.exe"]
+BINARIES = ["Vardok.dll", "vardok-check.exe", "vardok-desk.exe", "vardok-host.exe"]
 # Files are dated with the time of the commit they were built from (a
 # fixed date of 1980 made file-age checks of them report 17,000 days), or,
 # outside a checkout, SOURCE_DATE_EPOCH, or 1980.

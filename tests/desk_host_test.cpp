@@ -598,6 +598,61 @@ TEST_F(DeskTest, RowsFollowReportsAndTheWindowAnswersWhile200ChecksRun) {
   EXPECT_LE(lags[lags.size() * 95 / 100], 200u);
 }
 
+// The desk host's main window in this desktop of the process started.
+HWND deskWindowOf(DWORD process) {
+  for (HWND top : topWindowsOfClass(L"VardokDesk")) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(top, &owner);
+    if (owner == process) return top;
+  }
+  return nullptr;
+}
+
+// The program as a new user first sees it: no list of their own, so the
+// demo list, saved as theirs, with the demo site it checks. The picture is
+// the README's.
+TEST(DeskProgram, TheDemoListAsANewUserSeesIt) {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string appData = std::string(temp) + "vardok-desk-appdata-" + std::to_string(GetCurrentProcessId());
+  CreateDirectoryA(appData.c_str(), nullptr);
+  char saved[MAX_PATH] = "";
+  GetEnvironmentVariableA("APPDATA", saved, MAX_PATH);
+  SetEnvironmentVariableA("APPDATA", appData.c_str());  // the program's, and its checks'
+  std::wstring command = wideFromUtf8("\"" + programFolder() + "vardok-desk.exe\"");
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  const bool ok = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started);
+  SetEnvironmentVariableA("APPDATA", saved);
+  ASSERT_TRUE(ok);
+  const Quorlin::ProcessHandle desk(started.hProcess);
+  const Quorlin::ThreadHandle thread(started.hThread);
+  HWND window = nullptr;
+  for (int i = 0; i < 300 && !window; ++i, Sleep(100)) window = deskWindowOf(started.dwProcessId);
+  ASSERT_TRUE(window) << "no desk window";
+  // Every check of the list has run once by 35 s (the slowest interval is 30 s).
+  Sleep(35000);
+  for (HWND popup : topWindowsOfClass(kPopupClass)) PostMessageW(popup, WM_LBUTTONUP, 0, 0);
+  Sleep(500);
+  EXPECT_EQ(VardokTest::readFile(appData + "\\Vardok\\contacts.txt"), std::string(kDefaultContacts));
+  EXPECT_NE(windowText(window).find(L"9 checks"), std::wstring::npos);
+  RECT frame;
+  GetWindowRect(window, &frame);
+  EXPECT_EQ(VardokTest::runUnix("import -window root -crop " + std::to_string(frame.right - frame.left) + "x" +
+                                    std::to_string(frame.bottom - frame.top) + "+" + std::to_string(frame.left) + "+" +
+                                    std::to_string(frame.top) + " +repage -colors 64 '" +
+                                    unixPath(artefactFolder() + "desk-demo.png") + "'",
+                                20000, [](DWORD ms) { Sleep(ms); }),
+            0);
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(WaitForSingleObject(desk.get(), 15000), WAIT_OBJECT_0);
+  for (const char* file : {"\\Vardok\\contacts.txt", "\\Vardok\\vardok-host.log"})
+    DeleteFileA((appData + file).c_str());
+  RemoveDirectoryA((appData + "\\Vardok").c_str());
+  RemoveDirectoryA(appData.c_str());
+}
+
 // The program itself: closing its window detaches the plug-in, and no
 // process a check started outlives it.
 TEST(DeskProgram, ClosingTheWindowEndsEveryCheck) {
@@ -615,11 +670,7 @@ TEST(DeskProgram, ClosingTheWindowEndsEveryCheck) {
   HWND window = nullptr;
   DWORD child = 0;
   for (int i = 0; i < 300 && (!window || !child); ++i) {
-    for (HWND top : topWindowsOfClass(L"VardokDesk")) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(top, &owner);
-      if (owner == started.dwProcessId) window = top;
-    }
+    window = deskWindowOf(started.dwProcessId);
     const Quorlin::SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof entry;

@@ -16,7 +16,7 @@ import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EXPECTED = ["INSTALL.txt", "SHA256SUMS", "Vardok.dll", "classic-check.cmd", "contacts.txt",
-            "vardok-check.exe", "vardok-host.exe"]
+            "vardok-check.exe", "vardok-desk.exe", "vardok-host.exe"]
 
 
 def package(bin_dir, out):

@@ -54,8 +54,8 @@ TEST(Package, ProgramsImportOnlyWindowsDlls) {
   ASSERT_FALSE(folder.empty());
   const char* allowed[] = {"kernel32.dll", "msvcrt.dll", "user32.dll", "wininet.dll", "advapi32.dll",
                            "ws2_32.dll", "ntdll.dll", "psapi.dll", "crypt32.dll", "bcrypt.dll", "version.dll",
-                           "iphlpapi.dll", "dnsapi.dll", "secur32.dll"};
-  for (const char* program : {"Vardok.dll", "vardok-check.exe", "vardok-host.exe"}) {
+                           "iphlpapi.dll", "dnsapi.dll", "secur32.dll", "comctl32.dll", "gdi32.dll", "shell32.dll"};
+  for (const char* program : {"Vardok.dll", "vardok-check.exe", "vardok-host.exe", "vardok-desk.exe"}) {
     const Quorlin::ModuleHandle image(
         LoadLibraryExA((folder + program).c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
     ASSERT_TRUE(image) << program;

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "support/threads/unique_handle.h"
 #include "support/win32_error.h"
@@ -165,7 +167,18 @@ Outcome checkProcess(const Args& args) {
     throw UsageError(arguments.has("--min") ? "--min must not be above --max"
                                             : "--max " + std::to_string(maximum) +
                                                   " is below the least count, 1: to check that none runs, give --min 0 too");
-  if (image.find('.') == std::string::npos) image += ".exe";
+  // Several names apart by commas count together ("vardok-host,vardok-desk").
+  std::vector<std::string> images;
+  for (size_t start = 0; start <= image.size();) {
+    const size_t comma = std::min(image.find(',', start), image.size());
+    std::string one = image.substr(start, comma - start);
+    if (one.empty()) throw UsageError("the process name \"" + image + "\" has an empty name in it");
+    if (one.find('.') == std::string::npos) one += ".exe";
+    images.push_back(one);
+    start = comma + 1;
+  }
+  image.clear();
+  for (const std::string& one : images) image += (image.empty() ? "" : ",") + one;
 
   const Quorlin::SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot)
@@ -175,7 +188,8 @@ Outcome checkProcess(const Args& args) {
   entry.dwSize = sizeof entry;
   int64_t count = 0;
   for (BOOL ok = Process32First(snapshot.get(), &entry); ok; ok = Process32Next(snapshot.get(), &entry))
-    if (_stricmp(entry.szExeFile, image.c_str()) == 0) ++count;
+    for (const std::string& one : images)
+      if (_stricmp(entry.szExeFile, one.c_str()) == 0) ++count;
 
   const bool few = count < minimum, many = maximum >= 0 && count > maximum;
   const bool rather = !few && !many && ((warnMinimum >= 0 && count < warnMinimum) || (warnMaximum >= 0 && count > warnMaximum));
