@@ -598,6 +598,83 @@ TEST_F(DeskTest, RowsFollowReportsAndTheWindowAnswersWhile200ChecksRun) {
   EXPECT_LE(lags[lags.size() * 95 / 100], 200u);
 }
 
+// A dialog of the host filled in and accepted as it comes up, from a hook
+// on the host's thread (the dialog runs its own loop there).
+std::map<std::wstring, std::wstring> g_dialogFields;
+bool g_dialogFilled = false;
+
+LRESULT CALLBACK fillDialogHook(int code, WPARAM wParam, LPARAM lParam) {
+  HWND dialog = reinterpret_cast<HWND>(wParam);
+  if (code == HCBT_ACTIVATE && !g_dialogFilled && className(dialog) == L"VardokContactDialog") {
+    // Each edit follows the caption that names it.
+    HWND caption = nullptr;
+    for (HWND child : children(dialog)) {
+      if (_wcsicmp(className(child).c_str(), L"Static") == 0) caption = child;
+      if (_wcsicmp(className(child).c_str(), L"Edit") != 0 || !caption) continue;
+      const auto value = g_dialogFields.find(windowText(caption));
+      if (value != g_dialogFields.end()) SetWindowTextW(child, value->second.c_str());
+    }
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    g_dialogFilled = true;
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+struct DialogFiller {
+  explicit DialogFiller(const std::map<std::wstring, std::wstring>& fields)
+      : hook(SetWindowsHookExW(WH_CBT, fillDialogHook, nullptr, GetCurrentThreadId())) {
+    g_dialogFields = fields;
+    g_dialogFilled = false;
+  }
+  ~DialogFiller() { UnhookWindowsHookEx(hook); }
+  HHOOK hook;
+};
+
+TEST_F(DeskTest, AddEditAndRemoveReachThePluginAndTheFile) {
+  start();
+  {
+    const DialogFiller filler(
+        {{L"Name", L"Nowy \u0144"}, {L"Interval (s)", L"1"}, {L"Command", L"cmd /c echo added"}});
+    PostMessageW(desk->mainWindow(), WM_COMMAND, 100 /* Add */, 0);
+    desk->pumpUntil([&] { return desk->checks().size() == 6; }, 10000);
+    ASSERT_TRUE(g_dialogFilled);
+  }
+  ASSERT_EQ(desk->checks().size(), 6u);
+  const int row = desk->checks()[5].row;
+  // The plug-in took it (HM_CONTACT_NEW): it runs at its interval.
+  const auto description = [&] {
+    return fromHostText(desk->host().getText(row, kColumnDescription).value_or(""));
+  };
+  EXPECT_TRUE(desk->pumpUntil([&] { return description().find("added") == 0; }, 15000)) << description();
+  EXPECT_EQ(fromHostText(desk->host().getText(row, kColumnDisplay).value_or("")), "Nowy \xc5\x84");
+  EXPECT_NE(VardokTest::readFile(contacts).find("Nowy \xc5\x84 | 82 | 1 | yes | cmd /c echo added"), std::string::npos);
+
+  // Edited through the same dialog: the plug-in runs the new command.
+  SendMessageW(desk->listView(), LVM_ENSUREVISIBLE, 5, FALSE);
+  LVITEMW select{};
+  select.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  select.state = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageW(desk->listView(), LVM_SETITEMSTATE, 5, reinterpret_cast<LPARAM>(&select));
+  {
+    const DialogFiller filler(std::map<std::wstring, std::wstring>{{L"Command", L"cmd /c echo edited"}});
+    PostMessageW(desk->mainWindow(), WM_COMMAND, 101 /* Edit */, 0);
+    desk->pumpUntil([&] { return g_dialogFilled && desk->checks()[5].entry.command == "cmd /c echo edited"; }, 10000);
+  }
+  EXPECT_TRUE(desk->pumpUntil([&] { return description().find("edited") == 0; }, 15000)) << description();
+  EXPECT_NE(VardokTest::readFile(contacts).find("| 82 | 1 | yes | cmd /c echo edited"), std::string::npos);
+
+  // Removed, with the Del key's command: no report for it after that.
+  PostMessageW(desk->mainWindow(), WM_COMMAND, 103 /* Remove */, 0);
+  desk->pumpUntil([&] { return desk->checks().size() == 5; }, 10000);
+  EXPECT_EQ(desk->checks().size(), 5u);
+  desk->host().clearEvents();
+  pump(3000);
+  for (const HostEvent& refresh : desk->host().messages(HM_CONTACT_REFRESH)) EXPECT_NE(refresh.i32(22), row);
+  EXPECT_EQ(VardokTest::readFile(contacts).find("echo edited"), std::string::npos);
+  // The other lines are kept as they were.
+  EXPECT_EQ(VardokTest::readFile(contacts).find("Well | 82 | 2 | yes | cmd /c echo all fine\n"), 0u);
+}
+
 // The desk host's main window in this desktop of the process started.
 HWND deskWindowOf(DWORD process) {
   for (HWND top : topWindowsOfClass(L"VardokDesk")) {
