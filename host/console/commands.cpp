@@ -157,7 +157,7 @@ void ConsoleHost::addContact(const std::string& description) {
   check.entry = parsed.contacts[0];
   check.entry.line = -1;
   check.entry.changed = true;
-  check.row = _host.addCheck(checkContact(check.entry), false);
+  check.row = _host.addCheck(checkContactOf(check.entry), false);
   size_t count;
   {
     std::lock_guard<std::mutex> guard(_checksLock);

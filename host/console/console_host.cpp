@@ -60,35 +60,9 @@ ConsoleHost::ConsoleHost(const ConsoleOptions& options) : _options(options) {
 ConsoleHost::~ConsoleHost() = default;
 
 bool ConsoleHost::loadContacts(std::string* error) {
-  std::string text;
-  if (!_options.contactsPath.empty()) {
-    _filePath = _options.contactsPath;
-    if (!readTextFile(_filePath, &text, error)) return false;
-  } else {
-    _filePath = defaultContactsPath();
-    // The built-in list only where the user has none: a file that exists
-    // but cannot be read stops the host, and nothing is saved over it.
-    const FilePresence presence = filePresence(_filePath, error);
-    if (presence == FilePresence::Unknown) return false;
-    if (presence == FilePresence::Missing) {
-      text = kDefaultContacts;
-      _fileChanged = true;  // the user's own copy is written at the end
-    } else if (!readTextFile(_filePath, &text, error)) {
-      return false;
-    }
-  }
-  if (!parseContacts(text, _filePath, &_file, error)) return false;
-  // The host stores Windows-1250: a character it cannot hold is an error,
-  // not a silent '?'.
-  for (const ContactEntry& entry : _file.contacts) {
-    const char* field = !fitsHostText(entry.name) ? "name" : !fitsHostText(entry.command) ? "command" : nullptr;
-    if (!field) continue;
-    const std::string& bad = *field == 'n' ? entry.name : entry.command;
-    *error = _filePath + ":" + std::to_string(entry.line + 1) + ": the " + field +
-             (isUtf8(bad) ? " has a character that Windows-1250 cannot hold"
-                          : " is not UTF-8: was the file saved as Windows-1250? Save it as UTF-8");
-    return false;
-  }
+  bool demo = false;
+  if (!loadContactList(_options.contactsPath, &_filePath, &_file, &demo, error)) return false;
+  _fileChanged = demo;  // the user's own copy is written at the end
   return true;
 }
 
@@ -101,16 +75,6 @@ bool ConsoleHost::loadPlugin(std::string* error) {
 
 void ConsoleHost::startDemoServer() {
   _demo = startDemoSite([this](const std::string& line) { _out.line(line); });
-}
-
-CheckContact ConsoleHost::checkContact(const ContactEntry& entry) const {
-  CheckContact contact;
-  contact.name = toHostText(entry.name);
-  contact.command = toHostText(entry.command);
-  contact.interval = entry.interval;
-  contact.enabled = entry.enabled;
-  contact.network = entry.network;
-  return contact;
 }
 
 int ConsoleHost::run() {
@@ -134,24 +98,24 @@ int ConsoleHost::run() {
   // The default list's status-page check asks for the demo page.
   if (_options.serveDemo || _options.contactsPath.empty()) startDemoServer();
 
-  for (const ContactEntry& entry : _file.contacts) {
-    Check check;
-    check.entry = entry;
-    // The plug-in's columns are written once it has registered them.
-    check.row = _host.addCheck(checkContact(entry), false);
-    _checks.push_back(check);
-  }
   // A host that runs for days keeps a bounded history; each contact's last
   // result stays in its columns, within the plug-in's own output bound.
   _host.setEventLimits(kEventHistory, kEventTextBytes);
   _host.setObserver([this](const HostEvent& event) { onEvent(event); });
-  _host.attach(_plugin.get());
-  _host.startUp(0, [this] {
-    _commandColumn = _host.columnId(kCheckColumns[kCommandColumn].name);
-    _intervalColumn = _host.columnId(kCheckColumns[kIntervalColumn].name);
-    _enabledColumn = _host.columnId(kCheckColumns[kEnabledColumn].name);
-    for (const Check& check : _checks) _host.writeCheck(check.row, checkContact(check.entry));
+  std::vector<CheckContact> contacts;
+  for (const ContactEntry& entry : _file.contacts) contacts.push_back(checkContactOf(entry));
+  _host.startChecks(_plugin.get(), contacts, [this](const std::vector<int>& rows) {
+    std::lock_guard<std::mutex> guard(_checksLock);
+    for (size_t i = 0; i < rows.size(); ++i) {
+      Check check;
+      check.entry = _file.contacts[i];
+      check.row = rows[i];
+      _checks.push_back(check);
+    }
   });
+  _commandColumn = _host.columnId(kCheckColumns[kCommandColumn].name);
+  _intervalColumn = _host.columnId(kCheckColumns[kIntervalColumn].name);
+  _enabledColumn = _host.columnId(kCheckColumns[kEnabledColumn].name);
 
   _out.line("Vardok console host: " + std::to_string(_checks.size()) + " contacts from " + _filePath +
             "; plug-in log in " + logPath);

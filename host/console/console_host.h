@@ -63,7 +63,6 @@ class ConsoleHost {
   // Names the processes that checks started and that still run.
   void listLeftovers();
   bool save();
-  CheckContact checkContact(const ContactEntry& entry) const;
 
   // --- what the plug-in reports (any thread) ---
   void onEvent(const HostEvent& event);

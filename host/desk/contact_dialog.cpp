@@ -84,18 +84,7 @@ LRESULT CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 bool editContact(HWND owner, const wchar_t* title, ContactEntry* entry) {
-  static bool registered = false;
-  if (!registered) {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = dialogProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kDialogClass;
-    RegisterClassExW(&windowClass);
-    registered = true;
-  }
+  registerWindowClass(kDialogClass, dialogProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
   Dialog dialog;
   dialog.entry = entry;
   RECT frame{0, 0, 460, 232};

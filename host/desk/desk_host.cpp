@@ -88,30 +88,9 @@ HMODULE DeskHost::pluginModule() const { return _plugin ? _plugin->module() : nu
 // --- start and end ---
 
 bool DeskHost::loadContacts(std::string* error) {
-  std::string text;
-  if (!_options.contactsPath.empty()) {
-    _filePath = _options.contactsPath;
-    if (!readTextFile(_filePath, &text, error)) return false;
-  } else {
-    _filePath = defaultContactsPath();
-    // The built-in list only where the user has none: a file that exists
-    // but cannot be read stops the host, and nothing is saved over it.
-    const FilePresence presence = filePresence(_filePath, error);
-    if (presence == FilePresence::Unknown) return false;
-    if (presence == FilePresence::Missing) {
-      text = kDefaultContacts;
-      _fileChanged = true;
-    } else if (!readTextFile(_filePath, &text, error)) {
-      return false;
-    }
-  }
-  if (!parseContacts(text, _filePath, &_file, error)) return false;
-  for (const ContactEntry& entry : _file.contacts) {
-    if (fitsHostText(entry.name) && fitsHostText(entry.command)) continue;
-    *error = _filePath + ":" + std::to_string(entry.line + 1) +
-             ": a name or command has a character that Windows-1250 cannot hold, or is not UTF-8";
-    return false;
-  }
+  bool demo = false;
+  if (!loadContactList(_options.contactsPath, &_filePath, &_file, &demo, error)) return false;
+  _fileChanged = demo;  // the demo list becomes the user's own file at once
   return true;
 }
 
@@ -128,16 +107,6 @@ bool DeskHost::save() {
   return true;
 }
 
-CheckContact DeskHost::checkContact(const ContactEntry& entry) const {
-  CheckContact contact;
-  contact.name = toHostText(entry.name);
-  contact.command = toHostText(entry.command);
-  contact.interval = entry.interval;
-  contact.enabled = entry.enabled;
-  contact.network = entry.network;
-  return contact;
-}
-
 bool DeskHost::start(std::string* error) {
   if (!loadContacts(error)) return false;
   _plugin = PluginModule::load(programFolder() + "Vardok.dll", error);
@@ -147,21 +116,21 @@ bool DeskHost::start(std::string* error) {
     *error = "cannot create the main window (is there a display?)";
     return false;
   }
-  for (const ContactEntry& entry : _file.contacts) {
-    Check check;
-    check.entry = entry;
-    check.row = _host.addCheck(checkContact(entry), false);
-    _checks.push_back(check);
-  }
   _host.setEventLimits(kEventHistory, kEventTextBytes);
   _host.setObserver([this](const HostEvent& event) { onEvent(event); });
-  _host.attach(_plugin.get());
-  _host.startUp(0, [this] {
-    _commandColumn = _host.columnId(kCheckColumns[kCommandColumn].name);
-    _intervalColumn = _host.columnId(kCheckColumns[kIntervalColumn].name);
-    _enabledColumn = _host.columnId(kCheckColumns[kEnabledColumn].name);
-    for (const Check& check : _checks) _host.writeCheck(check.row, checkContact(check.entry));
+  std::vector<CheckContact> contacts;
+  for (const ContactEntry& entry : _file.contacts) contacts.push_back(checkContactOf(entry));
+  _host.startChecks(_plugin.get(), contacts, [this](const std::vector<int>& rows) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+      Check check;
+      check.entry = _file.contacts[i];
+      check.row = rows[i];
+      _checks.push_back(check);
+    }
   });
+  _commandColumn = _host.columnId(kCheckColumns[kCommandColumn].name);
+  _intervalColumn = _host.columnId(kCheckColumns[kIntervalColumn].name);
+  _enabledColumn = _host.columnId(kCheckColumns[kEnabledColumn].name);
   // The rows, once the plug-in has registered its icons.
   takeEvents();
   for (size_t i = 0; i < _checks.size(); ++i) {
@@ -238,14 +207,7 @@ int DeskHost::runUntilClosed() {
 bool DeskHost::createMainWindow() {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
-  WNDCLASSEXW windowClass{};
-  windowClass.cbSize = sizeof windowClass;
-  windowClass.lpfnWndProc = windowProc;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  windowClass.lpszClassName = kWindowClass;
-  RegisterClassExW(&windowClass);
+  registerWindowClass(kWindowClass, windowProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
   registerDeskWindowClasses();
   _font = createUiFont(false);
 
@@ -278,35 +240,13 @@ bool DeskHost::createMainWindow() {
   _largeImages = ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 4, 4);
   SendMessageW(_list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(_smallImages));
   SendMessageW(_list, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(_largeImages));
-  const struct {
-    const wchar_t* title;
-    int width;
-  } columns[] = {{L"Name", 170}, {L"Status", 230}, {L"Interval", 70}, {L"Last result", 90}, {L"Description", 300}};
-  for (int i = 0; i < 5; ++i) {
-    LVCOLUMNW column{};
-    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-    column.pszText = const_cast<wchar_t*>(columns[i].title);
-    column.cx = columns[i].width;
-    column.iSubItem = i;
-    SendMessageW(_list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
-  }
+  addListColumns(_list, {{L"Name", 170}, {L"Status", 230}, {L"Interval", 70}, {L"Last result", 90}, {L"Description", 300}});
   _notificationsLabel = CreateWindowExW(0, L"STATIC", L"Notifications", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, _window,
                                         nullptr, GetModuleHandleW(nullptr), nullptr);
   _notifications = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_NOSORTHEADER,
                                    0, 0, 0, 0, _window, reinterpret_cast<HMENU>(2), GetModuleHandleW(nullptr), nullptr);
   SendMessageW(_notifications, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT);
-  const struct {
-    const wchar_t* title;
-    int width;
-  } logColumns[] = {{L"Time", 80}, {L"Contact", 170}, {L"Notification", 300}};
-  for (int i = 0; i < 3; ++i) {
-    LVCOLUMNW column{};
-    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-    column.pszText = const_cast<wchar_t*>(logColumns[i].title);
-    column.cx = logColumns[i].width;
-    column.iSubItem = i;
-    SendMessageW(_notifications, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
-  }
+  addListColumns(_notifications, {{L"Time", 80}, {L"Contact", 170}, {L"Notification", 300}});
   for (HWND child : {_list, _notificationsLabel, _notifications})
     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(_font), TRUE);
   _popups.reset(new Popups(*this));
@@ -530,7 +470,7 @@ void DeskHost::applyEntry(int index, const ContactEntry& edited) {
     check.entry = edited;
     check.entry.line = -1;
     check.entry.changed = true;
-    check.row = _host.addCheck(checkContact(check.entry), false);
+    check.row = _host.addCheck(checkContactOf(check.entry), false);
     _checks.push_back(check);
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE;
@@ -553,7 +493,7 @@ void DeskHost::applyEntry(int index, const ContactEntry& edited) {
   check.entry.line = line;
   check.entry.changed = true;
   if (edited.network != previousNetwork) _host.setInt(check.row, kColumnNetwork, edited.network);
-  _host.writeCheck(check.row, checkContact(check.entry));
+  _host.writeCheck(check.row, checkContactOf(check.entry));
   _host.postChanged(check.row, edited.network != previousNetwork ? kChangeBitsRecreate : 0, previousNetwork);
   _fileChanged = true;
   save();

@@ -111,7 +111,6 @@ class DeskHost {
 
   bool loadContacts(std::string* error);
   bool save();
-  CheckContact checkContact(const ContactEntry& entry) const;
   int indexOfRow(int row) const;
   int selectedIndex() const;
 

@@ -1,5 +1,7 @@
 #include "host/desk/desk_ui.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -184,17 +186,30 @@ int textWidth(HWND control, const std::wstring& text) {
   return size.cx;
 }
 
-void registerDeskWindowClasses() {
-  static bool registered = false;
-  if (registered) return;
-  registered = true;
-  WNDCLASSEXW rich{};
-  rich.cbSize = sizeof rich;
-  rich.lpfnWndProc = richTextProc;
-  rich.hInstance = GetModuleHandleW(nullptr);
-  rich.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
-  rich.lpszClassName = kRichTextClass;
-  RegisterClassExW(&rich);
+void registerWindowClass(const wchar_t* name, WNDPROC procedure, HBRUSH background) {
+  WNDCLASSEXW windowClass{};
+  if (GetClassInfoExW(GetModuleHandleW(nullptr), name, &windowClass)) return;
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // the arrow
+  windowClass.hbrBackground = background;
+  windowClass.lpszClassName = name;
+  RegisterClassExW(&windowClass);
+}
+
+void registerDeskWindowClasses() { registerWindowClass(kRichTextClass, richTextProc, nullptr); }
+
+void addListColumns(HWND list, std::initializer_list<std::pair<const wchar_t*, int>> columns) {
+  int index = 0;
+  for (const auto& title : columns) {
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    column.pszText = const_cast<wchar_t*>(title.first);
+    column.cx = title.second;
+    column.iSubItem = index;
+    SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index++), reinterpret_cast<LPARAM>(&column));
+  }
 }
 
 HFONT createUiFont(bool bold) {

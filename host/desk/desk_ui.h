@@ -3,7 +3,9 @@
 // routing of keyboard messages to the host's dialog-like windows.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include <windows.h>
 
@@ -11,6 +13,10 @@ namespace VardokHost {
 
 // Registers the window classes of the desk host (once).
 void registerDeskWindowClasses();
+// Registers one window class of this program (once; again is harmless).
+void registerWindowClass(const wchar_t* name, WNDPROC procedure, HBRUSH background);
+// Adds report columns (title, width) to a list view.
+void addListColumns(HWND list, std::initializer_list<std::pair<const wchar_t*, int>> columns);
 // The system's message font, bold when asked.
 HFONT createUiFont(bool bold);
 // Marks a window as dialog-like: Tab and Enter move between its controls.

@@ -27,18 +27,7 @@ struct PopupData {
 }  // namespace
 
 Popups::Popups(DeskHost& desk) : _desk(desk) {
-  static bool registered = false;
-  if (!registered) {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = windowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
-    windowClass.hbrBackground = GetSysColorBrush(COLOR_INFOBK);
-    windowClass.lpszClassName = kPopupClass;
-    RegisterClassExW(&windowClass);
-    registered = true;
-  }
+  registerWindowClass(kPopupClass, windowProc, GetSysColorBrush(COLOR_INFOBK));
   _font = createUiFont(false);
 }
 

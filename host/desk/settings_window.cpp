@@ -35,18 +35,7 @@ std::wstring wide(const std::string& cp1250) { return wideFromUtf8(fromHostText(
 }  // namespace
 
 SettingsWindow::SettingsWindow(DeskHost& desk, int row, const std::string& contactName) : _desk(desk), _row(row) {
-  static bool registered = false;
-  if (!registered) {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = windowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kSettingsClass;
-    RegisterClassExW(&windowClass);
-    registered = true;
-  }
+  registerWindowClass(kSettingsClass, windowProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
   _font = createUiFont(false);
   _window = CreateWindowExW(WS_EX_DLGMODALFRAME, kSettingsClass, (wideFromUtf8(contactName) + L" - Properties").c_str(),
                             WS_CAPTION | WS_SYSMENU, 120, 80, 200, 200, desk.mainWindow(), nullptr,

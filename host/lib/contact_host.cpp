@@ -1,5 +1,7 @@
 #include "host/lib/contact_host.h"
 
+#include "host/lib/host_text.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -68,6 +70,27 @@ void ContactHost::setPluginVersion(int packedVersion) {
 void ContactHost::setUiValue(int contact, std::optional<std::string> value) {
   std::lock_guard<std::mutex> guard(_lock);
   _uiValues[contact] = std::move(value);
+}
+
+CheckContact checkContactOf(const ContactEntry& entry) {
+  CheckContact contact;
+  contact.name = toHostText(entry.name);
+  contact.command = toHostText(entry.command);
+  contact.interval = entry.interval;
+  contact.enabled = entry.enabled;
+  contact.network = entry.network;
+  return contact;
+}
+
+void ContactHost::startChecks(PluginModule* plugin, const std::vector<CheckContact>& contacts,
+                              const std::function<void(const std::vector<int>& rows)>& added) {
+  std::vector<int> rows;
+  for (const CheckContact& contact : contacts) rows.push_back(addCheck(contact, false));
+  added(rows);
+  attach(plugin);
+  startUp(0, [&] {
+    for (size_t i = 0; i < rows.size(); ++i) writeCheck(rows[i], contacts[i]);
+  });
 }
 
 void ContactHost::setLiveValue(int contact, int itemId, std::optional<std::string> text) {

@@ -23,6 +23,7 @@
 #include <windows.h>
 
 #include "host/lib/contact_table.h"
+#include "host/lib/contacts_file.h"
 #include "host/lib/event_log.h"
 #include "host/lib/host_event.h"
 #include "host/lib/plugin_module.h"
@@ -39,6 +40,9 @@ struct CheckContact {
   int enabled = 0;
   int network = 82;
 };
+
+// A contact of a host's list as the host adds it: its texts in Windows-1250.
+CheckContact checkContactOf(const ContactEntry& entry);
 
 class ContactHost final : public Vardok::HostCore {
  public:
@@ -98,6 +102,12 @@ class ContactHost final : public Vardok::HostCore {
   // HM_ATTACH_CORE ... HM_START_ACK in the host's order; afterColumns runs
   // once the plug-in's columns are registered, before HM_UPGRADE.
   void startUp(int previousVersion = 0, const std::function<void()>& afterColumns = {});
+  // Adds each contact as a check, tells added the rows (in the contacts'
+  // order) before the plug-in can report on any, then attaches the plug-in
+  // and starts it up; each contact's plug-in columns are written once it
+  // has registered them.
+  void startChecks(PluginModule* plugin, const std::vector<CheckContact>& contacts,
+                   const std::function<void(const std::vector<int>& rows)>& added);
   // HM_DETACH_CORE, then FreeLibrary.
   void shutDown();
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "host/lib/host_text.h"
 #include "host/lib/plugin_module.h"
 #include "support/threads/unique_handle.h"
 #include "support/win32_error.h"
@@ -221,6 +222,38 @@ std::string defaultContactsPath() {
   const std::string folder = std::string(appData) + "\\Vardok";
   CreateDirectoryA(folder.c_str(), nullptr);
   return folder + "\\contacts.txt";
+}
+
+bool loadContactList(const std::string& path, std::string* usedPath, ContactsFile* file, bool* usedDemo,
+                     std::string* error) {
+  std::string text;
+  *usedDemo = false;
+  if (!path.empty()) {
+    *usedPath = path;
+    if (!readTextFile(path, &text, error)) return false;
+  } else {
+    *usedPath = defaultContactsPath();
+    const FilePresence presence = filePresence(*usedPath, error);
+    if (presence == FilePresence::Unknown) return false;
+    if (presence == FilePresence::Missing) {
+      text = kDefaultContacts;
+      *usedDemo = true;
+    } else if (!readTextFile(*usedPath, &text, error)) {
+      return false;
+    }
+  }
+  if (!parseContacts(text, *usedPath, file, error)) return false;
+  // A character the host cannot hold is an error, not a silent '?'.
+  for (const ContactEntry& entry : file->contacts) {
+    const char* field = !fitsHostText(entry.name) ? "name" : !fitsHostText(entry.command) ? "command" : nullptr;
+    if (!field) continue;
+    const std::string& bad = *field == 'n' ? entry.name : entry.command;
+    *error = *usedPath + ":" + std::to_string(entry.line + 1) + ": the " + field +
+             (isUtf8(bad) ? " has a character that Windows-1250 cannot hold"
+                          : " is not UTF-8: was the file saved as Windows-1250? Save it as UTF-8");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace VardokHost

@@ -59,6 +59,15 @@ bool parseSwitch(const std::string& text, int* value);
 
 bool readTextFile(const std::string& path, std::string* text, std::string* error);
 
+// Reads a host's contact list: the file at path, or, with path empty, the
+// user's default file, or the built-in demo list where that file does not
+// exist at all (*usedDemo; *usedPath is then where it is to be saved). A
+// file that exists but cannot be read is an error, so that nothing is ever
+// saved over it; so is a name or command that Windows-1250 cannot hold (the
+// host stores it so), with its line and what to do.
+bool loadContactList(const std::string& path, std::string* usedPath, ContactsFile* file, bool* usedDemo,
+                     std::string* error);
+
 // The built-in demo list (examples/contacts.txt), used only where the user
 // has no list of their own.
 extern const char kDefaultContacts[];
