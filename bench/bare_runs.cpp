@@ -8,6 +8,7 @@
 #include <wininet.h>
 
 #include "bench/measure.h"
+#include "support/internet/cancellable_calls.h"
 #include "support/internet/internet.h"
 #include "support/threads/unique_handle.h"
 
@@ -72,13 +73,14 @@ double bareProcessRate(int threads, double seconds, const char* command) {
   return runs / (milliseconds(now() - start) / 1000.0);
 }
 
-void bareHttpGet(const std::string& host, const std::string& path) {
-  const Quorlin::InternetHandle session(InternetOpenA("bench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+void bareHttpGet(void* session, const std::string& host, const std::string& path) {
   const Quorlin::InternetHandle connection(
-      InternetConnectA(session.get(), host.c_str(), 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1));
+      InternetConnectA(session, host.c_str(), 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1));
   const Quorlin::InternetHandle request(
       HttpOpenRequestA(connection.get(), "GET", path.c_str(), nullptr, nullptr, nullptr,
-                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT, 1));
+                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                           INTERNET_FLAG_NO_COOKIES,
+                       1));
   // The same asking as the check's: the server itself, nothing cached, and
   // the status code and length that tell a whole answer.
   if (HttpSendRequestA(request.get(), "", 0, nullptr, 0)) {
@@ -92,6 +94,37 @@ void bareHttpGet(const std::string& host, const std::string& path) {
     char value[101] = "Error";
     DWORD length = 100;
     HttpQueryInfoA(request.get(), HTTP_QUERY_CUSTOM, value, &length, nullptr);
+  }
+}
+
+WorkerThread::WorkerThread()
+    : _start(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+      _done(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+      _thread(CreateThread(nullptr, 0, main, this, 0, nullptr)) {}
+
+WorkerThread::~WorkerThread() {
+  _work = nullptr;
+  SetEvent(_start);
+  WaitForSingleObject(_thread, INFINITE);
+  CloseHandle(_thread);
+  CloseHandle(_start);
+  CloseHandle(_done);
+}
+
+void WorkerThread::run(const std::function<void()>& work) {
+  _work = &work;
+  SetEvent(_start);
+  WaitForSingleObject(_done, INFINITE);
+}
+
+DWORD WINAPI WorkerThread::main(void* self) {
+  auto* worker = static_cast<WorkerThread*>(self);
+  const Quorlin::CancellableCalls asTheWorkersDo;
+  for (;;) {
+    WaitForSingleObject(worker->_start, INFINITE);
+    if (!worker->_work) return 0;
+    (*worker->_work)();
+    SetEvent(worker->_done);
   }
 }
 
