@@ -421,6 +421,13 @@ TEST_F(DeskTest, TheSettingsWindowIsMadeOfThePluginsItems) {
   }
   // The edit field shows the contact's command.
   EXPECT_NE(std::find(shown.begin(), shown.end(), L"Edit||cmd /c echo database down & exit 10"), shown.end());
+  // A contact of another network: the plug-in hides its page there.
+  desk->openSettings(4);
+  HWND other = desk->settingsWindowOf(4);
+  ASSERT_TRUE(other);
+  for (HWND child : children(other)) EXPECT_NE(_wcsicmp(className(child).c_str(), L"Edit"), 0);
+  SendMessageW(other, WM_CLOSE, 0, 0);
+  pump(200);
   // A picture of it for people, cut from the screen.
   RECT frame;
   GetWindowRect(settings, &frame);

@@ -546,18 +546,7 @@ void DeskHost::showContactMenu(size_t index, POINT at) {
     const int itemId = item.i32(2);
     ActionEvent shown{sizeof(ActionEvent), itemId, kContactMenuGroup, check.row, kEventQueryShown, {0, 0, 0}};
     if (!_host.post(HM_ACTION, reinterpret_cast<int32_t>(&shown))) continue;
-    {
-      std::lock_guard<std::mutex> guard(_statesLock);
-      _uiStates.erase({itemId, check.row});
-    }
-    ActionEvent state{sizeof(ActionEvent), itemId, kContactMenuGroup, check.row, kEventQueryState, {0, 0, 0}};
-    _host.post(HM_ACTION, reinterpret_cast<int32_t>(&state));
-    int itemState = 0;
-    {
-      std::lock_guard<std::mutex> guard(_statesLock);
-      const auto set = _uiStates.find({itemId, check.row});
-      if (set != _uiStates.end()) itemState = set->second;
-    }
+    const int itemState = askItemState(itemId, kContactMenuGroup, check.row);
     if (!separated) AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     separated = true;
     const std::wstring text = wideFromUtf8(fromHostText(visibleItemText(item.text)));
@@ -570,6 +559,18 @@ void DeskHost::showContactMenu(size_t index, POINT at) {
   TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, _window, nullptr);
   _shownMenu = nullptr;
   DestroyMenu(menu);
+}
+
+int DeskHost::askItemState(int itemId, int parent, int row) {
+  {
+    std::lock_guard<std::mutex> guard(_statesLock);
+    _uiStates.erase({itemId, row});
+  }
+  ActionEvent query{sizeof(ActionEvent), itemId, parent, row, kEventQueryState, {0, 0, 0}};
+  _host.post(HM_ACTION, reinterpret_cast<int32_t>(&query));
+  std::lock_guard<std::mutex> guard(_statesLock);
+  const auto set = _uiStates.find({itemId, row});
+  return set == _uiStates.end() ? 0 : set->second;
 }
 
 // --- what the plug-in reports ---

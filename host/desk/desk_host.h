@@ -97,6 +97,11 @@ class DeskHost {
   void writeColumn(int row, int column, bool isText, const std::string& utf8, int number);
   void columnsWritten(int row);
 
+  // The state the plug-in gives one of its items for a contact, asked as
+  // the host asks (HM_ACTION code 10, answered with HM_UI_SET_STATE): 0
+  // shown and usable, anything else hidden or greyed.
+  int askItemState(int itemId, int parent, int row);
+
   // The image of an icon id the plug-in registered, at 16 or 32 pixels.
   HICON iconOf(int iconId, int size);
 

@@ -83,13 +83,20 @@ void SettingsWindow::addTip(HWND control, const std::wstring& text) {
 void SettingsWindow::build() {
   ContactHost& host = _desk.host();
   int y = kMargin;
+  // The plug-in's page only where the plug-in shows it for this contact
+  // (its own contacts, not those of other networks).
+  const bool pageShown = _desk.askItemState(kPageId, kSettingsGroup, _row) == 0;
+  if (!pageShown) {
+    addControl(L"STATIC", L"Vardok has no settings for this contact.", SS_LEFT, kMargin, y, kContentWidth, 18);
+    y += 26;
+  }
   std::vector<int> groupStarts;
   int left = kMargin;
   // A caption waits for the control it names, which then sits beside it.
   int captionRight = -1;
   // The information box's image: the text beside it starts to its right.
   int imageRight = -1, imageTop = 0, imageBottom = 0;
-  for (const UiItemCopy& item : host.uiItems()) {
+  for (const UiItemCopy& item : pageShown ? host.uiItems() : std::vector<UiItemCopy>()) {
     const int id = item.i32(kItemId), kind = item.i32(kItemKind), param = item.i32(kItemParam);
     const int width = item.i16(kItemWidth), height = item.i16(kItemHeight);
     if (item.i32(kItemParent) != kPageId) continue;
