@@ -113,7 +113,6 @@ int ConsoleHost::run() {
       _checks.push_back(check);
     }
   });
-  _commandColumn = _host.columnId(kCheckColumns[kCommandColumn].name);
   _intervalColumn = _host.columnId(kCheckColumns[kIntervalColumn].name);
   _enabledColumn = _host.columnId(kCheckColumns[kEnabledColumn].name);
 

@@ -106,7 +106,7 @@ class ConsoleHost {
   // Every process started from this host is in this job (a run's own job
   // nests in it), so on quit the host can name what checks left running.
   Quorlin::JobHandle _everything;
-  int _commandColumn = 0, _intervalColumn = 0, _enabledColumn = 0;
+  int _intervalColumn = 0, _enabledColumn = 0;  // the plug-in's columns, once registered
 };
 
 }  // namespace VardokHost

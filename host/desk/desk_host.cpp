@@ -128,8 +128,6 @@ bool DeskHost::start(std::string* error) {
       _checks.push_back(check);
     }
   });
-  _commandColumn = _host.columnId(kCheckColumns[kCommandColumn].name);
-  _intervalColumn = _host.columnId(kCheckColumns[kIntervalColumn].name);
   _enabledColumn = _host.columnId(kCheckColumns[kEnabledColumn].name);
   // The rows, once the plug-in has registered its icons.
   takeEvents();

@@ -136,7 +136,7 @@ class DeskHost {
   std::string _filePath;
   bool _fileChanged = false;
   std::vector<Check> _checks;
-  int _commandColumn = 0, _intervalColumn = 0, _enabledColumn = 0;
+  int _enabledColumn = 0;  // the plug-in's column, once registered
 
   HWND _window = nullptr, _list = nullptr, _notifications = nullptr, _notificationsLabel = nullptr;
   HFONT _font = nullptr;
