@@ -113,8 +113,9 @@ bool scaleRun(int contacts, bool full) {
   const double bare = (bareBefore + bareAfter) / 2;
   const double rate = r.runs / r.seconds;
   bool met = true;
-  std::printf("    main thread's longest single alertable wait %.1f ms   target <= 100 ms   %s\n", r.longestWaitMs,
-              r.longestWaitMs <= 100 ? "met" : "MISSED");
+  std::printf("    main thread's longest single alertable wait %.1f ms (%zu timer routines ran in it; a thread that "
+              "only sleeps waited up to %.1f ms)   target <= 100 ms   %s\n",
+              r.longestWaitMs, r.firingsInLongestWait, r.longestIdleSleepMs, r.longestWaitMs <= 100 ? "met" : "MISSED");
   met &= r.longestWaitMs <= 100;
   if (!full) return met;
   const double gapTarget = 1.2 * (contacts / rate) * 1000 + 1000;
@@ -174,6 +175,16 @@ int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "http") {
     setvbuf(stdout, nullptr, _IONBF, 0);
     httpCost(argc > 2 ? std::max(40, std::atoi(argv[2])) : 200);
+    return 0;
+  }
+  // The main thread under many contacts alone, as many times as asked.
+  if (argc > 1 && std::string(argv[1]) == "scale") {
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    const int contacts = argc > 2 ? std::atoi(argv[2]) : 1000;
+    const int times = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
+    bool met = true;
+    for (int i = 0; i < times; ++i) met &= scaleRun(contacts, true);
+    std::printf("scale: %s\n", met ? "every target met" : "some target MISSED");
     return 0;
   }
   const int rounds = argc > 1 ? std::max(40, std::atoi(argv[1])) : 40;

@@ -1,7 +1,9 @@
 #include "bench/engine_bench.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
+#include <thread>
 
 #include <windows.h>
 
@@ -114,11 +116,33 @@ ScaleResult EngineBench::scale(const std::string& command, int contacts, double 
   }
   ScaleResult result;
   const int64_t end = start + static_cast<int64_t>(seconds * 1000 / milliseconds(1));
+  const auto firings = [] {
+    std::lock_guard<std::mutex> guard(g_seenLock);
+    return g_firings.size();
+  };
+  // A thread that only sleeps: what the machine gives any thread.
+  std::atomic<bool> probing{true};
+  std::atomic<int64_t> longestSleep{0};
+  std::thread prober([&] {
+    while (probing) {
+      const int64_t before = now();
+      Sleep(1);
+      if (now() - before > longestSleep) longestSleep = now() - before;
+    }
+  });
   while (now() < end) {
+    const size_t firedBefore = firings();
     const int64_t before = now();
     SleepEx(1, TRUE);
-    result.longestWaitMs = std::max(result.longestWaitMs, milliseconds(now() - before));
+    const double waited = milliseconds(now() - before);
+    if (waited > result.longestWaitMs) {
+      result.longestWaitMs = waited;
+      result.firingsInLongestWait = firings() - firedBefore;
+    }
   }
+  probing = false;
+  prober.join();
+  result.longestIdleSleepMs = milliseconds(longestSleep);
   const int64_t stop = now();
   result.seconds = milliseconds(stop - start) / 1000.0;
   for (int row : rows) disable(row);

@@ -24,6 +24,8 @@ struct ScaleResult {
   double p50LateMs = 0, p99LateMs = 0;  // due time to start
   double longestGapMs = 0;     // between a contact's runs (or the window's ends)
   double longestWaitMs = 0;    // the main thread's longest single alertable wait
+  size_t firingsInLongestWait = 0;  // timer routines that ran in it
+  double longestIdleSleepMs = 0;    // what a thread that only sleeps saw meanwhile
 };
 
 class EngineBench {

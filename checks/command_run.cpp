@@ -56,6 +56,7 @@ int Item::runCommand(const std::string& commandLine, std::string& output, RunCon
     return -1;
   }
   child->resume();
+  run.waiting();
   child->read();
   run.releaseProcesses();
   // A run that ends by itself leaves what its processes started running;

@@ -50,6 +50,7 @@ int Item::runHttp(const std::string& url, std::string& output, RunControl& run) 
       RunControl& run;
       ~Leave() { run.leaveBlockingCalls(); }
     } leave{run};
+    run.waiting();
     const Quorlin::HttpAnswer answer = Quorlin::httpGet(internet, url, options);
     if (!answer.request) return -1;
     output = answer.body;

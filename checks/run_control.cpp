@@ -37,6 +37,10 @@ int RunControl::showBox(const std::string& text, const std::string& caption, uns
   return answer;
 }
 
+void RunControl::waiting() {
+  if (_queue) _queue->waiting(_id);
+}
+
 bool RunControl::holdProcesses(HANDLE job, HANDLE directChild) {
   std::lock_guard<std::mutex> guard(_lock);
   if (_stopped) return false;

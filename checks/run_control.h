@@ -57,6 +57,11 @@ class RunControl {
   // answer, or 0 when nothing was shown.
   int showBox(const std::string& text, const std::string& caption, unsigned type);
 
+  // The run has started its work and only waits for it now (its child
+  // process runs, its request is with the server): after a while it leaves
+  // the queue's bound, so that slow checks do not hold up due ones.
+  void waiting();
+
   // --- the run's processes (worker) ---
   // The job that holds the run's processes (null: there is none, and the
   // direct child is ended alone), for stop to end them; the worker keeps

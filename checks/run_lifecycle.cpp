@@ -1,12 +1,21 @@
 #include "checks/run_lifecycle.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace Vardok {
 
-void RunLifecycle::open(unsigned bound) {
+void RunLifecycle::open(unsigned bound, unsigned ceiling, uint64_t releaseWaitingMs) {
   _open = true;
   _bound = bound;
+  _ceiling = std::max(bound, ceiling);
+  _releaseWaitingMs = releaseWaitingMs;
+}
+
+unsigned RunLifecycle::workersWanted() const {
+  // One worker per run in progress at most, and bound() idle ones for the
+  // runs that count: never more than the ceiling.
+  return std::min(_bound + _released, _ceiling);
 }
 
 RunLifecycle::Ended RunLifecycle::shutDown() {
@@ -132,7 +141,7 @@ void RunLifecycle::prune(uint32_t id) {
 }
 
 const RunLifecycle::Run* RunLifecycle::take(uint64_t nowMs) {
-  if (!_open || _counting >= _bound) return nullptr;
+  if (!_open || _counting >= _bound || inProgress() >= _ceiling) return nullptr;
   // Requests of contacts with a run in progress wait; each contact has at
   // most two requests, so few are passed over.
   for (auto it = _order.begin(); it != _order.end(); ++it) {
@@ -151,6 +160,17 @@ const RunLifecycle::Run* RunLifecycle::take(uint64_t nowMs) {
     return &run;
   }
   return nullptr;
+}
+
+void RunLifecycle::waiting(RunId id, uint64_t nowMs) {
+  const auto found = _runs.find(id);
+  if (found == _runs.end() || found->second.state != State::Running || found->second.waitingSinceMs) return;
+  found->second.waitingSinceMs = nowMs;
+}
+
+std::optional<uint64_t> RunLifecycle::releaseAt(const Run& run) const {
+  if (!run.counting || !run.waitingSinceMs) return std::nullopt;
+  return *run.waitingSinceMs + _releaseWaitingMs;
 }
 
 RunLifecycle::Turn RunLifecycle::beginWrite(RunId id) {
@@ -212,9 +232,16 @@ RunLifecycle::Deadlines RunLifecycle::checkDeadlines(uint64_t nowMs) {
   Deadlines due;
   for (auto& entry : _runs) {
     Run& run = entry.second;
+    const auto leaveBound = releaseAt(run);
+    if (leaveBound && nowMs >= *leaveBound) {
+      // Waiting, not starting: its place goes to the next due run.
+      release(run);
+      ++due.released;
+    }
     if (run.state == State::Queued || run.pastLimit || nowMs < run.startedMs + run.request.limitMs) continue;
     run.pastLimit = true;
     // Past its limit a run never holds the pool, ended or not.
+    if (run.counting) ++due.released;
     release(run);
     if (run.state != State::Running) continue;
     run.state = State::Overdue;
@@ -243,7 +270,10 @@ std::optional<uint64_t> RunLifecycle::nextDeadline() const {
   std::optional<uint64_t> earliest;
   for (const auto& entry : _runs) {
     const Run& run = entry.second;
-    if (run.state == State::Queued || run.pastLimit) continue;
+    if (run.state == State::Queued) continue;
+    if (const auto leaveBound = releaseAt(run))
+      if (!earliest || *leaveBound < *earliest) earliest = *leaveBound;
+    if (run.pastLimit) continue;
     const uint64_t deadline = run.startedMs + run.request.limitMs;
     if (!earliest || deadline < *earliest) earliest = deadline;
   }

@@ -32,10 +32,15 @@
 // happens first, so a person who asked never waits behind a run past its
 // limit.
 //
-// The pool: at most bound() runs count at once. A run stops counting when
-// it passes its limit or shows a message box (it may wait for a person),
-// and workersWanted() grows by one for each such run, so neither hung
-// checks nor open boxes can stop the others.
+// The pool: at most bound() runs count at once; the bound is there for
+// what is dear to the platform, starting processes. A run stops counting
+// when it has only been waiting (for its child process or its server) for
+// kReleaseWaitingMs, when it passes its limit, or when it shows a message
+// box (it may wait for a person), and workersWanted() grows by one for
+// each such run, so neither slow or hung checks nor open boxes can stop
+// the others. Each run in progress holds a worker thread and its
+// processes, so their number has a ceiling of its own (kLiveRunCeiling):
+// at the ceiling nothing more is taken until a run finishes.
 //
 // Not thread-safe: the run queue (run_queue.h) calls it under its lock. No
 // threads, timers or host calls here; tests drive it with tables of events
@@ -59,6 +64,15 @@ class RunControl;
 class RunLifecycle {
  public:
   using RunId = uint64_t;
+  // How long a run waits before it leaves its place in the bound: long
+  // enough that quick checks (most end within tens of milliseconds) never
+  // do, short enough that one slow check delays the due ones by a second.
+  static constexpr uint64_t kReleaseWaitingMs = 1000;
+  // Runs in progress at most, counting or not: a worker thread and a
+  // process tree each. Far above what a healthy pool holds, low enough
+  // that a host with thousands of slow checks keeps its threads and
+  // memory within reason.
+  static constexpr unsigned kLiveRunCeiling = 64;
   enum class State { Queued, Running, Overdue, Ended };
   // The answer to a worker that wants to write to the host.
   enum class Turn {
@@ -82,6 +96,7 @@ class RunLifecycle {
     uint64_t startedMs = 0;
     bool counting = false;    // counts against the bound
     bool pastLimit = false;   // its deadline has been seen
+    std::optional<uint64_t> waitingSinceMs;  // only waiting since then
     bool writing = false;     // its report or its overdue report is under way
     bool boxUp = false;       // shows a message box
     bool endPending = false;  // ended while writing: takes effect after it
@@ -97,10 +112,13 @@ class RunLifecycle {
   struct Deadlines {
     std::vector<RunId> report;  // newly overdue runs to report critical
     Ended ended;                // overdue runs an interactive request was waiting for
+    unsigned released = 0;      // runs that left their place in the bound
   };
 
-  // Opens with a bound; requests made while closed are dropped.
-  void open(unsigned bound);
+  // Opens with a bound, a ceiling on runs in progress (at least the bound)
+  // and how long a waiting run keeps its place in the bound; requests made
+  // while closed are dropped.
+  void open(unsigned bound, unsigned ceiling = kLiveRunCeiling, uint64_t releaseWaitingMs = kReleaseWaitingMs);
   // Ends every run in progress and drops every request; closes.
   Ended shutDown();
   bool isOpen() const { return _open; }
@@ -120,8 +138,13 @@ class RunLifecycle {
   // --- workers ---
   // Takes the first queued request, interactive ones first and then by due
   // time, whose contact has no run in progress, while fewer than bound()
-  // runs count. Answers the run, now running, or null.
+  // runs count and fewer than ceiling() are in progress. Answers the run,
+  // now running, or null.
   const Run* take(uint64_t nowMs);
+  // The run has started its work and only waits for it now: its child
+  // process runs, or its request is with the server. kReleaseWaitingMs
+  // later (as opened) it stops counting, at a deadline of checkDeadlines.
+  void waiting(RunId run, uint64_t nowMs);
   // The run's own report: Write, Silent or Wait.
   Turn beginWrite(RunId run);
   // The writing is over; an end that came meanwhile takes effect.
@@ -137,9 +160,11 @@ class RunLifecycle {
   bool finish(RunId run);
 
   // --- the watchdog ---
-  // Turns runs whose deadline is at or before nowMs overdue.
+  // Turns runs whose deadline is at or before nowMs overdue, and lets runs
+  // that have waited kReleaseWaitingMs leave the bound.
   Deadlines checkDeadlines(uint64_t nowMs);
-  // The earliest deadline not yet seen, if any run has one.
+  // The earliest deadline not yet seen (a limit, or the end of a run's
+  // time in the bound), if any run has one.
   std::optional<uint64_t> nextDeadline() const;
   // The overdue report of a run: false when the run is writing, shows a
   // box, was ended or is no longer overdue. Ended with endWrite.
@@ -159,10 +184,11 @@ class RunLifecycle {
   // The contact's run in progress.
   std::optional<RunId> current(uint32_t contact) const;
   unsigned bound() const { return _bound; }
+  unsigned ceiling() const { return _ceiling; }
   unsigned counting() const { return _counting; }
   unsigned inProgress() const { return _counting + _released; }
   size_t queued() const { return _order.size(); }
-  unsigned workersWanted() const { return _bound + _released; }
+  unsigned workersWanted() const;
 
  private:
   // Queue order: interactive first, then by due time, then by arrival.
@@ -178,12 +204,16 @@ class RunLifecycle {
   void dropQueued(std::optional<RunId>& slot);
   void end(Run& run, Ended& ended);
   void release(Run& run);
+  // When a waiting run that still counts leaves the bound.
+  std::optional<uint64_t> releaseAt(const Run& run) const;
   void freeContact(const Run& run);
   // Drops the contact's entry when it holds nothing.
   void prune(uint32_t contact);
 
   bool _open = false;
   unsigned _bound = 0;
+  unsigned _ceiling = 0;
+  uint64_t _releaseWaitingMs = kReleaseWaitingMs;
   unsigned _counting = 0;
   unsigned _released = 0;
   RunId _lastId = 0;

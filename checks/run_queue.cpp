@@ -34,7 +34,7 @@ void RunQueue::open() {
   {
     Locked locked(s.lock);
     if (s.rules.isOpen()) return;
-    s.rules.open(s.nextBound);
+    s.rules.open(s.nextBound, s.nextCeiling, s.nextReleaseWaitingMs);
   }
   s.ensureThreads();
 }
@@ -144,6 +144,13 @@ bool RunQueue::beginBox(uint64_t run) {
   }
 }
 
+void RunQueue::waiting(uint64_t run) {
+  State& s = *_state;
+  Locked locked(s.lock);
+  s.rules.waiting(run, nowMs());
+  WakeConditionVariable(&s.watch);  // a new deadline: when it leaves the bound
+}
+
 void RunQueue::endBox(uint64_t run) {
   Locked locked(_state->lock);
   _state->rules.endBox(run);
@@ -174,9 +181,15 @@ bool RunQueue::watching() const {
   return _state->watchdog;
 }
 
-void RunQueue::setBoundForTests(unsigned bound) {
+void RunQueue::setBoundForTests(unsigned bound, unsigned ceiling) {
   Locked locked(_state->lock);
   _state->nextBound = bound ? bound : kDefaultBound;
+  _state->nextCeiling = ceiling ? ceiling : RunLifecycle::kLiveRunCeiling;
+}
+
+void RunQueue::setReleaseWaitingForTests(uint64_t ms) {
+  Locked locked(_state->lock);
+  _state->nextReleaseWaitingMs = ms ? ms : RunLifecycle::kReleaseWaitingMs;
 }
 
 void RunQueue::setLimitBaseForTests(uint64_t ms) {

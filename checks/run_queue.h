@@ -59,6 +59,8 @@ class RunQueue {
   void endWrite(uint64_t run);
   bool beginBox(uint64_t run);
   void endBox(uint64_t run);
+  // The run only waits for its work now (see RunLifecycle::waiting).
+  void waiting(uint64_t run);
 
   unsigned bound() const;
   // Runs in progress, and of those the ones that count against the bound.
@@ -70,8 +72,10 @@ class RunQueue {
   bool watching() const;
 
   // --- for tests ---
-  void setBoundForTests(unsigned bound);  // takes effect at the next open
-  void setLimitBaseForTests(uint64_t ms); // 0: the default
+  // Take effect at the next open; 0: the default.
+  void setBoundForTests(unsigned bound, unsigned ceiling = 0);
+  void setReleaseWaitingForTests(uint64_t ms);
+  void setLimitBaseForTests(uint64_t ms);
 
   struct State;
 

@@ -57,6 +57,8 @@ struct RunQueue::State {
   // A generation lasts from open to shutDown; threads of an older one end.
   unsigned generation = 0;
   unsigned nextBound = kDefaultBound;
+  unsigned nextCeiling = RunLifecycle::kLiveRunCeiling;
+  uint64_t nextReleaseWaitingMs = RunLifecycle::kReleaseWaitingMs;
   unsigned workers = 0;       // of this generation, counted from their start
   bool watchdog = false;      // of this generation, counted from its start
   unsigned threadsAlive = 0;  // of every generation

@@ -164,6 +164,9 @@ void RunQueue::State::watchdogLoop(unsigned generation) {
       if (now >= tryWorkersAt && rules.workersWanted() > workers) missing = rules.workersWanted() - workers;
       workers += missing;
     }
+    // A run that left the bound frees a place for an idle worker now; the
+    // worker added for it comes as it starts.
+    if (due.released) WakeAllConditionVariable(&work);
     if (missing || !due.report.empty() || !due.ended.empty()) {
       ReleaseSRWLockExclusive(&lock);
       const unsigned started = missing ? startThreads(generation, missing, false) : 0;

@@ -1,6 +1,7 @@
 // The plug-in's shorthands over the host's core: column reads and writes,
 // log lines, status and notification records.
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,18 @@ TEST_F(HostShorthands, ContactTextsAreCopiedAndMissingTextIsEmpty) {
   host.setText(contact, kColumnDescription, "second, longer than the first");
   EXPECT_EQ(copy, "first");
   EXPECT_EQ(GetContactText(0x4FFFFFFF, kColumnDescription), "");
+}
+
+TEST_F(HostShorthands, TextsReadByThreadsThatComeAndGoLeaveNoCopiesBehind) {
+  const int contact = host.addContact(82);
+  host.setText(contact, kColumnDescription, "read by many threads");
+  for (int i = 0; i < 300; ++i) {
+    std::thread reader([&] { EXPECT_EQ(GetContactText(contact, kColumnDescription), "read by many threads"); });
+    reader.join();
+  }
+  // The copies of ended threads are dropped as the map doubles.
+  EXPECT_LE(host.table().threadCopies(), 40u);
+  EXPECT_EQ(GetContactText(contact, kColumnDescription), "read by many threads");
 }
 
 TEST_F(HostShorthands, LogLinesKeepAtMost254Characters) {

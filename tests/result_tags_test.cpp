@@ -45,6 +45,9 @@ TEST(ResultTags, ReplaceAllNeverSearchesTheInsertedText) {
   EXPECT_EQ(replaceAll(text, "zz", "y"), 0);
 }
 
+const LineEndingMend kEveryMend[] = {LineEndingMend::Chosen, LineEndingMend::InPlace, LineEndingMend::Forward,
+                                     LineEndingMend::ForwardShuffle};
+
 TEST(ResultTags, LineEndings) {
   const struct {
     std::string in, out;
@@ -71,9 +74,11 @@ TEST(ResultTags, LineEndingsMatchTheTwoReplaceAllPasses) {
       std::string expected = text;
       replaceAll(expected, "\r\n", "\n");
       replaceAll(expected, "\n", "\r\n");
-      std::string normalized = text;
-      normalizeLineEndings(normalized);
-      ASSERT_EQ(normalized, expected);
+      for (LineEndingMend how : kEveryMend) {
+        std::string normalized = text;
+        normalizeLineEndings(normalized, how);
+        ASSERT_EQ(normalized, expected);
+      }
     }
   }
 }
@@ -93,14 +98,16 @@ TEST(ResultTags, LineEndingsAcrossBlocksMatchTheReference) {
     std::string expected = text;
     replaceAll(expected, "\r\n", "\n");
     replaceAll(expected, "\n", "\r\n");
-    // With and without spare room behind the text.
-    std::string tight = text, roomy = text;
-    tight.shrink_to_fit();
-    roomy.reserve(text.size() * 2 + 64);
-    normalizeLineEndings(tight);
-    normalizeLineEndings(roomy);
-    ASSERT_EQ(tight, expected) << round;
-    ASSERT_EQ(roomy, expected) << round;
+    // Every way, with and without spare room behind the text.
+    for (LineEndingMend how : kEveryMend) {
+      std::string tight = text, roomy = text;
+      tight.shrink_to_fit();
+      roomy.reserve(text.size() * 2 + 64);
+      normalizeLineEndings(tight, how);
+      normalizeLineEndings(roomy, how);
+      ASSERT_EQ(tight, expected) << round << " way " << static_cast<int>(how);
+      ASSERT_EQ(roomy, expected) << round << " way " << static_cast<int>(how);
+    }
   }
 }
 
@@ -110,6 +117,32 @@ TEST(ResultTags, LongOutputOfShortLines) {
   normalizeLineEndings(text);
   EXPECT_EQ(text.size(), 200000u * 4);
   EXPECT_EQ(text.substr(0, 8), "ok\r\nok\r\n");
+  EXPECT_EQ(text.substr(text.size() - 8), "ok\r\nok\r\n");
+}
+
+TEST(ResultTags, LargeOutputsAreMendedTheSameEveryWay) {
+  // Past the size from which roomy outputs are mended in place, with the
+  // line feeds' carriage returns at block edges and in runs.
+  std::string text;
+  std::mt19937 random(5);
+  while (text.size() < (5u << 20)) {
+    const unsigned pick = random() % 24;
+    text += pick == 0 ? "\r\n" : pick == 1 ? "\n\n\n" : pick < 6 ? "\n" : pick == 6 ? "\r" : "line";
+  }
+  std::string expected;
+  for (LineEndingMend how : kEveryMend) {
+    std::string tight = text, roomy = text;
+    roomy.reserve(text.size() * 2);
+    normalizeLineEndings(tight, how);
+    normalizeLineEndings(roomy, how);
+    if (expected.empty()) expected = tight;
+    ASSERT_TRUE(tight == expected) << static_cast<int>(how);
+    ASSERT_TRUE(roomy == expected) << static_cast<int>(how);
+  }
+  std::string reference = text;
+  replaceAll(reference, "\r\n", "\n");
+  replaceAll(reference, "\n", "\r\n");
+  EXPECT_TRUE(expected == reference);
 }
 
 TEST(ResultTags, TagValues) {

@@ -14,7 +14,7 @@ using Vardok::RunLifecycle;
 namespace {
 
 enum class Op {
-  Open,     // subject: the bound
+  Open,     // subject: the bound, or "bound:ceiling"
   Sched,    // a scheduled request; subject "contact", "contact:limitMs" or "contact:limitMs:intervalMs"
   Ask,      // an interactive request, the same subject
   Take,     // expect "LABEL=contact" or "-"
@@ -23,6 +23,7 @@ enum class Op {
   Box,      // expect write | silent | wait
   Unbox,
   Finish,
+  Wait,     // the run only waits for its work from now on
   Tick,     // checkDeadlines; expect "!LABEL" for a report, "xLABEL" for an end
   Overdue,  // beginOverdueReport; expect yes | no
   Forget,   // subject: contact; expect the runs it ended
@@ -54,7 +55,14 @@ class Driver {
 
   void play(const Row& row) {
     switch (row.op) {
-      case Op::Open: _rules.open(std::stoul(row.subject)); return;
+      case Op::Open: {
+        const size_t colon = row.subject.find(':');
+        if (colon == std::string::npos)
+          _rules.open(std::stoul(row.subject));
+        else
+          _rules.open(std::stoul(row.subject), std::stoul(row.subject.substr(colon + 1)));
+        return;
+      }
       case Op::Sched:
       case Op::Ask: expectEnded(_rules.push(request(row), row.ms), row.expect); return;
       case Op::Take: {
@@ -74,6 +82,7 @@ class Driver {
       case Op::Box: EXPECT_EQ(turn(_rules.beginBox(id(row))), row.expect); return;
       case Op::Unbox: _rules.endBox(id(row)); return;
       case Op::Finish: _rules.finish(id(row)); return;
+      case Op::Wait: _rules.waiting(id(row), row.ms); return;
       case Op::Tick: {
         const RunLifecycle::Deadlines due = _rules.checkDeadlines(row.ms);
         std::string seen;
@@ -110,6 +119,8 @@ class Driver {
   // What holds after every event.
   void checkInvariants() {
     EXPECT_LE(_rules.counting(), _rules.bound());
+    EXPECT_LE(_rules.inProgress(), _rules.ceiling());
+    EXPECT_LE(_rules.workersWanted(), _rules.ceiling());
     std::map<uint32_t, int> inProgress;
     for (const auto& label : _labels) {
       const RunLifecycle::Run* run = _rules.find(label.second);
@@ -374,6 +385,77 @@ const std::vector<Scenario> kScenarios = {
       {4000, Op::Take, "", "C=2"},
       {4000, Op::Late, "", "none"},  // contact 3 waits within its 5 s
       {5300, Op::Late, "", "100 1"}}},
+    {"ARunWaitingForItsWorkLeavesTheBoundAfterASecond",
+     {{0, Op::Open, "1", ""},
+      {0, Op::Sched, "1", ""},
+      {0, Op::Sched, "2", ""},
+      {0, Op::Take, "", "A=1"},
+      {40, Op::Wait, "A", ""},  // its child runs
+      {40, Op::Next, "", "1040"},
+      {500, Op::Take, "", "-"},
+      {1039, Op::Tick, "", ""},
+      {1039, Op::Count, "", "1 0 1 1"},
+      {1040, Op::Tick, "", ""},
+      {1040, Op::Count, "", "0 1 1 2"},  // a worker more for the due run
+      {1040, Op::Next, "", "60000"},     // only A's limit is left
+      {1040, Op::Take, "", "B=2"},
+      {1040, Op::Wait, "B", ""},
+      {1500, Op::Wait, "B", ""},  // told twice: the first time counts
+      {2040, Op::Tick, "", ""},
+      {2040, Op::Count, "", "0 2 0 3"},
+      {60000, Op::Tick, "", "!A"},  // the overdue rule is unchanged
+      {60000, Op::Count, "", "0 2 0 3"},
+      {60001, Op::Finish, "A", ""},
+      {60001, Op::Finish, "B", ""},
+      {60001, Op::Count, "", "0 0 0 1"}}},
+    {"ARunStillStartingKeepsItsPlace",
+     {{0, Op::Open, "1", ""},
+      {0, Op::Sched, "1", ""},
+      {0, Op::Sched, "2", ""},
+      {0, Op::Take, "", "A=1"},
+      {5000, Op::Tick, "", ""},
+      {5000, Op::Count, "", "1 0 1 1"},
+      {5000, Op::Take, "", "-"},
+      {5001, Op::Finish, "A", ""},
+      {5001, Op::Take, "", "B=2"},
+      {5002, Op::Wait, "B", ""},
+      {5500, Op::Finish, "B", ""},  // a quick run: it never left the bound
+      {5500, Op::Count, "", "0 0 0 1"},
+      {6502, Op::Next, "", "none"}}},
+    {"TheCeilingHoldsEveryRunInProgress",
+     {{0, Op::Open, "1:2", ""},
+      {0, Op::Sched, "1", ""},
+      {0, Op::Sched, "2", ""},
+      {0, Op::Sched, "3", ""},
+      {0, Op::Take, "", "A=1"},
+      {0, Op::Wait, "A", ""},
+      {1000, Op::Tick, "", ""},
+      {1000, Op::Take, "", "B=2"},
+      {1000, Op::Wait, "B", ""},
+      {2000, Op::Tick, "", ""},
+      {2000, Op::Count, "", "0 2 1 2"},  // no idle worker at the ceiling
+      {2000, Op::Take, "", "-"},
+      {2500, Op::Box, "B", "write"},  // boxes leave nothing more to take either
+      {2500, Op::Take, "", "-"},
+      {3000, Op::Finish, "A", ""},
+      {3000, Op::Take, "", "C=3"},
+      {3000, Op::Count, "", "1 1 0 2"}}},
+    {"AnEndedRunThatWaitsStillHoldsItsPlaceUntilItsWorkerIsDone",
+     {{0, Op::Open, "1:2", ""},
+      {0, Op::Sched, "1", ""},
+      {0, Op::Sched, "2", ""},
+      {0, Op::Take, "", "A=1"},
+      {0, Op::Wait, "A", ""},
+      {10, Op::Forget, "1", "A"},
+      {10, Op::Write, "A", "silent"},
+      {1000, Op::Tick, "", ""},
+      {1000, Op::Take, "", "B=2"},
+      {1000, Op::Wait, "B", ""},
+      {2000, Op::Tick, "", ""},
+      {2000, Op::Sched, "3", ""},
+      {2000, Op::Take, "", "-"},
+      {2001, Op::Finish, "A", ""},
+      {2001, Op::Take, "", "C=3"}}},
     {"ShutDownEndsEverythingAndDropsLaterRequests",
      {{0, Op::Sched, "1", ""},
       {0, Op::Sched, "2", ""},

@@ -23,15 +23,19 @@ namespace {
 class Queue : public CheckTest {
  protected:
   Queue() : CheckTest(false) {}
-  void open(unsigned bound, uint64_t limitMs = 0) {
-    runQueue().setBoundForTests(bound);
+  // Runs keep their place in the bound while they wait, unless a test
+  // says otherwise: the order and bound tests use children that sleep.
+  void open(unsigned bound, uint64_t limitMs = 0, uint64_t releaseWaitingMs = 600000, unsigned ceiling = 0) {
+    runQueue().setBoundForTests(bound, ceiling);
     runQueue().setLimitBaseForTests(limitMs);
+    runQueue().setReleaseWaitingForTests(releaseWaitingMs);
     reopenQueue();
   }
   void TearDown() override {
     MessageBoxRecorder::holdUntil(nullptr);
     runQueue().setBoundForTests(0);
     runQueue().setLimitBaseForTests(0);
+    runQueue().setReleaseWaitingForTests(0);
     CheckTest::TearDown();
   }
   // The order in which contacts first reported.
@@ -106,6 +110,46 @@ TEST_F(Queue, AnOverdueRunDoesNotBlockTheQueue) {
   EXPECT_EQ(host.getInt(hung, kColumnStatus), kStatusCritical);
   // Still running, and no longer counted against the bound.
   EXPECT_EQ(runQueue().running() - runQueue().counting(), 1u);
+}
+
+TEST_F(Queue, ASlowRunLeavesThePlaceItWaitsInToDueChecks) {
+  open(1, 0, 300);
+  const int slow = once(child("sleep 6000"));
+  const int quick = addCheck("cmd /c exit 0", 0, 0);
+  fire(slow);
+  ASSERT_TRUE(host.pumpUntil([] { return runQueue().running() == 1; }, 5000));
+  fire(quick);
+  // Served again and again while the slow one waits for its child; the
+  // slow one still runs, and no longer counts.
+  EXPECT_TRUE(waitForReports(quick, 3, 5000));
+  EXPECT_EQ(reports(slow), 0u);
+  EXPECT_EQ(runQueue().running() - runQueue().counting(), 1u);
+  EXPECT_TRUE(waitForReports(slow, 1, 10000));
+}
+
+TEST_F(Queue, RunsInProgressStayUnderTheCeilingAndTheExtraWorkersEnd) {
+  open(1, 0, 100, 3);
+  std::vector<int> slow;
+  for (int i = 0; i < 6; ++i) slow.push_back(once(child("sleep 1500")));
+  for (int contact : slow) fire(contact);
+  unsigned most = 0, mostThreads = 0;
+  host.pumpUntil([&] {
+    most = std::max(most, runQueue().running());
+    mostThreads = std::max(mostThreads, runQueue().threads());
+    for (int contact : slow)
+      if (reports(contact) == 0) return false;
+    return true;
+  }, 30000);
+  for (int contact : slow) EXPECT_GE(reports(contact), 1u);
+  EXPECT_EQ(most, 3u);
+  // The workers (at most one per run in progress) and the watchdog.
+  EXPECT_LE(mostThreads, 4u);
+  // Back to the bound's one worker and the watchdog once the runs are over.
+  for (int contact : slow) {
+    host.setInt(contact, enabledColumn, 0);
+    host.postChanged(contact, 0, kNetwork);
+  }
+  EXPECT_TRUE(host.pumpUntil([&] { return runQueue().threads() == 2; }, 5000)) << runQueue().threads() << " " << runQueue().running();
 }
 
 TEST_F(Queue, AnOpenMessageBoxDoesNotStopOtherChecks) {

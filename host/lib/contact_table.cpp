@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "hostapi/messages.h"
 
@@ -9,15 +10,41 @@ namespace VardokHost {
 
 using namespace Vardok;
 
+namespace {
+
+bool threadAlive(DWORD id) {
+  const HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id);
+  if (!thread) return false;
+  const bool alive = WaitForSingleObject(thread, 0) == WAIT_TIMEOUT;
+  CloseHandle(thread);
+  return alive;
+}
+
+}  // namespace
+
 const char* ContactTable::threadCopy(const std::string& text) const {
   // Kept per thread in the table, not in thread_local storage: the copies
   // are touched by the plug-in's threads, and the runtime's destructors of
   // thread_local objects at their exit free what another module's heap
   // blocks hold (and can deadlock the program's exit).
   std::lock_guard<std::mutex> guard(_answersLock);
-  std::string& answer = _answers[GetCurrentThreadId()];
+  const DWORD self = GetCurrentThreadId();
+  // Threads come and go (the plug-in adds workers while runs wait): the
+  // copies of threads that have ended are dropped as the map doubles, so
+  // it stays the size of the threads alive.
+  if (_answers.size() >= 2 * _answersAfterPrune + 16 && !_answers.count(self)) {
+    for (auto it = _answers.begin(); it != _answers.end();)
+      it = threadAlive(it->first) ? std::next(it) : _answers.erase(it);
+    _answersAfterPrune = _answers.size();
+  }
+  std::string& answer = _answers[self];
   answer = text;
   return answer.c_str();
+}
+
+size_t ContactTable::threadCopies() const {
+  std::lock_guard<std::mutex> guard(_answersLock);
+  return _answers.size();
 }
 
 ContactTable::ContactTable() {

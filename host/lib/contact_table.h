@@ -56,6 +56,8 @@ class ContactTable {
   // Keeps a copy of text for the calling thread and answers it; it stays
   // valid until that thread's next copy.
   const char* threadCopy(const std::string& text) const;
+  // How many threads' copies are kept.
+  size_t threadCopies() const;
 
  private:
   struct Cell {
@@ -87,6 +89,7 @@ class ContactTable {
 
   mutable std::mutex _answersLock;  // taken inside _lock, never around it
   mutable std::map<unsigned long, std::string> _answers;  // by thread id
+  mutable size_t _answersAfterPrune = 0;  // how many were left at the last pruning
 };
 
 }  // namespace VardokHost
