@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
               "memcpy", "median", "min");
   const size_t sizes[] = {1u << 20, 16u << 20};
   bool met = true;
+  double nineByteLines[2] = {0, 0};  // the ratios of 9-byte lines without tags, 1 MiB and 16 MiB
   volatile size_t sink = 0;
   std::mt19937 random(42);
   for (size_t lineLength : {8u, 80u, 4000u}) {
@@ -88,6 +89,7 @@ int main(int argc, char** argv) {
         perByte[i] = median(reports);
         const double ratio = median(ratios);
         if (ratio > 5.0) met = false;
+        if (lineLength == 8 && !tags) nineByteLines[i] = ratio;
         std::printf("%-7s %-6zu %-5s %9.3f %9.3f %8.2f %8.2f\n", i == 0 ? "1 MiB" : "16 MiB", lineLength + 1,
                     tags ? "yes" : "no", perByte[i], median(copies), ratio, *std::min_element(ratios.begin(), ratios.end()));
       }
@@ -96,6 +98,9 @@ int main(int argc, char** argv) {
       std::printf("        per-byte cost 16 MiB / 1 MiB = %.2f   target: <= 1.50 (flat)\n", flatness);
     }
   }
+  for (int i = 0; i < 2; ++i)
+    std::printf("9-byte lines at %s: %.2fx memcpy   target <= 5.0x   %s\n", i == 0 ? "1 MiB" : "16 MiB",
+                nineByteLines[i], nineByteLines[i] <= 5.0 ? "met" : "MISSED");
   std::printf("report cost: %s\n", met ? "target met" : "target MISSED");
   return 0;
 }

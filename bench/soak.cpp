@@ -251,6 +251,8 @@ int main(int argc, char** argv) {
   size_t serial = 0;
   size_t enabledCount = static_cast<size_t>(contacts);
   DWORD longestGapMs = 0;  // the longest any contact went without a report
+  size_t contactsReported = 0;          // contacts with a report
+  int everyContactReportedMinute = 0;  // the minute in which the last of them first reported
   bool measuring = false;
   GapRatios gaps;
   host.setObserver([&](const HostEvent& event) {
@@ -263,6 +265,7 @@ int main(int argc, char** argv) {
     ++serial;
     const auto pace = paces.find(row);
     if (pace != paces.end()) {
+      if (!pace->second.lastSerial) ++contactsReported;
       if (pace->second.lastSerial && measuring)
         gaps.add(static_cast<double>(serial - pace->second.lastSerial) / static_cast<double>(enabledCount));
       if (pace->second.lastReport) longestGapMs = std::max(longestGapMs, event.time - pace->second.lastReport);
@@ -394,6 +397,8 @@ int main(int argc, char** argv) {
     {
       std::lock_guard<std::mutex> guard(lock);
       measuring = minute >= kWarmUpMinutes || minutes <= kWarmUpMinutes + 2;
+      if (!everyContactReportedMinute && contactsReported >= static_cast<size_t>(contacts))
+        everyContactReportedMinute = minute;
     }
     sample.longestWaitMs = longestWait;
     longestWait = 0;
@@ -408,9 +413,16 @@ int main(int argc, char** argv) {
   if (heapDiff)
     printHeapGrowth(heapsAfterWarmUp, heapBlocksBySize(), minutes - std::min(kWarmUpMinutes, minutes - 1));
   // Slopes per minute after the warm-up (or over all of it when shorter).
+  // Slow checks take one whole round to fill every contact's texts: their
+  // warm-up lasts until every contact has reported once.
+  int warmUp = kWarmUpMinutes;
+  if (slowMode) {
+    std::lock_guard<std::mutex> guard(lock);
+    warmUp = std::max(warmUp, everyContactReportedMinute);
+  }
   std::vector<double> xs, handles, memoryKiB, lessThreadsKiB, threads;
   for (const Sample& s : samples) {
-    if (s.minute <= kWarmUpMinutes && samples.size() > kWarmUpMinutes + 2) continue;
+    if (s.minute <= warmUp && samples.size() > static_cast<size_t>(warmUp) + 2) continue;
     xs.push_back(s.minute);
     handles.push_back(s.handles);
     memoryKiB.push_back(s.privateKiB);

@@ -63,12 +63,19 @@ int ContactTable::addContact(int network) {
   row.cells[kColumnNetwork].hasInt = true;
   row.cells[kColumnNetwork].intValue = network;
   _rows.push_back(std::move(row));
+  _positions[_rows.back().id] = _rows.size() - 1;
   return _rows.back().id;
 }
 
 void ContactTable::removeContact(int rowId) {
   std::lock_guard<std::mutex> guard(_lock);
-  _rows.erase(std::remove_if(_rows.begin(), _rows.end(), [&](const Row& r) { return r.id == rowId; }), _rows.end());
+  const auto found = _positions.find(rowId);
+  if (found == _positions.end()) return;
+  // The rows after it move up one place.
+  const size_t at = found->second;
+  _positions.erase(found);
+  _rows.erase(_rows.begin() + static_cast<std::ptrdiff_t>(at));
+  for (size_t i = at; i < _rows.size(); ++i) _positions[_rows[i].id] = i;
 }
 
 int ContactTable::rowCount() const {
@@ -84,16 +91,16 @@ int ContactTable::rowIdAt(int index) const {
 
 int ContactTable::rowIndexOf(int rowId) const {
   std::lock_guard<std::mutex> guard(_lock);
-  for (size_t i = 0; i < _rows.size(); ++i)
-    if (_rows[i].id == rowId) return static_cast<int>(i);
-  return -1;
+  const auto found = _positions.find(rowId);
+  return found == _positions.end() ? -1 : static_cast<int>(found->second);
 }
 
 ContactTable::Row* ContactTable::findRowLocked(int row) {
   if (row >= 0 && row < kRowIdBase) return row < static_cast<int>(_rows.size()) ? &_rows[row] : nullptr;
-  for (Row& r : _rows)
-    if (r.id == row) return &r;
-  return nullptr;
+  // Looked up on every column read and write of every check: by id, not
+  // by walking the rows.
+  const auto found = _positions.find(row);
+  return found == _positions.end() ? nullptr : &_rows[found->second];
 }
 
 const ContactTable::Row* ContactTable::findRowLocked(int row) const {

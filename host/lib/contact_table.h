@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "hostapi/records.h"
@@ -83,6 +84,7 @@ class ContactTable {
 
   mutable std::mutex _lock;
   std::vector<Row> _rows;
+  std::unordered_map<int, size_t> _positions;  // row id -> index in _rows
   int _nextSerial = 0;
   std::map<int, Column> _columns;
   int _nextColumn = kFirstColumnId;
