@@ -201,8 +201,7 @@ void copyForward(std::string& text, size_t missing, bool shuffle) {
 // still to come all go before it), so no byte is overwritten before it has
 // been read: straight there when its place starts past its own bytes (the
 // CRs still to come are at least a piece's worth), else through a small
-// buffer. perPiece: the bare
-// line feeds of each piece.
+// buffer. perPiece: the bare line feeds of each piece.
 void mendInPlace(std::string& text, size_t missing, const std::vector<uint32_t>& perPiece, bool shuffle) {
   const size_t size = text.size(), total = size + missing;
   text.resize(total);  // within the capacity when the caller chose this
