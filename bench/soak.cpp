@@ -21,7 +21,6 @@
 //   and mix; "processes" leaves the HTTP checks out of the mix)
 #include <windows.h>
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <atomic>
@@ -70,16 +69,6 @@ struct Sample {
   double longestWaitMs = 0;
   double longestSleepMs = 0;  // a thread of the soak's own that does nothing else
 };
-
-int childProcesses() {
-  const Quorlin::SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  int count = 0;
-  for (BOOL ok = Process32First(snapshot.get(), &entry); ok; ok = Process32Next(snapshot.get(), &entry))
-    if (entry.th32ParentProcessID == GetCurrentProcessId()) ++count;
-  return count;
-}
 
 // Least-squares slope of ys over xs.
 double slope(const std::vector<double>& xs, const std::vector<double>& ys) {
@@ -389,7 +378,7 @@ int main(int argc, char** argv) {
     sample.privateKiB = memory.PagefileUsage / 1024.0;
     sample.threads = countThreads();
     sample.lessThreadsKiB = sample.privateKiB - sample.threads * perThread / 1024;
-    sample.children = childProcesses();
+    sample.children = countChildProcesses();
     sample.reports = reports - reportsBefore;
     reportsBefore = reports;
     sample.httpRuns = httpReports - httpBefore;

@@ -29,4 +29,15 @@ int countThreads() {
   return count;
 }
 
+int countChildProcesses() {
+  const Quorlin::SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return 0;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL ok = Process32First(snapshot.get(), &entry); ok; ok = Process32Next(snapshot.get(), &entry))
+    if (entry.th32ParentProcessID == GetCurrentProcessId()) ++count;
+  return count;
+}
+
 }  // namespace VardokHost

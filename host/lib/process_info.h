@@ -1,4 +1,4 @@
-// What a process holds: its open handles and its threads. For the tests and
+// What a process holds: its open handles, its threads and its children. For the tests and
 // benchmarks that check the plug-in gives back what it takes. Any thread.
 #pragma once
 
@@ -9,5 +9,7 @@ namespace VardokHost {
 int countOpenHandles();
 // Threads of this process.
 int countThreads();
+// Processes this process started that are still running.
+int countChildProcesses();
 
 }  // namespace VardokHost
