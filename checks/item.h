@@ -81,6 +81,10 @@ class Item : public Quorlin::WaitableTimer, public boost::enable_shared_from_thi
   // Watchdog, with the run's turn to write: the run has gone on past its
   // limit; reports the contact critical with how long it has been running.
   void reportOverdue(const RunControl& run);
+  // Watchdog (or main thread), with the request's turn to write: the run
+  // has waited past its limit without starting; reports the contact
+  // critical with how long and why.
+  void reportStarved(unsigned seconds, const char* reason);
   // Main thread: whether the registry still holds this item for its contact.
   bool isRegistered() const;
   // Hands a worker's reference to the main thread, where the run ends.

@@ -100,3 +100,17 @@ void Item::reportOverdue(const RunControl& run) {
 }
 
 }  // namespace Vardok
+
+namespace Vardok {
+
+void Item::reportStarved(unsigned seconds, const char* reason) {
+  LogIf(kLogError, Texts::kStarvedLog, static_cast<unsigned>(_contact), seconds, reason);
+  char status[160];
+  snprintf(status, sizeof status, Texts::kStarvedStatus, seconds, reason);
+  RaiseNotification(Texts::kCriticalName, _contact);
+  showPopup(_contact, status, kStatusCritical, false);
+  SetContactStatus(_contact, kStatusCritical, status);
+  SendSimple(HM_CONTACT_REFRESH, static_cast<int32_t>(_contact), 0);
+}
+
+}  // namespace Vardok

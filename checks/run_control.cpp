@@ -1,5 +1,6 @@
 #include "checks/run_control.h"
 
+#include "checks/item.h"
 #include "checks/message_box.h"
 #include "checks/run_queue.h"
 #include "support/win32_error.h"
@@ -15,7 +16,7 @@ constexpr UINT kAbandonedExitCode = 0xC000013A;  // as if the console was closed
 
 RunControl::RunControl(boost::shared_ptr<Item> item, bool interactive, std::string command, uint64_t limitMs,
                        RunQueue* queue)
-    : _item(std::move(item)), _interactive(interactive), _command(std::move(command)), _limitMs(limitMs), _queue(queue) {}
+    : _item(std::move(item)), _contact(_item->contact()), _interactive(interactive), _command(std::move(command)), _limitMs(limitMs), _queue(queue) {}
 
 void RunControl::started(uint64_t id, uint64_t startedMs, HANDLE workerThread) {
   _id = id;
@@ -30,11 +31,57 @@ void RunControl::endWrite() {
   if (_queue) _queue->endWrite(_id);
 }
 
-int RunControl::showBox(const std::string& text, const std::string& caption, unsigned type) {
-  if (_queue && !_queue->beginBox(_id)) return 0;
-  const int answer = ShowMessageBox(text, caption, type);
-  if (_queue) _queue->endBox(_id);
-  return answer;
+RunControl::~RunControl() {
+  if (_callsBack) CloseHandle(_callsBack);
+}
+
+void RunControl::showBox(const std::string& text, const std::string& caption, unsigned type) {
+  std::lock_guard<std::mutex> guard(_lock);
+  _box = Box{text, caption, type};
+}
+
+void RunControl::deliverBox() {
+  std::optional<Box> box;
+  {
+    std::lock_guard<std::mutex> guard(_lock);
+    box.swap(_box);
+  }
+  if (!box) return;
+  if (_queue)
+    _queue->showBox(_id, _contact, std::move(*box));
+  else
+    ShowMessageBox(box->text, box->caption, box->type);
+}
+
+bool RunControl::enter() {
+  std::lock_guard<std::mutex> guard(_lock);
+  if (_silenced) return false;
+  ++_callsIn;
+  return true;
+}
+
+void RunControl::leave() {
+  std::lock_guard<std::mutex> guard(_lock);
+  if (--_callsIn == 0 && _callsBack) SetEvent(_callsBack);
+}
+
+bool RunControl::silence(DWORD timeoutMs) {
+  {
+    std::lock_guard<std::mutex> guard(_lock);
+    _silenced = true;
+    _box.reset();
+    if (_callsIn == 0) return true;
+    if (!_callsBack) _callsBack = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!_callsBack) return false;
+  }
+  return waitServingHost(
+      _callsBack,
+      [](void* self) {
+        RunControl& control = *static_cast<RunControl*>(self);
+        std::lock_guard<std::mutex> guard(control._lock);
+        return control._callsIn == 0;
+      },
+      this, timeoutMs);
 }
 
 void RunControl::waiting() {

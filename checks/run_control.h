@@ -5,31 +5,46 @@
 // Made by the run queue when the run is asked for, handed to the worker
 // that makes the run (Item::runOnWorker and what it calls) and kept by the
 // queue's rules (run_lifecycle.h) until the worker is done. Whether the run
-// may still write is decided by those rules, never here: beginWrite and
-// showBox ask them. A RunControl made without a queue (a run made directly
-// on the calling thread) may always write.
+// may still write is decided by those rules, never here: beginWrite asks
+// them. A RunControl made without a queue (a run made directly on the
+// calling thread) may always write.
 //
-// Threads: the worker makes the run; stop and poke come from any thread.
+// It is also the gate the run's host calls pass (iCallGate): when the
+// run's contact is removed, silence() closes it and waits for the call in
+// flight, so nothing of the run reaches a row the host has deleted.
+//
+// Threads: the worker makes the run; stop, poke and silence come from any
+// thread.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include <boost/shared_ptr.hpp>
 #include <windows.h>
 
+#include "hostapi/host.h"
 
 namespace Vardok {
 
 class Item;
 class RunQueue;
 
-class RunControl {
+class RunControl : public iCallGate {
  public:
+  // A message box of the run: shown after its report.
+  struct Box {
+    std::string text;
+    std::string caption;
+    unsigned type = 0;
+  };
+
   // Holds item until the run is done. queue null: a run outside the queue.
   RunControl(boost::shared_ptr<Item> item, bool interactive, std::string command, uint64_t limitMs,
              RunQueue* queue = nullptr);
+  ~RunControl();
   RunControl(const RunControl&) = delete;
   RunControl& operator=(const RunControl&) = delete;
 
@@ -52,10 +67,13 @@ class RunControl {
   // endWrite an end waits, so a report is never half made.
   bool beginWrite();
   void endWrite();
-  // Shows a message box unless the run was ended; meanwhile the run leaves
-  // the queue's bound, and an end takes effect at once. Answers the box's
-  // answer, or 0 when nothing was shown.
-  int showBox(const std::string& text, const std::string& caption, unsigned type);
+  // Keeps a message box to show once the run has reported (the latest
+  // one of the run); nothing waits for it.
+  void showBox(const std::string& text, const std::string& caption, unsigned type);
+  // After the report: hands the kept box to the queue, which shows it on a
+  // thread of its own unless the run was ended. A run outside the queue
+  // shows it here, on the calling thread.
+  void deliverBox();
 
   // The run has started its work and only waits for it now (its child
   // process runs, its request is with the server): after a while it leaves
@@ -85,8 +103,17 @@ class RunControl {
   // Cancels the blocking call again, for one that began just after stop.
   void poke();
 
+  // --- the gate of the run's host calls ---
+  bool enter() override;
+  void leave() override;
+  // Closes the gate (later calls are skipped) and waits at most timeoutMs
+  // for the call in flight, serving the host meanwhile; false when it
+  // gave up. The caller must not be the run's own thread.
+  bool silence(DWORD timeoutMs);
+
  private:
   boost::shared_ptr<Item> _item;
+  const uint32_t _contact;
   const bool _interactive;
   const std::string _command;
   const uint64_t _limitMs;
@@ -100,6 +127,10 @@ class RunControl {
   HANDLE _directChild = nullptr;  // not owned; only when there is no job
   HANDLE _worker = nullptr;       // not owned; the worker's, while it makes the run
   bool _inBlockingCalls = false;
+  std::optional<Box> _box;
+  bool _silenced = false;
+  unsigned _callsIn = 0;           // host calls that passed the gate, not yet back
+  HANDLE _callsBack = nullptr;     // owned; made by silence while calls are in
 };
 
 }  // namespace Vardok

@@ -1,50 +1,65 @@
 // RunLifecycle: the rules of the runs of every check, as plain code with
 // time as an input.
 //
-// Each run is one record here from the moment it is asked for until its
-// worker is done with it, in one of these states:
+// Each request is one record here from the moment it is asked for until
+// it is dropped or its worker is done with it, in one of these states:
 //
-//   queued    asked for (scheduled, or interactive: the settings page's
-//             button, the contact menu, activation), waiting for a worker
-//   running   taken by a worker, within its limit
-//   overdue   past its limit (the larger of 60 s and twice the interval);
-//             reported critical once, and not stopped for that
-//   ended     stopped from outside: its contact was removed, left network
-//             82, was disabled or given a new command, the plug-in was
-//             detached, or an interactive request needed the contact
-//   (finished) its worker is done; the record is gone
+//   state            what it is                       leaves for
+//   ---------------  -------------------------------  ------------------------------
+//   Queued           asked for, waiting for a worker  Running (take),
+//                                                     Starved (its limit passed)
+//   Starved          waited its limit without a       TellingStarved, Running
+//                    worker: to be reported critical
+//   TellingStarved   that report is being written     Told, TellingDropped
+//   TellingDropped   dropped while it was told: goes  (gone, as the report ends)
+//                    as the report ends
+//   Told             still queued, reported once      Running
+//   Running          taken, within its limit          Writing, Late, Ended
+//   Late             past its limit: its overdue      WritingOverdue, Writing, Ended
+//                    report is due
+//   WritingOverdue   the overdue report is written    Overdue, Ended (a person
+//                                                     waits), Ending, Ended (removed)
+//   Overdue          reported overdue, still running  Writing, Ended
+//   Writing          its own report is written        Reported, Ending, Ended (removed)
+//   Reported         its report is whole              (gone, as its worker finishes)
+//   Ending           ended while writing: the report  Ended, as the report ends
+//                    finishes first
+//   Ended            ended from outside: writes       (gone, as its worker finishes)
+//                    nothing more
 //
-// Who may change a run: the main thread queues (push) and ends (forget,
-// endScheduled, push of an interactive request, shutDown); a worker takes,
-// writes and finishes; the watchdog turns runs overdue at their deadline.
-// Every change happens here, under the run queue's lock, so the decision
-// whether a run may still write to the host is made once, atomically with
-// ending it: a run that has been ended never writes again (its message
-// box, its report, its overdue report), and a run that has begun writing
-// its report or its overdue report finishes that first (the end then takes
-// effect as the writing ends), so no report is ever half made and no stale
-// report follows a newer one.
+// Ends: the contact was removed or recreated (forget), disabled
+// (endScheduled: scheduled runs only), a person asked for a run of a
+// contact whose run is overdue (push), or the plug-in was detached
+// (shutDown). An end lets a report under way finish (Ending), except a
+// removal: the contact's row is going, so the run is ended at once and its
+// host calls are silenced (the caller waits for the one in flight; see
+// RunControl::silence), and the contact is free for its next item at once.
 //
-// One run per contact: a contact has at most one run in progress (running
-// or overdue, or writing after it was ended), at most one scheduled request
-// and at most one interactive request waiting (the latest). An interactive
-// request ends the contact's run when that run is overdue, whenever either
-// happens first, so a person who asked never waits behind a run past its
-// limit.
+// What is written, and when: a run's own report once (Writing), an overdue
+// report once and only before its own report began (Late), a report that a
+// request cannot start once (Starved), and never anything after an end. At
+// its limit a run's overdue report comes first, even when a person's
+// request waits; that request then ends the run and starts.
+//
+// One run per contact: a contact has at most one run in progress (its
+// current run), one scheduled request and one interactive request waiting
+// (the latest), and nothing of it is taken while a report that it cannot
+// start is being written.
 //
 // The pool: at most bound() runs count at once; the bound is there for
 // what is dear to the platform, starting processes. A run stops counting
 // when it has only been waiting (for its child process or its server) for
-// kReleaseWaitingMs, when it passes its limit, or when it shows a message
-// box (it may wait for a person), and workersWanted() grows by one for
-// each such run, so neither slow or hung checks nor open boxes can stop
-// the others. Each run in progress holds a worker thread and its
-// processes, so their number has a ceiling of its own (kLiveRunCeiling):
-// at the ceiling nothing more is taken until a run finishes.
+// the release time, or when it passes its limit, and workersWanted() grows
+// by one for each such run, so slow or hung checks cannot stop the others.
+// Each run in progress holds a worker thread and its processes, so their
+// number has a ceiling of its own (kLiveRunCeiling); at the ceiling only a
+// person's requests are taken. Message boxes hold no run: they are shown
+// after the report, outside these rules.
 //
 // Not thread-safe: the run queue (run_queue.h) calls it under its lock. No
 // threads, timers or host calls here; tests drive it with tables of events
-// and times in milliseconds.
+// and times in milliseconds, and setChecking(true) makes every rule check
+// brokenInvariant() as it ends.
 #pragma once
 
 #include <cstdint>
@@ -73,10 +88,27 @@ class RunLifecycle {
   // that a host with thousands of slow checks keeps its threads and
   // memory within reason.
   static constexpr unsigned kLiveRunCeiling = 64;
-  enum class State { Queued, Running, Overdue, Ended };
-  // The answer to a worker that wants to write to the host.
+
+  enum class State {
+    Queued,
+    Starved,
+    TellingStarved,
+    TellingDropped,
+    Told,
+    Running,
+    Late,
+    WritingOverdue,
+    Overdue,
+    Writing,
+    Reported,
+    Ending,
+    Ended,
+  };
+  static const char* name(State state);
+
+  // The answer to a worker that wants to write its report.
   enum class Turn {
-    Write,   // go on; end the writing with endWrite (or endBox)
+    Write,   // go on; end the writing with endWrite
     Silent,  // the run was ended: write nothing
     Wait,    // its overdue report is being written; ask again after it
   };
@@ -93,26 +125,25 @@ class RunLifecycle {
     RunId id = 0;
     Request request;
     State state = State::Queued;
-    uint64_t startedMs = 0;
-    bool counting = false;    // counts against the bound
-    bool pastLimit = false;   // its deadline has been seen
-    std::optional<uint64_t> waitingSinceMs;  // only waiting since then
-    bool writing = false;     // its report or its overdue report is under way
-    bool boxUp = false;       // shows a message box
-    bool endPending = false;  // ended while writing: takes effect after it
-    uint64_t queuedMs = 0;    // when it was asked for
+    uint64_t queuedMs = 0;   // when it was asked for
+    uint64_t startedMs = 0;  // when a worker took it
+    bool counting = false;   // holds a place in the bound
+    std::optional<uint64_t> waitingSinceMs;  // only waiting for its work since then
   };
   // Runs that have just been ended: the caller stops their processes or
-  // requests, outside its lock.
+  // requests outside its lock; silence: their host calls are silenced too
+  // (the contact is being removed), and the caller waits for the one in
+  // flight.
   struct EndedRun {
     RunId run;
     std::shared_ptr<RunControl> control;
+    bool silence = false;
   };
   using Ended = std::vector<EndedRun>;
   struct Deadlines {
-    std::vector<RunId> report;  // newly overdue runs to report critical
-    Ended ended;                // overdue runs an interactive request was waiting for
-    unsigned released = 0;      // runs that left their place in the bound
+    std::vector<RunId> report;   // runs now Late: their overdue reports
+    std::vector<RunId> starved;  // requests now Starved: their reports
+    unsigned released = 0;       // runs that left their place in the bound
   };
 
   // Opens with a bound, a ceiling on runs in progress (at least the bound)
@@ -129,7 +160,8 @@ class RunLifecycle {
   // contact's waiting interactive request (keeping its place) or its
   // queued scheduled one, and ends the contact's run when it is overdue.
   Ended push(Request request, uint64_t nowMs);
-  // The contact is gone: its run is ended and its requests dropped.
+  // The contact is gone: its run is ended at once (silenced) and its
+  // requests dropped; the contact is free at once.
   Ended forget(uint32_t contact);
   // The contact was disabled: its scheduled run is ended and its queued
   // scheduled request dropped; interactive ones go on.
@@ -137,45 +169,46 @@ class RunLifecycle {
 
   // --- workers ---
   // Takes the first queued request, interactive ones first and then by due
-  // time, whose contact has no run in progress, while fewer than bound()
-  // runs count and fewer than ceiling() are in progress. Answers the run,
-  // now running, or null.
+  // time, whose contact is free: a scheduled one while fewer than bound()
+  // runs count and fewer than ceiling() are in progress, an interactive
+  // one while fewer than bound() count. Answers the run, now Running, or
+  // null.
   const Run* take(uint64_t nowMs);
   // The run has started its work and only waits for it now: its child
-  // process runs, or its request is with the server. kReleaseWaitingMs
-  // later (as opened) it stops counting, at a deadline of checkDeadlines.
+  // process runs, or its request is with the server. The release time
+  // later it stops counting, at a deadline of checkDeadlines.
   void waiting(RunId run, uint64_t nowMs);
   // The run's own report: Write, Silent or Wait.
   Turn beginWrite(RunId run);
-  // The writing is over; an end that came meanwhile takes effect.
+  // A report of the run (its own, overdue or starved) is over; an end that
+  // came meanwhile takes effect.
   Ended endWrite(RunId run);
-  // A message box of the run: Silent when ended, else Write; the run stops
-  // counting against the bound, and an end takes effect at once while the
-  // box is up.
-  Turn beginBox(RunId run);
-  void endBox(RunId run);
   // The worker is done with the run; its contact is free. False (and
   // nothing changes) while its overdue report is being written: ask again
   // after that.
   bool finish(RunId run);
+  // Whether the run was ended (or is gone): it shows nothing more.
+  bool ended(RunId run) const;
 
-  // --- the watchdog ---
-  // Turns runs whose deadline is at or before nowMs overdue, and lets runs
-  // that have waited kReleaseWaitingMs leave the bound.
+  // --- the watchdog (or the main thread, when no watchdog can start) ---
+  // Turns runs whose limit is at or before nowMs Late, queued requests
+  // waiting past their limit Starved, and lets runs that have waited the
+  // release time leave the bound.
   Deadlines checkDeadlines(uint64_t nowMs);
-  // The earliest deadline not yet seen (a limit, or the end of a run's
-  // time in the bound), if any run has one.
+  // The earliest deadline not yet seen, if any.
   std::optional<uint64_t> nextDeadline() const;
-  // The overdue report of a run: false when the run is writing, shows a
-  // box, was ended or is no longer overdue. Ended with endWrite.
+  // The overdue report of a Late run: false otherwise. Ended with endWrite.
   bool beginOverdueReport(RunId run);
+  // The report of a Starved request: false otherwise. Ended with endWrite.
+  bool beginStarvedReport(RunId run);
 
   // --- how late the queue is ---
-  // Behind: the oldest queued request has waited longer than its
+  // Behind: the oldest queued scheduled request has waited longer than its
   // contact's interval (more runs are due than the pool can make).
   struct Lateness {
     uint64_t behindMs = 0;  // how long past its interval the oldest request waits
     size_t waiting = 0;     // requests in the queue
+    uint64_t sinceMs = 0;   // when it began to be behind
   };
   std::optional<Lateness> lateness(uint64_t nowMs) const;
 
@@ -188,7 +221,17 @@ class RunLifecycle {
   unsigned counting() const { return _counting; }
   unsigned inProgress() const { return _counting + _released; }
   size_t queued() const { return _order.size(); }
+  // Worker threads wanted: one per run in progress, and one per free place
+  // in the bound (within the ceiling, unless a person's request waits).
   unsigned workersWanted() const;
+
+  // --- checking ---
+  // The first rule that does not hold, or empty: the bound, the ceiling,
+  // one run per contact, the counters against the runs, the queue against
+  // the contacts.
+  std::string brokenInvariant() const;
+  // Every rule checks the invariants as it ends (a failed assertion).
+  void setChecking(bool on) { _checking = on; }
 
  private:
   // Queue order: interactive first, then by due time, then by arrival.
@@ -197,20 +240,30 @@ class RunLifecycle {
     std::optional<RunId> current;
     std::optional<RunId> scheduled;
     std::optional<RunId> interactive;
-    bool empty() const { return !current && !scheduled && !interactive; }
+    unsigned telling = 0;  // reports that a request cannot start, under way
+    bool empty() const { return !current && !scheduled && !interactive && telling == 0; }
   };
 
+  static bool isQueued(State state);
+  static bool inProgress(State state);
+  static bool isWriting(State state);
+
   RunId queue(Request request, const Key& key, uint64_t nowMs);
-  void dropQueued(std::optional<RunId>& slot);
-  void end(Run& run, Ended& ended);
+  // Drops a queued request; one whose report is being written stays until
+  // that report ends.
+  void dropQueued(std::optional<RunId>& slot, Ended* silenced);
+  void end(Run& run, Ended& ended, bool silence);
   void release(Run& run);
   // When a waiting run that still counts leaves the bound.
   std::optional<uint64_t> releaseAt(const Run& run) const;
   void freeContact(const Run& run);
   // Drops the contact's entry when it holds nothing.
   void prune(uint32_t contact);
+  void erase(RunId run);
+  void check() const;
 
   bool _open = false;
+  bool _checking = false;
   unsigned _bound = 0;
   unsigned _ceiling = 0;
   uint64_t _releaseWaitingMs = kReleaseWaitingMs;

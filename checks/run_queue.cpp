@@ -66,7 +66,6 @@ void RunQueue::push(const boost::shared_ptr<Item>& item, bool interactive, const
   const int32_t interval = GetContactInt(item->contact(), intervalColumn());
   RunLifecycle::Ended ended;
   bool watchdogMissing;
-  std::optional<RunLifecycle::Lateness> late;
   {
     Locked locked(s.lock);
     if (!s.rules.isOpen()) return;
@@ -77,17 +76,11 @@ void RunQueue::push(const boost::shared_ptr<Item>& item, bool interactive, const
     request.limitMs = runLimitMs(interval, s.limitBaseMs);
     request.intervalMs = intervalMs(interval);
     request.control = std::make_shared<RunControl>(item, interactive, command, request.limitMs, this);
-    const uint64_t now = nowMs();
-    ended = s.rules.push(std::move(request), now);
+    ended = s.rules.push(std::move(request), nowMs());
     WakeConditionVariable(&s.work);
+    WakeConditionVariable(&s.watch);  // a new deadline, and how late the queue is
     watchdogMissing = !s.watchdog;
-    // Overload is told, not silent: one line a minute at most.
-    late = s.rules.lateness(now);
-    if (late && s.lastLatenessLogMs && now - s.lastLatenessLogMs < kLatenessLogMs) late.reset();
-    if (late) s.lastLatenessLogMs = now;
   }
-  if (late)
-    Log(Texts::kBehindLog, static_cast<unsigned>(late->behindMs / 1000), static_cast<unsigned>(late->waiting));
   s.stop(ended);
   if (watchdogMissing) s.ensureThreads();
 }
@@ -98,9 +91,16 @@ void RunQueue::forget(uint32_t contact) {
   {
     Locked locked(s.lock);
     ended = s.rules.forget(contact);
+    const auto box = s.boxes.find(contact);
+    if (box != s.boxes.end()) box->second.waiting.reset();
     WakeAllConditionVariable(&s.work);
+    WakeConditionVariable(&s.watch);
   }
   s.stop(ended);
+  // The host is told the removal is done when this returns: nothing of the
+  // run may reach the row after that.
+  for (const auto& run : ended)
+    if (run.silence && !run.control->silence(kSilenceWaitMs)) Log(Texts::kRemovalWaitLog, contact);
 }
 
 void RunQueue::endScheduled(uint32_t contact) {
@@ -128,32 +128,13 @@ bool RunQueue::beginWrite(uint64_t run) {
 
 void RunQueue::endWrite(uint64_t run) { _state->endWrite(run); }
 
-bool RunQueue::beginBox(uint64_t run) {
-  State& s = *_state;
-  Locked locked(s.lock);
-  for (;;) {
-    switch (s.rules.beginBox(run)) {
-      case RunLifecycle::Turn::Write:
-        // A free place in the bound, and the watchdog adds a worker for it.
-        WakeAllConditionVariable(&s.work);
-        WakeConditionVariable(&s.watch);
-        return true;
-      case RunLifecycle::Turn::Silent: return false;
-      case RunLifecycle::Turn::Wait: SleepConditionVariableSRW(&s.written, &s.lock, INFINITE, 0); break;
-    }
-  }
-}
+void RunQueue::showBox(uint64_t run, uint32_t contact, RunControl::Box box) { _state->showBox(run, contact, std::move(box)); }
 
 void RunQueue::waiting(uint64_t run) {
   State& s = *_state;
   Locked locked(s.lock);
   s.rules.waiting(run, nowMs());
   WakeConditionVariable(&s.watch);  // a new deadline: when it leaves the bound
-}
-
-void RunQueue::endBox(uint64_t run) {
-  Locked locked(_state->lock);
-  _state->rules.endBox(run);
 }
 
 unsigned RunQueue::bound() const {
@@ -174,6 +155,11 @@ unsigned RunQueue::counting() const {
 unsigned RunQueue::threads() const {
   Locked locked(_state->lock);
   return _state->threadsAlive;
+}
+
+unsigned RunQueue::boxesUp() const {
+  Locked locked(_state->lock);
+  return _state->boxesUp;
 }
 
 bool RunQueue::watching() const {

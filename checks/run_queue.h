@@ -9,10 +9,11 @@
 //
 // Threads: open, push, forget, endScheduled and shutDown are main-thread
 // calls (the host's message thread and its timer routines) and do O(log n)
-// work under the lock. beginWrite, endWrite, beginBox and endBox are called
-// by the workers through their RunControl. The workers and the watchdog are
-// the queue's own threads, which pin the module while they live and end
-// after shutDown.
+// work under the lock (forget also waits for a removed run's host call in
+// flight). beginWrite, endWrite, waiting and showBox are called by the
+// workers through their RunControl. The workers, the watchdog and the box
+// threads are the queue's own threads, which pin the module while they
+// live and end after shutDown (a box thread once its box is answered).
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,8 @@
 #include <string>
 
 #include <boost/shared_ptr.hpp>
+
+#include "checks/run_control.h"
 
 namespace Vardok {
 
@@ -46,7 +49,9 @@ class RunQueue {
   // Queues a run of item (see RunLifecycle::push). Main thread.
   void push(const boost::shared_ptr<Item>& item, bool interactive, const std::string& command);
   // The contact is gone (removed, left network 82, recreated): its run is
-  // ended and its requests dropped. Main thread.
+  // ended and its requests dropped; its box still waiting is dropped; the
+  // run's host call in flight, if any, has returned when this returns (or
+  // 5 s have passed, which is logged). Main thread.
   void forget(uint32_t contact);
   // The contact was disabled: its scheduled run is ended and a queued
   // scheduled request dropped; interactive ones go on. Main thread.
@@ -57,8 +62,9 @@ class RunQueue {
   // run was ended.
   bool beginWrite(uint64_t run);
   void endWrite(uint64_t run);
-  bool beginBox(uint64_t run);
-  void endBox(uint64_t run);
+  // Shows the run's box on a thread of its own unless the run was ended:
+  // one box up per contact, and the latest one waiting behind it.
+  void showBox(uint64_t run, uint32_t contact, RunControl::Box box);
   // The run only waits for its work now (see RunLifecycle::waiting).
   void waiting(uint64_t run);
 
@@ -70,6 +76,8 @@ class RunQueue {
   unsigned threads() const;
   // Whether this opening's watchdog is alive.
   bool watching() const;
+  // Message boxes up now, of every contact.
+  unsigned boxesUp() const;
 
   // --- for tests ---
   // Take effect at the next open; 0: the default.

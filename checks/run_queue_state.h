@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -24,8 +26,14 @@ namespace RunQueueDetail {
 
 inline uint64_t nowMs() { return GetTickCount64(); }
 
-// At most one line a minute says that the queue is behind.
+// At most one line a minute says that the queue is behind, and only once
+// it is a second behind.
 constexpr uint64_t kLatenessLogMs = 60000;
+constexpr uint64_t kLatenessMinMs = 1000;
+// At most one line a minute says that worker threads cannot start.
+constexpr uint64_t kRefusalLogMs = 60000;
+// How long a removal waits for its run's host call in flight.
+constexpr DWORD kSilenceWaitMs = 5000;
 
 // Holds the queue's lock for a scope.
 class Locked {
@@ -64,6 +72,14 @@ struct RunQueue::State {
   unsigned threadsAlive = 0;  // of every generation
   uint64_t limitBaseMs = kLimitBaseMs;
   uint64_t lastLatenessLogMs = 0;  // when the queue last said it is behind
+  bool workersRefused = false;     // the last start of a worker failed
+  uint64_t lastRefusalLogMs = 0;   // when that was last said
+  // Message boxes: one up per contact, with the latest one waiting.
+  struct BoxSlot {
+    std::optional<RunControl::Box> waiting;
+  };
+  std::map<uint32_t, BoxSlot> boxes;  // contacts with a box up
+  unsigned boxesUp = 0;
   // Tries again to start the queue's threads when one could not be started.
   Quorlin::TimerHandle retryTimer{CreateWaitableTimerA(nullptr, FALSE, nullptr)};
 
@@ -71,7 +87,9 @@ struct RunQueue::State {
   // Starts the watchdog when it is not alive (it starts the workers); if
   // that fails, tries again a second later.
   void ensureThreads();
-  static void CALLBACK retry(LPVOID state, DWORD, DWORD) { static_cast<State*>(state)->ensureThreads(); }
+  static void CALLBACK retry(LPVOID state, DWORD, DWORD);
+  // No watchdog can start: the main thread reports what is due.
+  void reportDueWithoutWatchdog();
 
   // --- without the lock ---
   // Stops the processes or requests of ended runs, and keeps them for the
@@ -80,7 +98,19 @@ struct RunQueue::State {
   void workerLoop(unsigned generation);
   void watchdogLoop(unsigned generation);
   void makeRun(const std::shared_ptr<RunControl>& control);
-  void reportOverdue(uint64_t run);
+  // The reports the watchdog makes; gated: through the run's gate (any
+  // thread but the main one, where removals happen).
+  void reportOverdue(uint64_t run, bool gated);
+  void reportStarved(uint64_t run, bool gated);
+  void reportDue(const RunLifecycle::Deadlines& due, bool gated);
+  // Says, at most once a minute, that workers cannot start.
+  void logRefusal(unsigned waiting);
+  // Under the lock: whether the queue is behind by a second or more and
+  // has not said so within a minute (toLog: what to say); answers when to
+  // look again.
+  std::optional<uint64_t> lateness(uint64_t now, std::optional<RunLifecycle::Lateness>& toLog);
+  void showBox(uint64_t run, uint32_t contact, RunControl::Box box);
+  void boxLoop(uint32_t contact, RunControl::Box box);
   // The run's writing is over; an end that waited takes effect.
   void endWrite(uint64_t run);
   // Starts up to count workers (and the watchdog when withWatchdog);

@@ -1,11 +1,18 @@
-// The run queue's threads: the workers that make the runs and the
-// watchdog that reports overdue runs, keeps the pool at its size and makes
-// sure stopped runs stop.
+// The run queue's threads: the workers that make the runs, the watchdog
+// that reports overdue runs and requests that cannot start, keeps the pool
+// at its size and makes sure stopped runs stop, and the threads that show
+// the runs' message boxes.
 #include <algorithm>
+#include <cstdio>
+#include <new>
 
 #include "checks/item.h"
+#include "checks/message_box.h"
 #include "checks/run_queue_state.h"
 #include "checks/test_seams.h"
+#include "hostapi/host.h"
+#include "hostapi/texts.h"
+#include "support/exception.h"
 #include "support/win32_error.h"
 #include "support/internet/cancellable_calls.h"
 
@@ -29,6 +36,55 @@ Quorlin::ThreadHandle currentThreadHandle() {
                                      DUPLICATE_SAME_ACCESS) != FALSE,
                      "DuplicateHandle");
   return Quorlin::ThreadHandle(self);
+}
+
+// A thread's host calls pass a run's gate for a scope (see iCallGate).
+class GatedCalls {
+ public:
+  explicit GatedCalls(iCallGate* gate) : _previous(threadCallGate()) {
+    if (gate) setThreadCallGate(gate);
+  }
+  ~GatedCalls() { setThreadCallGate(_previous); }
+  GatedCalls(const GatedCalls&) = delete;
+  GatedCalls& operator=(const GatedCalls&) = delete;
+
+ private:
+  iCallGate* const _previous;
+};
+
+// Items end their life on the main thread: a thread that may hold the last
+// reference to a run (and with it to its item) hands it over there.
+void releaseOnMainThread(std::shared_ptr<RunControl> control) {
+  if (!control || Quorlin::mainThread.isCurrent()) return;
+  Quorlin::postCall(Quorlin::mainThread, [held = std::move(control)] {}, false);
+}
+
+// What something thrown says, in the words a user reads.
+std::string reasonOf(std::exception_ptr thrown) {
+  try {
+    std::rethrow_exception(thrown);
+  } catch (const std::bad_alloc&) {
+    return Texts::kOutOfMemory;
+  } catch (const Quorlin::ExceptionString& failure) {
+    return failure.getReason();
+  } catch (const std::exception& failure) {
+    return failure.what();
+  } catch (...) {
+    return "?";
+  }
+}
+
+// A run that something thrown ended: logged once, and reported failed.
+void failRun(RunControl& control, const std::string& reason) {
+  try {
+    LogPlatformFailure(("run of contact " + std::to_string(control.item().contact()) + ": " + reason).c_str());
+    char output[256];
+    snprintf(output, sizeof output, Texts::kRunFailedOutput, reason.c_str());
+    const std::string command = control.command();
+    control.item().report(-1, output, command, control.interactive(), control);
+  } catch (...) {
+    // Nothing more can be said: the run is ended as it is.
+  }
 }
 
 }  // namespace
@@ -80,9 +136,22 @@ void RunQueue::State::stop(const RunLifecycle::Ended& ended) {
 
 void RunQueue::State::makeRun(const std::shared_ptr<RunControl>& control) {
   Item& item = control->item();
-  TestSeams::notifyRunStart(item.contact());
-  item.cancel();
-  item.runOnWorker(*control);
+  // The run's host calls pass its gate, which a removal closes.
+  const GatedCalls gated(control.get());
+  try {
+    TestSeams::notifyRunStart(item.contact());
+    item.cancel();
+    item.runOnWorker(*control);
+  } catch (...) {
+    failRun(*control, reasonOf(std::current_exception()));
+  }
+  // The box comes after the report, and holds nothing.
+  try {
+    control->deliverBox();
+  } catch (...) {
+    LogPlatformFailure(("box of contact " + std::to_string(item.contact()) + ": " +
+                        reasonOf(std::current_exception())).c_str());
+  }
 }
 
 void RunQueue::State::workerLoop(unsigned generation) {
@@ -127,15 +196,116 @@ void RunQueue::State::workerLoop(unsigned generation) {
   ReleaseSRWLockExclusive(&lock);
 }
 
-void RunQueue::State::reportOverdue(uint64_t run) {
+void RunQueue::State::reportOverdue(uint64_t run, bool gated) {
   std::shared_ptr<RunControl> control;
   {
     Locked locked(lock);
     if (!rules.beginOverdueReport(run)) return;
     control = rules.find(run)->request.control;
   }
-  control->item().reportOverdue(*control);
+  {
+    const GatedCalls calls(gated ? control.get() : nullptr);
+    try {
+      control->item().reportOverdue(*control);
+    } catch (...) {
+      LogPlatformFailure(("overdue report: " + reasonOf(std::current_exception())).c_str());
+    }
+  }
   endWrite(run);
+  releaseOnMainThread(std::move(control));
+}
+
+void RunQueue::State::reportStarved(uint64_t run, bool gated) {
+  std::shared_ptr<RunControl> control;
+  unsigned seconds;
+  const char* reason;
+  {
+    Locked locked(lock);
+    if (!rules.beginStarvedReport(run)) return;
+    const RunLifecycle::Run& request = *rules.find(run);
+    control = request.request.control;
+    seconds = static_cast<unsigned>((nowMs() - request.queuedMs) / 1000);
+    reason = workersRefused || !watchdog ? Texts::kStarvedNoThread
+             : rules.inProgress() >= rules.ceiling() ? Texts::kStarvedCeiling
+                                                     : Texts::kStarvedBusy;
+  }
+  {
+    const GatedCalls calls(gated ? control.get() : nullptr);
+    try {
+      control->item().reportStarved(seconds, reason);
+    } catch (...) {
+      LogPlatformFailure(("starved report: " + reasonOf(std::current_exception())).c_str());
+    }
+  }
+  endWrite(run);
+  releaseOnMainThread(std::move(control));
+}
+
+void RunQueue::State::reportDue(const RunLifecycle::Deadlines& due, bool gated) {
+  for (uint64_t run : due.report) reportOverdue(run, gated);
+  for (uint64_t run : due.starved) reportStarved(run, gated);
+}
+
+void RunQueue::State::logRefusal(unsigned waiting) {
+  {
+    Locked locked(lock);
+    const uint64_t now = nowMs();
+    if (lastRefusalLogMs && now - lastRefusalLogMs < kRefusalLogMs) return;
+    lastRefusalLogMs = now;
+  }
+  LogIf(kLogError, Texts::kThreadsRefusedLog, waiting);
+}
+
+std::optional<uint64_t> RunQueue::State::lateness(uint64_t now, std::optional<RunLifecycle::Lateness>& toLog) {
+  const auto late = rules.lateness(now);
+  if (!late) return std::nullopt;
+  if (late->behindMs < kLatenessMinMs) return late->sinceMs + kLatenessMinMs;
+  if (lastLatenessLogMs && now - lastLatenessLogMs < kLatenessLogMs) return lastLatenessLogMs + kLatenessLogMs;
+  lastLatenessLogMs = now;
+  toLog = late;
+  return now + kLatenessLogMs;
+}
+
+void RunQueue::State::showBox(uint64_t run, uint32_t contact, RunControl::Box box) {
+  {
+    Locked locked(lock);
+    // Ended runs show nothing.
+    if (!rules.isOpen() || rules.ended(run)) return;
+    const auto up = boxes.find(contact);
+    if (up != boxes.end()) {
+      up->second.waiting = std::move(box);  // the latest waits behind the one up
+      return;
+    }
+    boxes[contact];
+    ++boxesUp;
+  }
+  const bool started = startThread([this, contact, box] { boxLoop(contact, box); }, false);
+  if (started) return;
+  {
+    Locked locked(lock);
+    boxes.erase(contact);
+    --boxesUp;
+  }
+  LogPlatformFailure(("box of contact " + std::to_string(contact) + ": no thread to show it").c_str());
+}
+
+void RunQueue::State::boxLoop(uint32_t contact, RunControl::Box box) {
+  for (;;) {
+    try {
+      ShowMessageBox(box.text, box.caption, box.type);
+    } catch (...) {
+      // A box that cannot be shown is not shown; the run has reported.
+    }
+    Locked locked(lock);
+    const auto slot = boxes.find(contact);
+    if (slot == boxes.end() || !slot->second.waiting) {
+      if (slot != boxes.end()) boxes.erase(slot);
+      --boxesUp;
+      return;
+    }
+    box = std::move(*slot->second.waiting);
+    slot->second.waiting.reset();
+  }
 }
 
 void RunQueue::State::endWrite(uint64_t run) {
@@ -159,21 +329,31 @@ void RunQueue::State::watchdogLoop(unsigned generation) {
     const uint64_t now = nowMs();
     RunLifecycle::Deadlines due;
     unsigned missing = 0;
+    std::optional<RunLifecycle::Lateness> late;
+    std::optional<uint64_t> lookAgain;
     if (current) {
       due = rules.checkDeadlines(now);
       if (now >= tryWorkersAt && rules.workersWanted() > workers) missing = rules.workersWanted() - workers;
       workers += missing;
+      lookAgain = lateness(now, late);
     }
     // A run that left the bound frees a place for an idle worker now; the
     // worker added for it comes as it starts.
     if (due.released) WakeAllConditionVariable(&work);
-    if (missing || !due.report.empty() || !due.ended.empty()) {
+    if (missing || !due.report.empty() || !due.starved.empty() || late) {
+      const unsigned waiting = static_cast<unsigned>(rules.queued());
       ReleaseSRWLockExclusive(&lock);
+      if (late)
+        Log(Texts::kBehindLog, static_cast<unsigned>(late->behindMs / 1000),
+              static_cast<unsigned>(late->waiting));
       const unsigned started = missing ? startThreads(generation, missing, false) : 0;
-      if (started < missing) tryWorkersAt = now + kRetryMs;
-      stop(due.ended);
-      for (uint64_t run : due.report) reportOverdue(run);
+      if (started < missing) {
+        tryWorkersAt = now + kRetryMs;
+        logRefusal(waiting);
+      }
+      reportDue(due, true);
       AcquireSRWLockExclusive(&lock);
+      if (missing) workersRefused = started < missing;
       continue;  // the runs may have changed meanwhile: look again before sleeping
     }
     for (const auto& control : stopping) control->poke();
@@ -181,8 +361,9 @@ void RunQueue::State::watchdogLoop(unsigned generation) {
     // change that moves a deadline wakes this condition after it.
     uint64_t wait = INFINITE;
     if (current) {
-      if (const auto next = rules.nextDeadline()) wait = *next - now;
-      if (rules.workersWanted() > workers) wait = std::min(wait, tryWorkersAt - now);
+      if (const auto next = rules.nextDeadline()) wait = *next > now ? *next - now : 0;
+      if (lookAgain) wait = std::min(wait, *lookAgain > now ? *lookAgain - now : 0);
+      if (rules.workersWanted() > workers) wait = std::min(wait, tryWorkersAt > now ? tryWorkersAt - now : 0);
     }
     if (!stopping.empty()) wait = std::min<uint64_t>(wait, kPokeMs);
     SleepConditionVariableSRW(&watch, &lock, static_cast<DWORD>(std::min<uint64_t>(wait, INFINITE - 1)), 0);
@@ -201,16 +382,42 @@ void RunQueue::State::ensureThreads() {
   // The watchdog starts the workers.
   startThreads(current, 0, true);
   bool failed;
+  unsigned waiting;
   {
     Locked locked(lock);
     failed = rules.isOpen() && current == generation && !watchdog;
+    waiting = static_cast<unsigned>(rules.queued());
   }
-  if (failed && retryTimer) {
+  if (!failed) return;
+  // No thread of the queue can start: say so, and try again in a second.
+  logRefusal(waiting);
+  if (retryTimer) {
     LARGE_INTEGER due;
     due.QuadPart = -10000000LL;  // 1 s
     Quorlin::checkCall(SetWaitableTimer(retryTimer.get(), &due, 0, &State::retry, this, FALSE) != FALSE,
                        "SetWaitableTimer");
   }
+}
+
+void CALLBACK RunQueue::State::retry(LPVOID state, DWORD, DWORD) {
+  State& self = *static_cast<State*>(state);
+  try {
+    self.ensureThreads();
+    self.reportDueWithoutWatchdog();
+  } catch (...) {
+    LogPlatformFailure(("run queue retry: " + reasonOf(std::current_exception())).c_str());
+  }
+}
+
+void RunQueue::State::reportDueWithoutWatchdog() {
+  RunLifecycle::Deadlines due;
+  {
+    Locked locked(lock);
+    if (!rules.isOpen() || watchdog) return;
+    due = rules.checkDeadlines(nowMs());
+  }
+  // The main thread: removals happen here too, so no gate is needed.
+  reportDue(due, false);
 }
 
 }  // namespace Vardok

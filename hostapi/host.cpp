@@ -19,6 +19,8 @@ std::atomic<int> g_callsInHost{0};
 // Calls inside the host on this thread (a host may call back into the
 // plug-in, which may call the host again).
 Quorlin::ThreadSlot g_callsInHostHere;
+// The calling thread's gate (iCallGate).
+Quorlin::ThreadSlot g_gateHere;
 
 // Set when a call returns from the host after detach began.
 const Quorlin::EventHandle g_callReturned(CreateEventA(nullptr, FALSE, FALSE, nullptr));
@@ -43,27 +45,42 @@ void attachCore(HostCore* core) { g_core.store(core); }
 void detachCore() {
   g_core.store(nullptr);
   // Calls that other threads started before the core was cleared may still
-  // be inside the host; wait for them, but not for this thread's own. A
-  // host may serve such a call by sending a message to this thread, or
-  // with an APC to it: both are served while it waits. The wait is bounded;
-  // calls that come back later are still skipped.
-  const ULONGLONG deadline = GetTickCount64() + kDetachWaitMs;
-  while (g_callsInHost.load() > g_callsInHostHere.getInt()) {
+  // be inside the host; wait for them, but not for this thread's own. The
+  // wait is bounded; calls that come back later are still skipped.
+  waitServingHost(
+      g_callReturned.get(),
+      [](void*) { return g_callsInHost.load() <= g_callsInHostHere.getInt(); }, nullptr, kDetachWaitMs);
+}
+
+bool waitServingHost(HANDLE signal, bool (*done)(void* context), void* context, DWORD timeoutMs) {
+  // A host may serve a call of another thread by sending a message to this
+  // one, or with an APC to it: both are served while this thread waits.
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (!done(context)) {
     const ULONGLONG now = GetTickCount64();
-    if (now >= deadline) break;
+    if (now >= deadline) return false;
     const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kDetachPollMs));
-    HANDLE returned = g_callReturned.get();
-    if (MsgWaitForMultipleObjectsEx(1, &returned, wait, QS_SENDMESSAGE, MWMO_ALERTABLE) == WAIT_OBJECT_0 + 1) {
+    if (MsgWaitForMultipleObjectsEx(1, &signal, wait, QS_SENDMESSAGE, MWMO_ALERTABLE) == WAIT_OBJECT_0 + 1) {
       MSG message;
       // Delivers the messages sent to this thread; posted ones stay queued.
       PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
   }
+  return true;
 }
+
+void setThreadCallGate(iCallGate* gate) { g_gateHere.set(gate); }
+
+iCallGate* threadCallGate() { return static_cast<iCallGate*>(g_gateHere.get()); }
 
 bool hasCore() { return g_core.load() != nullptr; }
 
-CoreCall::CoreCall() {
+CoreCall::CoreCall() : _core(nullptr), _gate(threadCallGate()), _counted(false) {
+  if (_gate && !_gate->enter()) {
+    _gate = nullptr;  // closed: the call is skipped
+    return;
+  }
+  _counted = true;
   // Count first, then read the core: detachCore clears the core first, then
   // reads the count, so one of the two always sees the other.
   g_callsInHost.fetch_add(1);
@@ -72,9 +89,11 @@ CoreCall::CoreCall() {
 }
 
 CoreCall::~CoreCall() {
+  if (!_counted) return;
   g_callsInHostHere.setInt(g_callsInHostHere.getInt() - 1);
   g_callsInHost.fetch_sub(1);
   if (!g_core.load()) SetEvent(g_callReturned.get());
+  if (_gate) _gate->leave();
 }
 
 HostMessage MakeMessage(uint32_t id, int32_t p1, int32_t p2) {

@@ -23,7 +23,34 @@ void attachCore(HostCore* core);
 void detachCore();
 bool hasCore();
 
-// One call into the host: holds the core for the scope of the call.
+// A gate that a thread's host calls pass, for as long as the thread has
+// it (setThreadCallGate): a run's calls pass its gate, and when its
+// contact is removed the gate closes and waits for the call in flight, so
+// nothing of the run reaches the contact's row once the host has been told
+// the removal is done.
+class iCallGate {
+ public:
+  // False: the gate is closed, and the call is skipped.
+  virtual bool enter() = 0;
+  // The call that entered has returned.
+  virtual void leave() = 0;
+
+ protected:
+  ~iCallGate() = default;
+};
+
+// The calling thread's gate; null: none. The caller keeps the gate alive
+// for as long as it is set.
+void setThreadCallGate(iCallGate* gate);
+iCallGate* threadCallGate();
+
+// Waits until done() holds, at most timeoutMs, serving what the host may
+// need meanwhile: messages sent to this thread and APCs. signal is set
+// whenever done() may have changed. Answers done().
+bool waitServingHost(HANDLE signal, bool (*done)(void* context), void* context, DWORD timeoutMs);
+
+// One call into the host: holds the core for the scope of the call, and
+// passes the thread's gate.
 class CoreCall {
  public:
   CoreCall();
@@ -36,6 +63,8 @@ class CoreCall {
 
  private:
   HostCore* _core;
+  iCallGate* _gate;  // entered; null: none, or closed
+  bool _counted;     // passed the gate, and counted for detach
 };
 
 int GetPluginId();

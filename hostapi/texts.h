@@ -22,6 +22,19 @@ extern const char kOverdueStatus[];     // status text of an overdue run (%u: se
 extern const char kOverdueLog[];        // its log line (%u contact, %s command, %u limit in seconds)
 extern const char kNoJob[];             // log line, once: children cannot be put in a job
 extern const char kBehindLog[];         // log line: the queue is behind (%u seconds, %u runs waiting)
+// A run that cannot start: its status text (%u seconds it has waited, %s
+// the reason), the reasons, and its log line (%u contact, %u seconds, %s reason).
+extern const char kStarvedStatus[];
+extern const char kStarvedBusy[];
+extern const char kStarvedCeiling[];
+extern const char kStarvedNoThread[];
+extern const char kStarvedLog[];
+extern const char kThreadsRefusedLog[];  // log line: no worker can start (%u requests wait)
+extern const char kRemovalWaitLog[];     // log line: a removed contact's run kept a host call (%u contact)
+// A run ended by a failure of its own (%s: the reason), and the reason
+// when memory ran out.
+extern const char kRunFailedOutput[];
+extern const char kOutOfMemory[];
 // The HTTP check's boxes, when the failure has no words of its own.
 extern const char kFailedSend[];
 extern const char kBadUrl[];

@@ -152,7 +152,7 @@ TEST_F(Queue, RunsInProgressStayUnderTheCeilingAndTheExtraWorkersEnd) {
   EXPECT_TRUE(host.pumpUntil([&] { return runQueue().threads() == 2; }, 5000)) << runQueue().threads() << " " << runQueue().running();
 }
 
-TEST_F(Queue, AnOpenMessageBoxDoesNotStopOtherChecks) {
+TEST_F(Queue, AFailureIsReportedAtOnceAndItsBoxHoldsNothing) {
   open(1);
   const Quorlin::EventHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   MessageBoxRecorder::holdUntil(release.get());
@@ -160,11 +160,19 @@ TEST_F(Queue, AnOpenMessageBoxDoesNotStopOtherChecks) {
   const int other = addCheck("cmd /c exit 0", 0, 1);
   fire(bad);
   ASSERT_TRUE(waitForBoxes(1, 5000));
+  // Reported before its box, and critical, while the box is up.
+  EXPECT_EQ(reports(bad), 1u);
+  EXPECT_EQ(host.getInt(bad, kColumnStatus), kStatusCritical);
   const size_t before = reports(other);
   EXPECT_TRUE(waitForReports(other, before + 2, 10000));  // served while the box is up
-  EXPECT_EQ(reports(bad), 0u);
+  // A second failure of the same contact: reported, its box waits behind the first.
+  fire(bad);
+  EXPECT_TRUE(waitForReports(bad, 2, 5000));
+  EXPECT_EQ(runQueue().boxesUp(), 1u);
+  EXPECT_EQ(MessageBoxRecorder::shown().size(), 1u);
   SetEvent(release.get());
-  EXPECT_TRUE(waitForReports(bad, 1, 5000));
+  EXPECT_TRUE(waitForBoxes(2, 5000));
+  EXPECT_TRUE(host.pumpUntil([] { return runQueue().boxesUp() == 0; }, 5000));
 }
 
 TEST_F(Queue, DetachWithAFullQueueEndsEveryWorkerAndCallsTheHostNoMore) {
