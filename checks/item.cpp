@@ -89,6 +89,7 @@ void Item::run(bool interactive, const std::string& command, bool threaded) {
   }
   RunControl control(shared_from_this(), interactive, command, 0);
   runOnWorker(control);
+  control.deliverBox();
 }
 
 void Item::startRun(bool interactive, const std::string& command) {

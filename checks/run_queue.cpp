@@ -51,6 +51,8 @@ void RunQueue::shutDown() {
     s.workers = 0;
     s.watchdog = false;
     if (s.retryTimer) CancelWaitableTimer(s.retryTimer.get());
+    // Boxes of ended runs are not shown: only those up stay.
+    for (auto& box : s.boxes) box.second.waiting.reset();
     WakeAllConditionVariable(&s.work);
     WakeAllConditionVariable(&s.watch);
     WakeAllConditionVariable(&s.written);

@@ -93,6 +93,7 @@ TEST_F(HttpChecks, AnyLetterCaseAndPositionSelectsHttp) {
 TEST_F(HttpChecks, RefusedRequestShowsFailedSendAndWhy) {
   const std::string url = "http://" + LoopbackHttpServer::unusedAddress() + "/x";
   const int contact = runScheduled(url);
+  ASSERT_TRUE(waitForBoxes(1));  // shown after the report
   const auto shown = MessageBoxRecorder::shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text, "Failed send: refused or unreachable");
@@ -108,6 +109,7 @@ TEST_F(HttpChecks, DroppedRequestShowsFailedRead) {
   reply.reset = true;
   server.setReply(reply);
   const int contact = runScheduled(server.url("/drop"));
+  ASSERT_TRUE(waitForBoxes(1));
   const auto shown = MessageBoxRecorder::shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text, "Failed read");
@@ -131,6 +133,7 @@ TEST_F(HttpChecks, ACommandLineWithAUrlFurtherOnRunsAsACommand) {
 TEST_F(HttpChecks, AnUnknownNameIsToldFromAServerThatIsDown) {
   const std::string url = "http://no-such-host.invalid/x";
   const int contact = runScheduled(url);
+  ASSERT_TRUE(waitForBoxes(1));  // shown after the report
   const auto shown = MessageBoxRecorder::shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text, "Failed send: name not resolved");
@@ -150,6 +153,7 @@ TEST_F(HttpChecks, InteractiveRunShowsTheBody) {
   server.setReply({LoopbackHttpServer::response(200, "page body")});
   const int contact = addCheck(server.url("/i"), 100, 0);
   runFromMenu(contact);
+  ASSERT_TRUE(waitForBoxes(1));
   const auto shown = MessageBoxRecorder::shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text, "page body");
@@ -197,6 +201,7 @@ class WebChecks : public HttpChecks {
   }
 
   void expectFailure(int contact, const std::string& text, const std::string& caption) {
+    ASSERT_TRUE(waitForBoxes(1)) << text;
     const auto shown = MessageBoxRecorder::shown();
     ASSERT_EQ(shown.size(), 1u) << text;
     EXPECT_EQ(shown[0].text, text);

@@ -180,6 +180,7 @@ TEST_F(Runs, ResultTagsShapeTheReport) {
   EXPECT_EQ(host.getInt(contact, 30), 0);
   EXPECT_EQ(only(lastReport(contact), HM_NOTIFY_SHOW)[0].text, kProblem + popupSuffix(contact));
   // An interactive run shows its output in a box and leaves column 34 alone.
+  ASSERT_TRUE(waitForBoxes(1));
   EXPECT_EQ(MessageBoxRecorder::shown().back().text, "Disk 91%\r\n<velkaro:info>Disk full</velkaro:info>\r\n");
   EXPECT_FALSE(host.getText(contact, 34).has_value());
 
@@ -215,14 +216,17 @@ TEST_F(Runs, TwoLineNotifyKeepsItsLineEnding) {
 TEST_F(Runs, LineEndingsAndStandardError) {
   const int contact = addCheck(printFile("lf.txt", "a\nb", 0), 100, 0);
   runFromMenu(contact);
+  ASSERT_TRUE(waitForBoxes(1));
   EXPECT_EQ(MessageBoxRecorder::shown().back().text, "a\r\nb");
 
   setCommand(contact, printFile("cr.txt", "a\rb\r\nc", 0));
   runFromMenu(contact);
+  ASSERT_TRUE(waitForBoxes(2));
   EXPECT_EQ(MessageBoxRecorder::shown().back().text, "a\rb\r\nc");
 
   setCommand(contact, "cmd /c echo abc>&2&exit 3");
   runFromMenu(contact);
+  ASSERT_TRUE(waitForBoxes(3));
   EXPECT_EQ(MessageBoxRecorder::shown().back().text, "abc\r\n");
   EXPECT_EQ(host.getInt(contact, 2), 0x41);
 }
@@ -230,6 +234,7 @@ TEST_F(Runs, LineEndingsAndStandardError) {
 TEST_F(Runs, CommandNamingNoProgramShowsTheBoxAndIsCritical) {
   const int contact = addCheck("no_such_program_vardok.exe", 100, 0);
   runFromMenu(contact);
+  ASSERT_TRUE(waitForBoxes(1));  // shown after the report
   const auto shown = MessageBoxRecorder::shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text, "Wprowadzona komenda jest niepoprawna!");
@@ -246,6 +251,7 @@ TEST_F(Runs, PageButtonRunsTheEditedCommandInABox) {
   ActionEvent event{30, 82001, 82000, contact, 1, {0, 0, 0}};
   EXPECT_EQ(host.post(HM_ACTION, reinterpret_cast<int32_t>(&event)), 0);
   ASSERT_TRUE(waitForReports(contact, 1));
+  ASSERT_TRUE(waitForBoxes(1));
   const auto shown = MessageBoxRecorder::shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text, "page\r\n");
@@ -266,6 +272,7 @@ TEST_F(Runs, ContactMenuRunsTheStoredCommand) {
   const int contact = addCheck("cmd /c echo stored", 100, 0);
   host.setUiValue(contact, std::string("cmd /c echo page"));
   runFromMenu(contact);
+  ASSERT_TRUE(waitForBoxes(1));
   const auto shown = MessageBoxRecorder::shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text, "stored\r\n");

@@ -69,6 +69,7 @@ TEST_F(Faults, ProcessCreationFailing) {
   const int contact = addCheck("cmd /c echo never", 100, 0);
   runFromMenu(contact);
   ASSERT_TRUE(waitForReports(contact, 1));
+  ASSERT_TRUE(waitForBoxes(1));  // shown after the report
   ASSERT_EQ(MessageBoxRecorder::shown().size(), 1u);
   EXPECT_EQ(MessageBoxRecorder::shown()[0].text, "Wprowadzona komenda jest niepoprawna!");
   EXPECT_EQ(host.getInt(contact, 2), 0x40);
@@ -80,6 +81,7 @@ TEST_F(Faults, ACommandLinePastThePlatformsLimitIsRefusedNotCut) {
   const int contact = addCheck("cmd /c echo " + std::string(70000, 'x'), 100, 0);
   runFromMenu(contact);
   ASSERT_TRUE(waitForReports(contact, 1));
+  ASSERT_TRUE(waitForBoxes(1));  // shown after the report
   ASSERT_EQ(MessageBoxRecorder::shown().size(), 1u);
   EXPECT_EQ(MessageBoxRecorder::shown()[0].text, "Wprowadzona komenda jest niepoprawna!");
   EXPECT_EQ(host.getInt(contact, 2), 0x40);

@@ -1,0 +1,196 @@
+// A check never goes silent and never lies: a new command during a report
+// keeps the check going, a removal ends a report under way before the host
+// is answered, a hung check is reported before a waiting request ends it,
+// a check that cannot start is reported with the reason, and a failure is
+// reported while its box is still up.
+#include <atomic>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "checks/run_queue.h"
+#include "checks/test_seams.h"
+#include "host/lib/http_server.h"
+#include "hostapi/messages.h"
+#include "hostapi/protocol.h"
+#include "tests/plugin_fixture.h"
+
+using namespace Vardok;
+using VardokHost::HostEvent;
+using VardokTest::CheckTest;
+using VardokTest::MessageBoxRecorder;
+
+namespace {
+
+// Holds the first worker that writes to a contact's row inside that write
+// (a report under way) until released.
+class ReportHold {
+ public:
+  explicit ReportHold(VardokHost::ContactHost& host) : _main(GetCurrentThreadId()) {
+    host.setObserver([this](const HostEvent& event) {
+      if (event.kind != HostEvent::Kind::ColumnWrite || event.row != _contact.load() ||
+          GetCurrentThreadId() == _main || _used.exchange(true))
+        return;
+      _held = true;
+      WaitForSingleObject(_release.get(), 30000);
+    });
+  }
+  void arm(int contact) { _contact = contact; }
+  bool held() const { return _held.load(); }
+  void release() { SetEvent(_release.get()); }
+  HANDLE releaseEvent() const { return _release.get(); }
+
+ private:
+  const DWORD _main;
+  std::atomic<int> _contact{-1};
+  std::atomic<bool> _used{false};
+  std::atomic<bool> _held{false};
+  const Quorlin::EventHandle _release{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+};
+
+void CALLBACK setEventApc(ULONG_PTR event) { SetEvent(reinterpret_cast<HANDLE>(event)); }
+
+size_t countStatus(const VardokHost::ContactHost& host, int contact, const std::string& prefix) {
+  size_t count = 0;
+  for (const HostEvent& e : host.messages(HM_SET_STATUS))
+    if (e.i32(22) == contact && e.text.compare(0, prefix.size(), prefix) == 0) ++count;
+  return count;
+}
+
+bool logHas(const VardokHost::ContactHost& host, const std::string& part) {
+  for (const std::string& line : host.logLines())
+    if (line.find(part) != std::string::npos) return true;
+  return false;
+}
+
+// --- through the real DLL ---
+
+class NeverSilent : public CheckTest {
+ protected:
+  NeverSilent() : CheckTest(true) {}
+  void TearDown() override {
+    _hold.release();
+    host.setObserver(nullptr);
+    MessageBoxRecorder::holdUntil(nullptr);
+    CheckTest::TearDown();
+  }
+  ReportHold _hold{host};
+};
+
+TEST_F(NeverSilent, ACommandChangedDuringTheReportKeepsTheCheckGoing) {
+  const int contact = addCheck("cmd /c exit 0", 0, 0);
+  _hold.arm(contact);
+  host.setInt(contact, enabledColumn, 1);
+  host.postChanged(contact, 0, kNetwork);
+  ASSERT_TRUE(host.pumpUntil([&] { return _hold.held(); }, 20000));
+  // A new command recreates the item while the old run writes its report.
+  setCommand(contact, "cmd /c exit 3");
+  host.postChanged(contact, kChangeBitsRecreate, kNetwork);
+  _hold.release();
+  // The new command's runs go on (interval 0: one after the other).
+  EXPECT_TRUE(host.pumpUntil([&] { return countStatus(host, contact, "!!!Problem!!!") >= 2; }, 20000))
+      << reports(contact) << " reports";
+}
+
+TEST_F(NeverSilent, ARemovalDuringAReportEndsItBeforeTheHostIsAnswered) {
+  const int contact = addCheck("cmd /c exit 0", 0, 0);
+  _hold.arm(contact);
+  runFromMenu(contact);
+  ASSERT_TRUE(host.pumpUntil([&] { return _hold.held(); }, 20000));
+  // The held call returns while the removal waits for it (an APC to this
+  // thread, which the removal's wait serves).
+  ASSERT_TRUE(QueueUserAPC(&setEventApc, GetCurrentThread(), reinterpret_cast<ULONG_PTR>(_hold.releaseEvent())));
+  host.post(HM_CONTACT_REMOVING, contact);
+  const size_t mark = host.events().size();
+  host.pumpFor(1500);
+  const std::vector<HostEvent> events = host.events();
+  for (size_t i = mark; i < events.size(); ++i)
+    EXPECT_EQ(events[i].thread, GetCurrentThreadId()) << "a write after the removal, event " << events[i].id;
+}
+
+TEST_F(NeverSilent, AFailedHttpCheckIsReportedWhileItsBoxIsUp) {
+  const Quorlin::EventHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  MessageBoxRecorder::holdUntil(release.get());
+  // An address nobody listens on: the connection is refused.
+  const int failing = addCheck("http://" + VardokHost::LoopbackHttpServer::unusedAddress() + "/", 1, 1);
+  const int healthy = addCheck("cmd /c exit 0", 1, 1);
+  ASSERT_TRUE(waitForBoxes(1, 20000)) << (SetEvent(release.get()), "");
+  EXPECT_GE(reports(failing), 1u);
+  EXPECT_EQ(host.getInt(failing, kColumnStatus), kStatusCritical);
+  // The box holds nothing: both checks go on while it is up, one box each.
+  const size_t failed = reports(failing), well = reports(healthy);
+  EXPECT_TRUE(waitForReports(failing, failed + 2, 20000));
+  EXPECT_TRUE(waitForReports(healthy, well + 2, 20000));
+  EXPECT_EQ(MessageBoxRecorder::shown().size(), 1u);
+  SetEvent(release.get());
+}
+
+// --- through the linked library, whose limits and seams tests may set ---
+
+class NeverSilentLinked : public CheckTest {
+ protected:
+  NeverSilentLinked() : CheckTest(false) {}
+  void open(uint64_t limitMs, unsigned bound = 0, unsigned ceiling = 0) {
+    runQueue().setLimitBaseForTests(limitMs);
+    runQueue().setBoundForTests(bound, ceiling);
+    reopenQueue();
+  }
+  void TearDown() override {
+    TestSeams::resetPlatformCalls();
+    runQueue().setLimitBaseForTests(0);
+    runQueue().setBoundForTests(0, 0);
+    CheckTest::TearDown();
+  }
+};
+
+TEST_F(NeverSilentLinked, AHungCheckIsReportedBeforeAWaitingRequestEndsIt) {
+  open(1500);
+  const int contact = addCheck(child("sleep 30000"), 0, 0);
+  runFromMenu(contact);
+  ASSERT_TRUE(host.pumpUntil([] { return runQueue().running() == 1; }, 10000));
+  runFromMenu(contact);  // waits: the run is within its limit
+  // At the limit: critical first, then the waiting request ends the run and
+  // starts (and hangs in its turn: critical again).
+  ASSERT_TRUE(host.pumpUntil([&] { return countStatus(host, contact, "Polecenie dzia") >= 2; }, 20000));
+  EXPECT_EQ(host.getInt(contact, kColumnStatus), kStatusCritical);
+}
+
+TEST_F(NeverSilentLinked, AtTheCeilingAPersonsRequestRunsAndAWaitingCheckIsReported) {
+  open(1500, 1, 2);
+  const int hung1 = addCheck(child("sleep 60000"), 0, 1);
+  const int hung2 = addCheck(child("sleep 60000"), 0, 1);
+  ASSERT_TRUE(host.pumpUntil([] { return runQueue().running() == 2; }, 20000));
+  const int waiting = addCheck("cmd /c exit 0", 0, 1);
+  const int asked = addCheck("cmd /c exit 0", 100, 0);
+  runFromMenu(asked);
+  EXPECT_TRUE(waitForReports(asked, 1, 20000));
+  EXPECT_EQ(host.getInt(asked, kColumnStatus), kStatusOk);
+  ASSERT_TRUE(host.pumpUntil([&] { return countStatus(host, waiting, "Polecenie czeka na uruchomienie od ") >= 1; },
+                             20000));
+  EXPECT_EQ(host.getInt(waiting, kColumnStatus), kStatusCritical);
+  EXPECT_NE(host.statusText(waiting).find("za du\xBF" "o sprawdze\xF1 w toku"), std::string::npos)
+      << host.statusText(waiting);
+  EXPECT_TRUE(logHas(host, "cannot start"));
+  (void)hung1;
+  (void)hung2;
+}
+
+HANDLE refuseThread(const std::function<void()>&, bool) {
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return nullptr;
+}
+
+TEST_F(NeverSilentLinked, WhenNoThreadStartsEachWaitingCheckIsReportedAndItIsLogged) {
+  TestSeams::platformCalls().startWorker = &refuseThread;
+  open(1500);
+  const int first = addCheck("cmd /c exit 0", 1, 1);
+  const int second = addCheck("cmd /c exit 0", 1, 1);
+  for (int contact : {first, second}) {
+    EXPECT_TRUE(host.pumpUntil([&] { return countStatus(host, contact, "Polecenie czeka") >= 1; }, 20000));
+    EXPECT_NE(host.statusText(contact).find("nie mo\xBF" "na uruchomi\xE6 w\xB9tku"), std::string::npos)
+        << host.statusText(contact);
+  }
+  EXPECT_TRUE(logHas(host, "refuses to start worker threads"));
+}
+
+}  // namespace
