@@ -112,7 +112,12 @@ void Item::finishRun(boost::shared_ptr<Item> item) {
   // item is only ever destroyed there, never while its timer routine runs.
   // (The queueing fails only when the main thread is gone, and with it
   // every timer routine.)
-  Quorlin::postCall(Quorlin::mainThread, [held = std::move(item)] { held->runFinished(); }, false);
+  try {
+    Quorlin::postCall(Quorlin::mainThread, [held = std::move(item)] { held->runFinished(); }, false);
+  } catch (...) {
+    // No memory for the call: the check waits for its next change.
+    LogPlatformFailure("a finished run could not be handed back to the main thread");
+  }
 }
 
 void Item::runFinished() {

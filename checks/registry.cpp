@@ -31,10 +31,17 @@ void removeItem(uint32_t contact) {
   QUORLIN_ASSERT(Quorlin::mainThread.isCurrent(), "registry");
   // Its run, if any, is ended with its process tree and reports nothing;
   // its timer fires no more (a worker may keep the item alive a while).
+  // Unregistered first: the removal waits for the run's host call and
+  // serves the host meanwhile, and nothing it serves may find the item and
+  // arm or run it again.
+  boost::shared_ptr<Item> item;
   const auto found = g_items.find(contact);
-  if (found != g_items.end()) found->second->cancel();
+  if (found != g_items.end()) {
+    item = found->second;
+    g_items.erase(found);
+    item->cancel();
+  }
   runQueue().forget(contact);
-  g_items.erase(contact);
 }
 
 void runItemNow(uint32_t contact, const std::string& command) {

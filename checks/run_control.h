@@ -52,6 +52,9 @@ class RunControl : public iCallGate {
   // The worker, once the run is finished: the item goes back to the main
   // thread with it (items end their life there).
   boost::shared_ptr<Item> releaseItem() { return std::move(_item); }
+  // Another reference to the item, for a report of the run made by another
+  // thread (under the queue's lock, before the worker has finished).
+  boost::shared_ptr<Item> itemRef() const { return _item; }
   bool interactive() const { return _interactive; }
   // The command asked for; empty: the stored one.
   const std::string& command() const { return _command; }
@@ -61,6 +64,8 @@ class RunControl : public iCallGate {
   void started(uint64_t id, uint64_t startedMs, HANDLE workerThread);
   uint64_t id() const { return _id; }
   uint64_t startedMs() const { return _startedMs; }
+  // A worker makes the run now: the queue's, under its lock.
+  bool active = false;
 
   // --- writing to the host (worker) ---
   // The run's report: false when the run was ended (write nothing). Until

@@ -120,6 +120,11 @@ RunLifecycle::Ended RunLifecycle::push(Request request, uint64_t nowMs) {
       contact.interactive = queue(std::move(request), key, nowMs);
     } else {
       waiting.request = std::move(request);
+      // Asked again: a request that was told it cannot start counts anew.
+      if (waiting.state == State::Told || waiting.state == State::Starved) {
+        waiting.state = State::Queued;
+        waiting.queuedMs = nowMs;
+      }
     }
   } else {
     dropQueued(contact.scheduled, nullptr);
@@ -142,6 +147,13 @@ RunLifecycle::Ended RunLifecycle::forget(uint32_t id) {
   Contact& contact = found->second;
   dropQueued(contact.scheduled, &ended);
   dropQueued(contact.interactive, &ended);
+  // Reports that its requests cannot start, dropped earlier and still
+  // under way, are silenced too (rare: a scan only then).
+  if (contact.telling)
+    for (auto& entry : _runs)
+      if (entry.second.state == State::TellingDropped && entry.second.request.contact == id &&
+          std::none_of(ended.begin(), ended.end(), [&](const EndedRun& run) { return run.run == entry.first; }))
+        ended.push_back({entry.first, entry.second.request.control, true});
   // The contact's row is going: nothing of its run may reach it any more,
   // not even the rest of a report under way.
   if (contact.current) end(_runs[*contact.current], ended, true);

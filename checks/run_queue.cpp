@@ -51,14 +51,18 @@ void RunQueue::shutDown() {
     s.workers = 0;
     s.watchdog = false;
     if (s.retryTimer) CancelWaitableTimer(s.retryTimer.get());
+    s.retryPending = false;
+    // The ending generation's watchdog stays until these are done: they are
+    // in its list before it can see the list empty.
+    for (const auto& run : ended)
+      if (run.control->active) s.stopping.push_back(run.control);
     // Boxes of ended runs are not shown: only those up stay.
     for (auto& box : s.boxes) box.second.waiting.reset();
     WakeAllConditionVariable(&s.work);
     WakeAllConditionVariable(&s.watch);
     WakeAllConditionVariable(&s.written);
   }
-  // The watchdog of the ending generation stays until these are done.
-  s.stop(ended);
+  for (const auto& run : ended) run.control->stop();
 }
 
 void RunQueue::push(const boost::shared_ptr<Item>& item, bool interactive, const std::string& command) {

@@ -47,6 +47,33 @@ class Locked {
   SRWLOCK& _lock;
 };
 
+// The queue's lock, held from construction and given up and taken again
+// around the work done outside it; released at the end of the scope, also
+// when something is thrown.
+class HeldLock {
+ public:
+  explicit HeldLock(SRWLOCK& lock) : _lock(lock) { lock_(); }
+  ~HeldLock() {
+    if (_held) ReleaseSRWLockExclusive(&_lock);
+  }
+  HeldLock(const HeldLock&) = delete;
+  HeldLock& operator=(const HeldLock&) = delete;
+  void lock() { lock_(); }
+  void unlock() {
+    _held = false;
+    ReleaseSRWLockExclusive(&_lock);
+  }
+  bool isHeld() const { return _held; }
+
+ private:
+  void lock_() {
+    AcquireSRWLockExclusive(&_lock);
+    _held = true;
+  }
+  SRWLOCK& _lock;
+  bool _held = false;
+};
+
 }  // namespace RunQueueDetail
 
 struct RunQueue::State {
@@ -59,8 +86,6 @@ struct RunQueue::State {
   // Stopped runs whose workers are not done yet: the watchdog cancels their
   // blocking calls again until they are.
   std::vector<std::shared_ptr<RunControl>> stopping;
-  // The runs workers are making now.
-  std::set<const RunControl*> active;
 
   // A generation lasts from open to shutDown; threads of an older one end.
   unsigned generation = 0;
@@ -80,6 +105,7 @@ struct RunQueue::State {
   };
   std::map<uint32_t, BoxSlot> boxes;  // contacts with a box up
   unsigned boxesUp = 0;
+  bool retryPending = false;  // the retry timer is set
   // Tries again to start the queue's threads when one could not be started.
   Quorlin::TimerHandle retryTimer{CreateWaitableTimerA(nullptr, FALSE, nullptr)};
 
@@ -97,6 +123,7 @@ struct RunQueue::State {
   void stop(const RunLifecycle::Ended& ended);
   void workerLoop(unsigned generation);
   void watchdogLoop(unsigned generation);
+  void keepWatch(unsigned generation, RunQueueDetail::HeldLock& held);
   void makeRun(const std::shared_ptr<RunControl>& control);
   // The reports the watchdog makes; gated: through the run's gate (any
   // thread but the main one, where removals happen).

@@ -53,10 +53,14 @@ class GatedCalls {
 };
 
 // Items end their life on the main thread: a thread that may hold the last
-// reference to a run (and with it to its item) hands it over there.
-void releaseOnMainThread(std::shared_ptr<RunControl> control) {
-  if (!control || Quorlin::mainThread.isCurrent()) return;
-  Quorlin::postCall(Quorlin::mainThread, [held = std::move(control)] {}, false);
+// reference to one hands it over there (with the run that holds it).
+void releaseOnMainThread(boost::shared_ptr<Item> item, std::shared_ptr<RunControl> control) {
+  if (Quorlin::mainThread.isCurrent()) return;
+  try {
+    Quorlin::postCall(Quorlin::mainThread, [held = std::move(item), run = std::move(control)] {}, false);
+  } catch (...) {
+    // No memory for the call: the references go here, as a last resort.
+  }
 }
 
 // What something thrown says, in the words a user reads.
@@ -96,7 +100,11 @@ bool RunQueue::State::startThread(std::function<void()> body, bool isWatchdog) {
   }
   const Quorlin::ThreadHandle thread(TestSeams::platformCalls().startWorker(
       [this, body] {
-        body();
+        try {
+          body();
+        } catch (...) {
+          LogPlatformFailure("a thread of the run queue ended on something thrown");
+        }
         Locked locked(lock);
         --threadsAlive;
       },
@@ -128,7 +136,7 @@ void RunQueue::State::stop(const RunLifecycle::Ended& ended) {
   {
     Locked locked(lock);
     for (const auto& run : ended)
-      if (active.count(run.control.get())) stopping.push_back(run.control);
+      if (run.control->active) stopping.push_back(run.control);
     WakeConditionVariable(&watch);
   }
   for (const auto& run : ended) run.control->stop();
@@ -149,8 +157,7 @@ void RunQueue::State::makeRun(const std::shared_ptr<RunControl>& control) {
   try {
     control->deliverBox();
   } catch (...) {
-    LogPlatformFailure(("box of contact " + std::to_string(item.contact()) + ": " +
-                        reasonOf(std::current_exception())).c_str());
+    LogPlatformFailure("a run's box: something thrown");
   }
 }
 
@@ -159,64 +166,76 @@ void RunQueue::State::workerLoop(unsigned generation) {
   // The sockets WinINet opens on this thread can be cancelled, so a run
   // that is stopped while it waits for a server stops at once.
   const Quorlin::CancellableCalls cancellable;
-  AcquireSRWLockExclusive(&lock);
-  for (;;) {
-    if (generation != this->generation) break;
-    // Workers added while runs were overdue or showing a box end once the
-    // pool is back at its size.
-    if (workers > rules.workersWanted()) {
-      --workers;
-      break;
-    }
-    const RunLifecycle::Run* run = rules.take(nowMs());
-    if (!run) {
-      SleepConditionVariableSRW(&work, &lock, INFINITE, 0);
-      continue;
-    }
-    const std::shared_ptr<RunControl> control = run->request.control;
-    control->started(run->id, run->startedMs, self.get());
-    active.insert(control.get());
-    WakeConditionVariable(&watch);  // a new deadline
-    ReleaseSRWLockExclusive(&lock);
+  HeldLock held(lock);
+  try {
+    for (;;) {
+      if (generation != this->generation) break;
+      // Workers added while runs were past their limit end once the pool
+      // is back at its size.
+      if (workers > rules.workersWanted()) {
+        --workers;
+        break;
+      }
+      const RunLifecycle::Run* run = rules.take(nowMs());
+      if (!run) {
+        SleepConditionVariableSRW(&work, &lock, INFINITE, 0);
+        continue;
+      }
+      const std::shared_ptr<RunControl> control = run->request.control;
+      control->started(run->id, run->startedMs, self.get());
+      control->active = true;
+      WakeConditionVariable(&watch);  // a new deadline
+      held.unlock();
 
-    makeRun(control);
+      makeRun(control);
 
-    AcquireSRWLockExclusive(&lock);
-    // Not while its overdue report is being written: that report uses the item.
-    while (!rules.finish(control->id())) SleepConditionVariableSRW(&written, &lock, INFINITE, 0);
-    active.erase(control.get());
-    stopping.erase(std::remove(stopping.begin(), stopping.end(), control), stopping.end());
-    WakeAllConditionVariable(&work);  // the contact is free again
+      held.lock();
+      // Not while its overdue report is being written.
+      while (!rules.finish(control->id())) SleepConditionVariableSRW(&written, &lock, INFINITE, 0);
+      control->active = false;
+      stopping.erase(std::remove(stopping.begin(), stopping.end(), control), stopping.end());
+      WakeAllConditionVariable(&work);  // the contact is free again
+      WakeConditionVariable(&watch);
+      held.unlock();
+      // The item goes back to the main thread, where items end their life.
+      Item::finishRun(control->releaseItem());
+      held.lock();
+    }
+  } catch (...) {
+    // The worker is lost: the watchdog starts another in its place.
+    if (!held.isHeld()) held.lock();
+    if (generation == this->generation && workers > 0) --workers;
     WakeConditionVariable(&watch);
-    ReleaseSRWLockExclusive(&lock);
-    // The item goes back to the main thread, where items end their life.
-    Item::finishRun(control->releaseItem());
-    AcquireSRWLockExclusive(&lock);
+    throw;
   }
-  ReleaseSRWLockExclusive(&lock);
 }
 
 void RunQueue::State::reportOverdue(uint64_t run, bool gated) {
   std::shared_ptr<RunControl> control;
+  boost::shared_ptr<Item> item;
   {
     Locked locked(lock);
     if (!rules.beginOverdueReport(run)) return;
     control = rules.find(run)->request.control;
+    // The worker may finish meanwhile (a removal ends the run at once) and
+    // give its item back: this report keeps a reference of its own.
+    item = control->itemRef();
   }
   {
     const GatedCalls calls(gated ? control.get() : nullptr);
     try {
-      control->item().reportOverdue(*control);
+      item->reportOverdue(*control);
     } catch (...) {
-      LogPlatformFailure(("overdue report: " + reasonOf(std::current_exception())).c_str());
+      LogPlatformFailure("overdue report: something thrown");
     }
   }
   endWrite(run);
-  releaseOnMainThread(std::move(control));
+  releaseOnMainThread(std::move(item), std::move(control));
 }
 
 void RunQueue::State::reportStarved(uint64_t run, bool gated) {
   std::shared_ptr<RunControl> control;
+  boost::shared_ptr<Item> item;
   unsigned seconds;
   const char* reason;
   {
@@ -224,6 +243,7 @@ void RunQueue::State::reportStarved(uint64_t run, bool gated) {
     if (!rules.beginStarvedReport(run)) return;
     const RunLifecycle::Run& request = *rules.find(run);
     control = request.request.control;
+    item = control->itemRef();
     seconds = static_cast<unsigned>((nowMs() - request.queuedMs) / 1000);
     reason = workersRefused || !watchdog ? Texts::kStarvedNoThread
              : rules.inProgress() >= rules.ceiling() ? Texts::kStarvedCeiling
@@ -232,13 +252,13 @@ void RunQueue::State::reportStarved(uint64_t run, bool gated) {
   {
     const GatedCalls calls(gated ? control.get() : nullptr);
     try {
-      control->item().reportStarved(seconds, reason);
+      item->reportStarved(seconds, reason);
     } catch (...) {
-      LogPlatformFailure(("starved report: " + reasonOf(std::current_exception())).c_str());
+      LogPlatformFailure("report of a check that cannot start: something thrown");
     }
   }
   endWrite(run);
-  releaseOnMainThread(std::move(control));
+  releaseOnMainThread(std::move(item), std::move(control));
 }
 
 void RunQueue::State::reportDue(const RunLifecycle::Deadlines& due, bool gated) {
@@ -320,8 +340,19 @@ void RunQueue::State::endWrite(uint64_t run) {
 }
 
 void RunQueue::State::watchdogLoop(unsigned generation) {
+  HeldLock held(lock);
+  try {
+    keepWatch(generation, held);
+  } catch (...) {
+    // The watchdog is lost: the next request starts another.
+    if (!held.isHeld()) held.lock();
+    if (generation == this->generation) watchdog = false;
+    throw;
+  }
+}
+
+void RunQueue::State::keepWatch(unsigned generation, HeldLock& held) {
   uint64_t tryWorkersAt = 0;
-  AcquireSRWLockExclusive(&lock);
   for (;;) {
     const bool current = generation == this->generation;
     // An ended generation's watchdog stays until its stopped runs are done.
@@ -342,7 +373,7 @@ void RunQueue::State::watchdogLoop(unsigned generation) {
     if (due.released) WakeAllConditionVariable(&work);
     if (missing || !due.report.empty() || !due.starved.empty() || late) {
       const unsigned waiting = static_cast<unsigned>(rules.queued());
-      ReleaseSRWLockExclusive(&lock);
+      held.unlock();
       if (late)
         Log(Texts::kBehindLog, static_cast<unsigned>(late->behindMs / 1000),
               static_cast<unsigned>(late->waiting));
@@ -352,7 +383,7 @@ void RunQueue::State::watchdogLoop(unsigned generation) {
         logRefusal(waiting);
       }
       reportDue(due, true);
-      AcquireSRWLockExclusive(&lock);
+      held.lock();
       if (missing) workersRefused = started < missing;
       continue;  // the runs may have changed meanwhile: look again before sleeping
     }
@@ -368,7 +399,6 @@ void RunQueue::State::watchdogLoop(unsigned generation) {
     if (!stopping.empty()) wait = std::min<uint64_t>(wait, kPokeMs);
     SleepConditionVariableSRW(&watch, &lock, static_cast<DWORD>(std::min<uint64_t>(wait, INFINITE - 1)), 0);
   }
-  ReleaseSRWLockExclusive(&lock);
 }
 
 void RunQueue::State::ensureThreads() {
@@ -389,23 +419,33 @@ void RunQueue::State::ensureThreads() {
     waiting = static_cast<unsigned>(rules.queued());
   }
   if (!failed) return;
-  // No thread of the queue can start: say so, and try again in a second.
+  // No thread of the queue can start: say so, and try again in a second
+  // (requests that come meanwhile leave the time as it is).
   logRefusal(waiting);
-  if (retryTimer) {
-    LARGE_INTEGER due;
-    due.QuadPart = -10000000LL;  // 1 s
-    Quorlin::checkCall(SetWaitableTimer(retryTimer.get(), &due, 0, &State::retry, this, FALSE) != FALSE,
-                       "SetWaitableTimer");
+  {
+    Locked locked(lock);
+    if (retryPending) return;
+  }
+  LARGE_INTEGER due;
+  due.QuadPart = -10000000LL;  // 1 s
+  if (retryTimer && Quorlin::checkCall(SetWaitableTimer(retryTimer.get(), &due, 0, &State::retry, this, FALSE) != FALSE,
+                                       "SetWaitableTimer")) {
+    Locked locked(lock);
+    retryPending = true;
   }
 }
 
 void CALLBACK RunQueue::State::retry(LPVOID state, DWORD, DWORD) {
   State& self = *static_cast<State*>(state);
+  {
+    Locked locked(self.lock);
+    self.retryPending = false;
+  }
   try {
     self.ensureThreads();
     self.reportDueWithoutWatchdog();
   } catch (...) {
-    LogPlatformFailure(("run queue retry: " + reasonOf(std::current_exception())).c_str());
+    LogPlatformFailure("run queue retry: something thrown");
   }
 }
 
