@@ -86,8 +86,11 @@ TEST_F(NeverSilent, ACommandChangedDuringTheReportKeepsTheCheckGoing) {
   // A new command recreates the item while the old run writes its report.
   setCommand(contact, "cmd /c exit 3");
   host.postChanged(contact, kChangeBitsRecreate, kNetwork);
+  // The new command runs at once, beside the old run's report.
+  const bool started = host.pumpUntil([&] { return countStatus(host, contact, "!!!Problem!!!") >= 1; }, 20000);
   _hold.release();
-  // The new command's runs go on (interval 0: one after the other).
+  EXPECT_TRUE(started);
+  // And goes on (interval 0: one run after the other).
   EXPECT_TRUE(host.pumpUntil([&] { return countStatus(host, contact, "!!!Problem!!!") >= 2; }, 20000))
       << reports(contact) << " reports";
 }
