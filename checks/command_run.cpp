@@ -46,7 +46,8 @@ int Item::runCommand(const std::string& commandLine, std::string& output, RunCon
       Quorlin::reportFailure("CreateNamedPipeA", error);
       return -1;
     }
-    Quorlin::reportFailure("CreateProcessA", error);
+    // The bad-command box and the failed check are this failure's report;
+    // the failure log is for failures nobody is told of otherwise.
     run.showBox(Texts::kBadCommand, kPluginName, MB_ICONERROR);
     return -1;
   }

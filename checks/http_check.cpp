@@ -1,6 +1,9 @@
 // The HTTP check: a GET request whose body is the output and whose
 // response header "Error" carries the exit code. Any failure to get an
 // answer is a failed check with a message box naming it.
+#include <algorithm>
+#include <cstdint>
+
 #include <windows.h>
 
 #include "checks/item.h"
@@ -43,6 +46,10 @@ int Item::runHttp(const std::string& url, std::string& output, RunControl& run) 
     SharedPtr<Internet> internet(new Internet(session), true);
     Quorlin::HttpGetOptions options;
     options.keep = kMaxOutput;
+    // WinINet's connect, send and receive limits are the run's: a run that
+    // was ended, or hangs where cancelling cannot reach it, still gives its
+    // worker back within about its limit.
+    if (run.limitMs()) options.timeoutMs = static_cast<uint32_t>(std::min<uint64_t>(run.limitMs(), 0xFFFFFFFEu));
     // A run stopped between two requests of a redirect sends no more.
     options.beforeSend = [&run](const SharedPtr<Request>&) { return !run.stopped(); };
     if (!run.enterBlockingCalls()) return -1;

@@ -44,6 +44,13 @@ class Faults : public CheckTest {
     const int contact = addCheck(command, 0, 1);
     return contact;
   }
+  // The lines of the host's log that hold text.
+  size_t logLinesWith(const std::string& text) {
+    size_t count = 0;
+    for (const auto& e : host.messages(HM_LOG))
+      if (e.text.find(text) != std::string::npos) ++count;
+    return count;
+  }
   void stop(int contact) {
     host.setInt(contact, enabledColumn, 0);
     host.postChanged(contact, 0, kNetwork);
@@ -73,6 +80,8 @@ TEST_F(Faults, ProcessCreationFailing) {
   ASSERT_EQ(MessageBoxRecorder::shown().size(), 1u);
   EXPECT_EQ(MessageBoxRecorder::shown()[0].text, "Wprowadzona komenda jest niepoprawna!");
   EXPECT_EQ(host.getInt(contact, 2), 0x40);
+  // The box and the status are the report; the log gets no second one.
+  EXPECT_EQ(logLinesWith("CreateProcessA failed"), 0u);
 }
 
 TEST_F(Faults, ACommandLinePastThePlatformsLimitIsRefusedNotCut) {
@@ -85,6 +94,7 @@ TEST_F(Faults, ACommandLinePastThePlatformsLimitIsRefusedNotCut) {
   ASSERT_EQ(MessageBoxRecorder::shown().size(), 1u);
   EXPECT_EQ(MessageBoxRecorder::shown()[0].text, "Wprowadzona komenda jest niepoprawna!");
   EXPECT_EQ(host.getInt(contact, 2), 0x40);
+  EXPECT_EQ(logLinesWith("CreateProcessA failed"), 0u);
 }
 
 TEST_F(Faults, WorkersThatCannotStartDropNoCheck) {

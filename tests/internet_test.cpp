@@ -1,10 +1,17 @@
 // URLs, connections, requests and the internet exceptions.
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "support/internet/http_get.h"
 #include "support/internet/internet.h"
+#include "support/win32_error.h"
 #include "support/internet/url.h"
 #include "host/lib/http_server.h"
 
@@ -248,6 +255,100 @@ TEST_F(Requests, RefusedSendThrowsWithTheErrorCode) {
     EXPECT_EQ(request->getUseCount(), 4u);
   }
   EXPECT_EQ(request->getUseCount(), 2u);
+}
+
+// --- time limits ---
+
+// A loopback port that takes connections and never answers them; it holds
+// each until its peer lets go or the server goes.
+class SilentServer {
+ public:
+  SilentServer() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    _listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    int length = sizeof address;
+    getsockname(_listener, reinterpret_cast<sockaddr*>(&address), &length);
+    _port = ntohs(address.sin_port);
+    listen(_listener, 8);
+    _thread = std::thread([this] { serve(); });
+  }
+  ~SilentServer() {
+    _stopping = true;
+    closesocket(_listener);
+    _thread.join();
+    WSACleanup();
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(_port) + "/silent"; }
+  int accepted() const { return _accepted; }
+
+ private:
+  void serve() {
+    while (!_stopping) {
+      const SOCKET client = accept(_listener, nullptr, nullptr);
+      if (client == INVALID_SOCKET) return;
+      ++_accepted;
+      while (!_stopping) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(client, &readable);
+        timeval second{1, 0};
+        char byte;
+        if (select(0, &readable, nullptr, nullptr, &second) > 0 && recv(client, &byte, 1, 0) <= 0) break;
+      }
+      closesocket(client);
+    }
+  }
+
+  SOCKET _listener = INVALID_SOCKET;
+  int _port = 0;
+  std::thread _thread;
+  std::atomic<bool> _stopping{false};
+  std::atomic<int> _accepted{0};
+};
+
+std::atomic<int> g_failures{0};
+void countFailure(const char*) { ++g_failures; }
+
+TEST_F(Urls, AGetWithATimeLimitFailsWhenTheServerNeverAnswers) {
+  SilentServer server;
+  g_failures = 0;
+  const FailureLog previous = setFailureLog(&countFailure);
+  HttpGetOptions options;
+  options.timeoutMs = 1500;
+  // The GET runs on a thread of its own, so that a limit that is not kept
+  // fails the test instead of hanging it.
+  auto outcome = std::make_shared<std::promise<std::string>>();
+  std::future<std::string> done = outcome->get_future();
+  std::thread get([outcome, session = internet, url = server.url(), options] {
+    try {
+      const HttpAnswer answer = httpGet(session, url, options);
+      outcome->set_value("answered " + std::to_string(answer.status));
+    } catch (const ExceptionNoAnswer& e) {
+      outcome->set_value("no answer: " + e.getReason());
+    } catch (const ExceptionInternet& e) {
+      outcome->set_value("other failure: " + e.getReason());
+    }
+  });
+  if (done.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    get.detach();
+    setFailureLog(previous);
+    FAIL() << "the GET is still waiting for the silent server";
+  }
+  get.join();
+  setFailureLog(previous);
+  // WinINet times the request out ("Failed send: timed out"); Wine's
+  // takes the receive limit for a reply with no status ("No response").
+  const std::string outcomeText = done.get();
+  EXPECT_TRUE(outcomeText == "no answer: Failed send: timed out" || outcomeText == "no answer: No response")
+      << outcomeText;
+  EXPECT_EQ(server.accepted(), 1);
+  // The platform took every limit.
+  EXPECT_EQ(g_failures, 0);
 }
 
 }  // namespace

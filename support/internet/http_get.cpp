@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "support/internet/url.h"
+#include "support/win32_error.h"
 
 namespace Quorlin {
 
@@ -38,6 +39,21 @@ SharedPtr<Connection> connectionFor(const std::string& url, const SharedPtr<Inte
       previous->secure() == next->secure() && previous->sameCredentials(*next))
     return previous;
   return next;
+}
+
+// Sets the request's connect, send and receive time limits. A limit the
+// platform refuses is reported and the request goes on with WinINet's own.
+void setTimeouts(Request& request, uint32_t timeoutMs) {
+  static const struct {
+    DWORD option;
+    const char* call;
+  } kLimits[] = {{INTERNET_OPTION_CONNECT_TIMEOUT, "InternetSetOptionA(INTERNET_OPTION_CONNECT_TIMEOUT)"},
+                 {INTERNET_OPTION_SEND_TIMEOUT, "InternetSetOptionA(INTERNET_OPTION_SEND_TIMEOUT)"},
+                 {INTERNET_OPTION_RECEIVE_TIMEOUT, "InternetSetOptionA(INTERNET_OPTION_RECEIVE_TIMEOUT)"}};
+  for (const auto& limit : kLimits) {
+    DWORD value = timeoutMs;
+    checkCall(InternetSetOptionA(request.getHandle(), limit.option, &value, sizeof value) != FALSE, limit.call);
+  }
 }
 
 }  // namespace
@@ -76,6 +92,7 @@ HttpAnswer httpGet(const SharedPtr<Internet>& session, const std::string& url, c
     answer.request =
         SharedPtr<Request>(new Request(connection, current, options.method, nullptr, nullptr, nullptr, flags), true);
     Request& request = *answer.request;
+    if (options.timeoutMs) setTimeouts(request, options.timeoutMs);
     if (options.beforeSend && !options.beforeSend(answer.request)) return HttpAnswer();
     try {
       request.send(std::string(), std::string());

@@ -47,6 +47,12 @@ struct HttpGetOptions {
   // INTERNET_FLAG_RELOAD are always there.
   // A status check neither sends nor stores cookies: each asks afresh.
   uint32_t flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES;
+  // Each request's connect, send and receive time limit, in milliseconds
+  // (INTERNET_OPTION_CONNECT_TIMEOUT, _SEND_TIMEOUT, _RECEIVE_TIMEOUT), so
+  // that a server that takes the connection and never answers holds the
+  // calling thread for a bounded time whatever else happens to the call.
+  // 0: WinINet's own limits.
+  uint32_t timeoutMs = 0;
   // Called with each request before it is sent; false stops the fetch,
   // which then answers with a null request.
   std::function<bool(const SharedPtr<Request>&)> beforeSend;
