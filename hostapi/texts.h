@@ -22,6 +22,9 @@ extern const char kOverdueStatus[];     // status text of an overdue run (%u: se
 extern const char kOverdueLog[];        // its log line (%u contact, %s command, %u limit in seconds)
 extern const char kNoJob[];             // log line, once: children cannot be put in a job
 extern const char kBehindLog[];         // log line: the queue is behind (%u seconds, %u runs waiting)
+extern const char kRunFailedOutput[];   // status text of a run that failed inside the plug-in (%s: why)
+extern const char kOutOfMemory[];       // why, when memory ran out
+extern const char kOutputCutNoMemory[]; // ends an output that could not grow for want of memory
 // The HTTP check's boxes, when the failure has no words of its own.
 extern const char kFailedSend[];
 extern const char kBadUrl[];
