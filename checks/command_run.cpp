@@ -5,6 +5,7 @@
 #include <string>
 
 #include "checks/item.h"
+#include "checks/output_text.h"
 #include "checks/run_control.h"
 #include "checks/test_seams.h"
 #include "hostapi/host.h"
@@ -63,7 +64,7 @@ int Item::runCommand(const std::string& commandLine, std::string& output, RunCon
   // A run that ends by itself leaves what its processes started running;
   // one that was stopped takes it all with it as the job closes.
   if (!run.stopped()) child->keepDescendants();
-  output += child->takeOutput();
+  appendOutput(output, child->takeOutput(), child->outputCut());
   return static_cast<int>(child->exitCode());
 }
 

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include <windows.h>
 
+#include "hostapi/texts.h"
 #include "support/text/byte_search.h"
 
 namespace Vardok {
@@ -43,6 +45,21 @@ std::string decodeOutput(std::string raw) {
   const char* const end = raw.data() + raw.size();
   if (Quorlin::findByte(raw.data(), end, '\0') != end) raw.erase(std::remove(raw.begin(), raw.end(), '\0'), raw.end());
   return raw;
+}
+
+void appendOutput(std::string& output, std::string more, bool cutForMemory) {
+  if (output.empty())
+    output = std::move(more);
+  else
+    output += more;
+  if (!cutForMemory) return;
+  const size_t markSize = std::strlen(Texts::kOutputCutNoMemory);
+  try {
+    output.append(Texts::kOutputCutNoMemory, markSize);
+  } catch (const std::bad_alloc&) {
+    if (output.size() >= markSize)
+      std::memcpy(&output[output.size() - markSize], Texts::kOutputCutNoMemory, markSize);
+  }
 }
 
 }  // namespace Vardok

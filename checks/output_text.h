@@ -14,4 +14,11 @@ namespace Vardok {
 // (line endings, tags) takes it as it stands.
 std::string decodeOutput(std::string raw);
 
+// Adds more, a child's output, to output (taking it over when output is
+// empty, so no second copy is made). cutForMemory: the child's output
+// stopped growing for want of memory, and output then ends with
+// Texts::kOutputCutNoMemory; when even that cannot be added, the mark
+// takes the place of the output's last bytes.
+void appendOutput(std::string& output, std::string more, bool cutForMemory);
+
 }  // namespace Vardok

@@ -4,6 +4,7 @@
 
 #include "support/threads/child_process.h"
 #include "support/threads/threads.h"
+#include "support/win32_error.h"
 
 namespace Vardok::TestSeams {
 
@@ -17,8 +18,26 @@ HANDLE startWorkerThread(const std::function<void()>& run, bool) {
   return Quorlin::startThread(run, nullptr, nullptr, false, nullptr, kWorkerStack);
 }
 
+// The platform's calls, each made through the import table as it is made:
+// a pointer to the platform's function taken once at load would keep
+// whatever the table held then, out of reach of a host that redirects the
+// table later (as the fault-injecting test host does).
+BOOL WINAPI createProcess(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                          LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
+                          LPCSTR folder, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION process) {
+  return CreateProcessA(application, commandLine, processAttributes, threadAttributes, inherit, flags, environment,
+                        folder, startup, process);
+}
+
+// An item without its timer runs only when asked for: the failure is told.
+HANDLE WINAPI createTimer(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, LPCSTR name) {
+  const HANDLE timer = CreateWaitableTimerA(attributes, manualReset, name);
+  Quorlin::checkCall(timer != nullptr, "CreateWaitableTimerA");
+  return timer;
+}
+
 PlatformCalls defaults() {
-  return PlatformCalls{&Quorlin::createOverlappedPipe, &CreateProcessA, &CreateWaitableTimerA, &startWorkerThread};
+  return PlatformCalls{&Quorlin::createOverlappedPipe, &createProcess, &createTimer, &startWorkerThread};
 }
 
 int systemMessageBox(const std::string& text, const std::string& caption, unsigned type) {

@@ -36,6 +36,7 @@ const char kThreadsRefusedLog[] = "Vardok: the platform refuses to start worker 
 const char kRemovalWaitLog[] = "Vardok: contact %u was removed while its run called the host; gave up waiting for that call";
 const char kRunFailedOutput[] = "Sprawdzenie nie powiodło się: %s";
 const char kOutOfMemory[] = "brak pamięci";
+const char kOutputCutNoMemory[] = "\r\n(wynik obcięty: brak pamięci)";
 const char kFailedSend[] = "Failed send";
 const char kBadUrl[] = "Bad URL";
 const char kCantConnect[] = "Can't connect";

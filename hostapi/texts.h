@@ -35,6 +35,7 @@ extern const char kRemovalWaitLog[];     // log line: a removed contact's run ke
 // when memory ran out.
 extern const char kRunFailedOutput[];
 extern const char kOutOfMemory[];
+extern const char kOutputCutNoMemory[]; // ends an output that could not grow for want of memory
 // The HTTP check's boxes, when the failure has no words of its own.
 extern const char kFailedSend[];
 extern const char kBadUrl[];

@@ -8,6 +8,7 @@
 #include "plugin/settings_page.h"
 #include "plugin/threading_runtime.h"
 #include "hostapi/texts.h"
+#include "support/boundary.h"
 #include "support/win32_error.h"
 
 namespace Vardok {
@@ -38,6 +39,17 @@ void defineNotification(const char* name, const char* description) {
   Send(reinterpret_cast<HostMessage*>(&record));
 }
 
+// HM_DETACH_CORE. Runs in progress are ended first, so their workers stop
+// calling the host; then the calls already inside the host are waited for.
+// The core is forgotten whatever ending the runs threw.
+int detach() {
+  const bool ended = Quorlin::guarded("HM_DETACH_CORE", [] { runQueue().shutDown(); });
+  Quorlin::setFailureLog(nullptr);
+  detachCore();
+  threadingRuntimeThreadDone();
+  return ended ? 1 : 0;
+}
+
 int dispatch(HostMessage* message) {
   if (!message || message->size < kHeaderBytes) return notHandled();
   // The parameters p1 and p2 are there only in a full 30-byte record.
@@ -48,16 +60,11 @@ int dispatch(HostMessage* message) {
       if (!params || !params->p1) return notHandled();
       attachCore(reinterpret_cast<HostCore*>(params->p1));
       Quorlin::setFailureLog(&LogPlatformFailure);
+      Quorlin::setOutOfMemoryWords(Texts::kOutOfMemory);
       runQueue().open();
       return 1;
     case HM_DETACH_CORE:
-      // Runs in progress are ended first, so their workers stop calling
-      // the host; then the calls already inside the host are waited for.
-      runQueue().shutDown();
-      Quorlin::setFailureLog(nullptr);
-      detachCore();
-      threadingRuntimeThreadDone();
-      return 1;
+      return detach();
     case HM_PROBE_1:
       return 2;
     case HM_PROBE_2:
@@ -135,6 +142,45 @@ void defineNotifications() {
 
 }  // namespace Vardok
 
+namespace Vardok {
+
+namespace {
+
+// "IMessageProc(ID)" for a record with an id, else "IMessageProc".
+void nameEntry(const HostMessage* message, char (&where)[32]) {
+  static const char kName[] = "IMessageProc";
+  size_t used = 0;
+  for (const char* c = kName; *c; ++c) where[used++] = *c;
+  if (message && message->size >= kHeaderBytes) {
+    char digits[12];
+    size_t count = 0;
+    uint32_t id = message->id;
+    do {
+      digits[count++] = static_cast<char>('0' + id % 10);
+      id /= 10;
+    } while (id);
+    where[used++] = '(';
+    while (count) where[used++] = digits[--count];
+    where[used++] = ')';
+  }
+  where[used] = '\0';
+}
+
+}  // namespace
+
+}  // namespace Vardok
+
+// A boundary: nothing thrown reaches the host. A message whose handling
+// threw is told to the host's log at the error level and answered 0, the
+// interface's answer for a message that was not handled (a null text for
+// the text answers); the host goes on as with any such answer.
 extern "C" int __stdcall IMessageProc(Vardok::HostMessage* message) {
-  return Vardok::dispatch(message);
+  try {
+    return Vardok::dispatch(message);
+  } catch (...) {
+    char where[32];
+    Vardok::nameEntry(message, where);
+    Quorlin::reportCaught(where);
+    return 0;
+  }
 }

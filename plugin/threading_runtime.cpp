@@ -11,6 +11,16 @@
 // index and two handles, and after about a thousand the host would run out
 // of TLS indexes.
 //
+// The runtime also makes semaphores that it never closes: those of its own
+// static locks (the lock of its thread-specific keys, taken the first time
+// the C++ runtime keeps a per-thread value, as when something is first
+// thrown) and of the C++ runtime's static condition (the first time two
+// threads meet at the initialization of one function-local static). Each
+// load and unload left them behind in the host. So the DLL's imports of
+// CreateSemaphoreA and CloseHandle go through a record of the semaphores
+// the DLL made and has not closed, and the last exit function closes what
+// is left in it; by then nothing of the DLL runs any more.
+//
 // As the DLL's first static object is made, the runtime's index is found:
 // the one whose value on this thread is the runtime's record of this thread.
 // The host's thread gives its record back as it detaches the plug-in, each
@@ -29,6 +39,12 @@
 extern "C" PIMAGE_TLS_CALLBACK __xl_f;
 extern "C" void* __pth_gpointer_locked(pthread_t thread);
 
+// The DLL's import-table entries of the two calls.
+using CreateSemaphoreFunction = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LONG, LONG, LPCSTR);
+using CloseHandleFunction = BOOL(WINAPI*)(HANDLE);
+extern "C" CreateSemaphoreFunction g_importCreateSemaphore __asm__("__imp__CreateSemaphoreA@16");
+extern "C" CloseHandleFunction g_importCloseHandle __asm__("__imp__CloseHandle@4");
+
 namespace Vardok {
 
 namespace {
@@ -41,18 +57,74 @@ constexpr DWORD kTlsIndexes = 1088;
 // winpthreads' index, once found.
 DWORD g_index = TLS_OUT_OF_INDEXES;
 
+// --- the semaphores the DLL made and has not closed ---
+
+constexpr size_t kSemaphores = 64;
+SRWLOCK g_semaphoreLock = SRWLOCK_INIT;
+HANDLE g_semaphores[kSemaphores];
+CreateSemaphoreFunction g_createSemaphore = nullptr;
+CloseHandleFunction g_closeHandle = nullptr;
+
+HANDLE WINAPI createRecordedSemaphore(LPSECURITY_ATTRIBUTES security, LONG initial, LONG maximum, LPCSTR name) {
+  const HANDLE semaphore = g_createSemaphore(security, initial, maximum, name);
+  if (!semaphore) return semaphore;
+  AcquireSRWLockExclusive(&g_semaphoreLock);
+  // A full record only means that one more is left behind.
+  for (HANDLE& slot : g_semaphores) {
+    if (slot) continue;
+    slot = semaphore;
+    break;
+  }
+  ReleaseSRWLockExclusive(&g_semaphoreLock);
+  return semaphore;
+}
+
+BOOL WINAPI closeRecordedHandle(HANDLE handle) {
+  if (handle) {
+    AcquireSRWLockExclusive(&g_semaphoreLock);
+    for (HANDLE& slot : g_semaphores)
+      if (slot == handle) slot = nullptr;
+    ReleaseSRWLockExclusive(&g_semaphoreLock);
+  }
+  return g_closeHandle(handle);
+}
+
+template <typename Function>
+void redirect(Function* entry, Function replacement, Function* original) {
+  DWORD protection;
+  if (!VirtualProtect(entry, sizeof *entry, PAGE_READWRITE, &protection)) return;
+  *original = *entry;
+  *entry = replacement;
+  VirtualProtect(entry, sizeof *entry, protection, &protection);
+}
+
+void closeSemaphoresLeft() {
+  for (HANDLE& slot : g_semaphores) {
+    if (slot && g_closeHandle) g_closeHandle(slot);
+    slot = nullptr;
+  }
+}
+
 // Gives back the calling thread's record and the index. Runs last of all
 // at unload: the C runtime's exit functions run in the reverse order of
 // their registration, and this one is registered before any other (the
 // C++ runtime's own, which may still use the threading runtime, among
 // them).
 void giveBack() {
-  if (g_index == TLS_OUT_OF_INDEXES || g_processEnding) return;
-  if (TlsGetValue(g_index) && __xl_f) __xl_f(nullptr, DLL_THREAD_DETACH, nullptr);
-  TlsFree(g_index);
+  if (g_processEnding) return;
+  if (g_index != TLS_OUT_OF_INDEXES) {
+    if (TlsGetValue(g_index) && __xl_f) __xl_f(nullptr, DLL_THREAD_DETACH, nullptr);
+    TlsFree(g_index);
+  }
+  closeSemaphoresLeft();
 }
 
-int registerGiveBack() { return atexit(&giveBack); }
+int registerGiveBack() {
+  // Before anything of the runtime can make a semaphore.
+  redirect(&g_importCloseHandle, &closeRecordedHandle, &g_closeHandle);
+  redirect(&g_importCreateSemaphore, &createRecordedSemaphore, &g_createSemaphore);
+  return atexit(&giveBack);
+}
 
 // A C initializer: these run before the C++ runtime's constructors, which
 // register its own exit functions.

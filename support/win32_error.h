@@ -23,6 +23,9 @@ using FailureLog = void (*)(const char* line);
 // previous one.
 FailureLog setFailureLog(FailureLog log);
 
+// Tells the failure log one line as it stands. Allocates nothing.
+void tellFailureLog(const char* line) noexcept;
+
 // Tells the failure log "CALL failed: WORDS (error N)".
 void reportFailure(const char* call, DWORD error);
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "checks/test_seams.h"
+#include "checks/output_text.h"
 #include "checks/registry.h"
 #include "host/lib/http_server.h"
 #include "tests/plugin_fixture.h"
@@ -176,6 +177,20 @@ TEST_F(Faults, StallingServerDelaysOnlyItsCheck) {
   ASSERT_TRUE(waitForReports(contact, 1, 20000));
   EXPECT_GE(GetTickCount() - start, 1400u);
   EXPECT_EQ(host.getInt(contact, 2), 0x41);
+}
+
+// A command's output that could not grow for want of memory: what was
+// kept stays, and the output says it was cut.
+TEST(OutputCut, TheMarkEndsAnOutputCutForWantOfMemory) {
+  std::string output;
+  appendOutput(output, "kept lines\r\n", true);
+  EXPECT_EQ(output, std::string("kept lines\r\n") + "\r\n(wynik obcięty: brak pamięci)");
+  std::string whole;
+  appendOutput(whole, "all of it", false);
+  EXPECT_EQ(whole, "all of it");
+  std::string earlier = "before ";
+  appendOutput(earlier, "after", false);
+  EXPECT_EQ(earlier, "before after");
 }
 
 }  // namespace

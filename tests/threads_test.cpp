@@ -1,11 +1,16 @@
 // The threading kit: Thread::invoke, postCall, startThread and WaitableTimer.
 #include <atomic>
+#include <mutex>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "support/exception.h"
 #include "support/threads/threads.h"
+#include "support/win32_error.h"
 
 using Quorlin::Thread;
 
@@ -193,6 +198,82 @@ TEST_F(Threads, TimerWithoutAHandleFailsQuietly) {
   { NoTimer none; }
   SleepEx(10, TRUE);
   EXPECT_EQ(g_firings, 0);
+}
+
+// Boundaries: what a queued call, a timer routine or a thread throws is
+// told to the failure log once, as "WHERE: WHAT", and goes no further.
+std::mutex g_failureLock;
+std::vector<std::string> g_failureLines;
+
+void recordFailure(const char* line) {
+  std::lock_guard<std::mutex> guard(g_failureLock);
+  g_failureLines.push_back(line);
+}
+
+std::vector<std::string> failureLines() {
+  std::lock_guard<std::mutex> guard(g_failureLock);
+  return g_failureLines;
+}
+
+class Boundaries : public Threads {
+ protected:
+  void SetUp() override {
+    Threads::SetUp();
+    std::lock_guard<std::mutex> guard(g_failureLock);
+    g_failureLines.clear();
+    _previous = Quorlin::setFailureLog(&recordFailure);
+  }
+  void TearDown() override { Quorlin::setFailureLog(_previous); }
+  // Waits alertably until a failure line has come (5 s at most).
+  std::vector<std::string> awaitLines() {
+    for (int i = 0; i < 500 && failureLines().empty(); ++i) SleepEx(10, TRUE);
+    SleepEx(0, TRUE);
+    return failureLines();
+  }
+
+ private:
+  Quorlin::FailureLog _previous = nullptr;
+};
+
+TEST_F(Boundaries, AQueuedCallThatRunsOutOfMemoryIsToldOnce) {
+  int after = 0;
+  ASSERT_TRUE(Quorlin::postCall(Quorlin::mainThread, [] { throw std::bad_alloc(); }, true));
+  ASSERT_TRUE(Quorlin::postCall(Quorlin::mainThread, [&] { ++after; }, true));
+  EXPECT_EQ(awaitLines(), std::vector<std::string>{"queued call: out of memory"});
+  EXPECT_EQ(after, 1) << "the calls queued behind it still run";
+}
+
+TEST_F(Boundaries, ACallRunAtOnceThatThrowsIsToldAndAnsweredAsRun) {
+  EXPECT_TRUE(Quorlin::postCall(Quorlin::mainThread, [] { throw 42; }, false));
+  EXPECT_EQ(failureLines(), std::vector<std::string>{"queued call: unknown exception"});
+}
+
+TEST_F(Boundaries, ATimerRoutineThatThrowsIsToldOnce) {
+  struct ThrowingTimer : TestTimer {
+    void onTimer(uint64_t) override { throw std::runtime_error("timer broke"); }
+  };
+  ThrowingTimer timer;
+  timer.set(0);
+  EXPECT_EQ(awaitLines(), std::vector<std::string>{"timer routine: timer broke"});
+  EXPECT_FALSE(timer.armed());
+}
+
+TEST_F(Boundaries, AThreadThatThrowsEndsAndIsToldOnce) {
+  const Quorlin::ThreadHandle thread(
+      Quorlin::startThread([] { throw Quorlin::ExceptionInternet("Failed send: refused or unreachable"); }));
+  ASSERT_TRUE(thread);
+  ASSERT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeThread(thread.get(), &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(failureLines(), std::vector<std::string>{"thread: Failed send: refused or unreachable"});
+}
+
+TEST_F(Boundaries, OutOfMemoryIsToldInTheWordsGiven) {
+  Quorlin::setOutOfMemoryWords("brak pamieci");
+  ASSERT_TRUE(Quorlin::postCall(Quorlin::mainThread, [] { throw std::bad_alloc(); }, false));
+  Quorlin::setOutOfMemoryWords(nullptr);
+  EXPECT_EQ(failureLines(), std::vector<std::string>{"queued call: brak pamieci"});
 }
 
 }  // namespace

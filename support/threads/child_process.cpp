@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 
 #include "support/win32_error.h"
 
@@ -138,7 +139,14 @@ bool ChildProcess::readFor(ULONGLONG deadline, bool draining) {
   char buffer[kChunk];
   ULONGLONG drainUntil = draining ? deadline : 0;
   const auto keep = [&](DWORD got) {
-    if (_output.size() < _options.keep) _output.append(buffer, std::min<size_t>(got, _options.keep - _output.size()));
+    if (_outputCut || _output.size() >= _options.keep) return;
+    try {
+      _output.append(buffer, std::min<size_t>(got, _options.keep - _output.size()));
+    } catch (const std::bad_alloc&) {
+      // What is kept stays (append changes nothing when it fails); the
+      // rest is read and dropped, so the child is never left blocked.
+      _outputCut = true;
+    }
   };
   const auto stopReading = [&](OVERLAPPED& overlapped) {
     DWORD got = 0;

@@ -59,7 +59,8 @@ bool createOverlappedPipe(HANDLE* readEnd, HANDLE* writeEnd);
 
 // How a ChildProcess is made and read. The defaults are the plug-in's.
 struct ChildOptions {
-  // Bytes of output kept; the rest is read and dropped.
+  // Bytes of output kept; the rest is read and dropped (so is everything
+  // after an append for which there was no memory: outputCut()).
   size_t keep = static_cast<size_t>(-1);
   // Once the child itself has exited while a process it started still
   // holds the pipe: how long output may still arrive.
@@ -121,6 +122,9 @@ class ChildProcess {
   // The exit code once the child has ended; STILL_ACTIVE before.
   DWORD exitCode() const;
   const std::string& output() const { return _output; }
+  // Whether the output stopped growing because memory ran out: what had
+  // been read until then is kept, the rest was read and dropped.
+  bool outputCut() const { return _outputCut; }
   std::string takeOutput() { return std::move(_output); }
   // The job (null without one) and the process, for whoever ends the run.
   HANDLE job() const { return _job.get(); }
@@ -136,6 +140,7 @@ class ChildProcess {
   ThreadHandle _thread;
   JobHandle _job;
   std::string _output;
+  bool _outputCut = false;
   bool _exited = false;
 };
 

@@ -2,6 +2,8 @@
 
 #include <process.h>
 
+#include "support/win32_error.h"
+
 // The statically linked threading runtime's (winpthreads') TLS callback.
 extern "C" PIMAGE_TLS_CALLBACK __xl_f;
 
@@ -26,7 +28,7 @@ bool Thread::invoke(PAPCFUNC fn, ULONG_PTR arg, bool queueAlways) {
     fn(arg);
     return true;
   }
-  return _handle && QueueUserAPC(fn, _handle.get(), arg) != 0;
+  return _handle && checkCall(QueueUserAPC(fn, _handle.get(), arg) != 0, "QueueUserAPC");
 }
 
 namespace detail {
@@ -71,14 +73,16 @@ LONG CALLBACK continueAfterThreadName(EXCEPTION_POINTERS* info) {
 void nameThread(DWORD threadId, const char* name) {
   ThreadNameInfo info{0x1000, name, threadId, 0};
   PVOID handler = AddVectoredExceptionHandler(0, &continueAfterThreadName);
+  // Without the handler nobody would catch the exception: no name then.
+  if (!handler) return;
   RaiseException(kSetThreadNameException, 0, sizeof info / sizeof(ULONG_PTR),
                  reinterpret_cast<const ULONG_PTR*>(&info));
-  if (handler) RemoveVectoredExceptionHandler(handler);
+  RemoveVectoredExceptionHandler(handler);
 }
 
 unsigned __stdcall threadTrampoline(void* argument) {
   auto* start = static_cast<ThreadStart*>(argument);
-  start->run(start->call);
+  guarded("thread", [start] { start->run(start->call); });
   start->destroy(start->call);
   HMODULE module = start->module;
   delete start;
@@ -116,14 +120,45 @@ HANDLE startThread(ThreadStart* start, const char* name, SECURITY_ATTRIBUTES* se
 
 }  // namespace detail
 
+namespace {
+
+// The timer objects that exist: a completion routine queued for one whose
+// timer the platform would not cancel may run after it is gone.
+SRWLOCK g_liveTimersLock = SRWLOCK_INIT;
+WaitableTimer* g_liveTimers = nullptr;
+
+}  // namespace
+
+WaitableTimer::WaitableTimer() {
+  AcquireSRWLockExclusive(&g_liveTimersLock);
+  _nextLive = g_liveTimers;
+  if (g_liveTimers) g_liveTimers->_previousLive = this;
+  g_liveTimers = this;
+  ReleaseSRWLockExclusive(&g_liveTimersLock);
+}
+
 WaitableTimer::~WaitableTimer() {
-  if (_timer) CancelWaitableTimer(_timer.get());
+  if (_timer) checkCall(CancelWaitableTimer(_timer.get()) != FALSE, "CancelWaitableTimer");
+  AcquireSRWLockExclusive(&g_liveTimersLock);
+  if (_previousLive) _previousLive->_nextLive = _nextLive;
+  else g_liveTimers = _nextLive;
+  if (_nextLive) _nextLive->_previousLive = _previousLive;
+  ReleaseSRWLockExclusive(&g_liveTimersLock);
+}
+
+bool WaitableTimer::isLive(const WaitableTimer* object) {
+  AcquireSRWLockShared(&g_liveTimersLock);
+  const WaitableTimer* found = g_liveTimers;
+  while (found && found != object) found = found->_nextLive;
+  ReleaseSRWLockShared(&g_liveTimersLock);
+  return found != nullptr;
 }
 
 void CALLBACK WaitableTimer::apcRoutine(LPVOID object, DWORD lowTime, DWORD highTime) {
   auto* timer = static_cast<WaitableTimer*>(object);
+  if (!isLive(timer)) return;
   if (timer->_armed) timer->_armed = false;
-  timer->onTimer((static_cast<uint64_t>(highTime) << 32) | lowTime);
+  guarded("timer routine", [&] { timer->onTimer((static_cast<uint64_t>(highTime) << 32) | lowTime); });
 }
 
 }  // namespace Quorlin

@@ -14,6 +14,7 @@
 
 #include <windows.h>
 
+#include "support/boundary.h"
 #include "support/threads/unique_handle.h"
 
 namespace Quorlin {
@@ -51,11 +52,12 @@ extern Thread mainThread;
 namespace detail {
 
 // Runs a heap-held call, then frees it. The module that holds this code is
-// pinned by postCall until the call has run.
+// pinned by postCall until the call has run. A boundary: what the call
+// throws is reported and goes no further.
 template <typename Call>
 void CALLBACK postedTrampoline(ULONG_PTR record) {
   std::unique_ptr<Call> call(reinterpret_cast<Call*>(record));
-  (*call)();
+  guarded("queued call", [&] { (*call)(); });
 }
 
 // Takes a reference on the module that holds this code.
@@ -68,10 +70,19 @@ void queueModuleRelease(Thread& thread, ModuleHandle module);
 
 // Runs call on thread: at once when the caller is that thread and
 // queueAlways is false, else queued. A queued call keeps the library loaded
-// until it has run, so unloading with calls in the queue is safe.
+// until it has run, so unloading with calls in the queue is safe. Whatever
+// the call throws is reported to the failure log and stops there. A call
+// that cannot be kept or queued (no memory, no thread) is reported too, and
+// answered false.
 template <typename Call>
 bool postCall(Thread& thread, Call call, bool queueAlways) {
-  auto* record = new Call(std::move(call));
+  Call* record = nullptr;
+  try {
+    record = new Call(std::move(call));
+  } catch (...) {
+    reportCaught("queued call");
+    return false;
+  }
   const bool queued = queueAlways || !thread.isCurrent();
   ModuleHandle pinned = queued ? detail::pinOwnModule() : ModuleHandle();
   const bool ok = thread.invoke(&detail::postedTrampoline<Call>, reinterpret_cast<ULONG_PTR>(record), queueAlways);
@@ -101,7 +112,9 @@ HANDLE startThread(ThreadStart* start, const char* name, SECURITY_ATTRIBUTES* se
 }  // namespace detail
 
 // Runs a copy of call on a new thread and answers the thread's handle,
-// owned by the caller (null on failure). A non-empty name is given to a
+// owned by the caller (null on failure, with the error set; also when the
+// copy of call cannot be made). Whatever the call throws is reported to
+// the failure log and ends the thread as if the call had returned. A non-empty name is given to a
 // debugger, if one listens. The thread keeps the library loaded while it
 // runs and ends through FreeLibraryAndExitThread, so the host may unload
 // the library while a thread still runs. stackReserve 0 takes the
@@ -109,11 +122,19 @@ HANDLE startThread(ThreadStart* start, const char* name, SECURITY_ATTRIBUTES* se
 template <typename Call>
 HANDLE startThread(const Call& call, const char* name = nullptr, SECURITY_ATTRIBUTES* security = nullptr,
                    bool suspended = false, DWORD* threadId = nullptr, unsigned stackReserve = 0) {
-  auto* start = new detail::ThreadStart{
-      [](void* c) { (*static_cast<Call*>(c))(); },
-      [](void* c) { delete static_cast<Call*>(c); },
-      new Call(call),
-      nullptr};
+  detail::ThreadStart* start = nullptr;
+  try {
+    start = new detail::ThreadStart{
+        [](void* c) { (*static_cast<Call*>(c))(); },
+        [](void* c) { delete static_cast<Call*>(c); },
+        new Call(call),
+        nullptr};
+  } catch (...) {
+    // No memory for the call: no thread, as when the platform refuses one.
+    reportCaught("thread");
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   return detail::startThread(start, name, security, suspended, threadId, stackReserve);
 }
 
@@ -124,14 +145,17 @@ HANDLE startThread(const Call& call, const char* name = nullptr, SECURITY_ATTRIB
 // destructor the routine never runs for this object.
 class WaitableTimer {
  public:
-  WaitableTimer() = default;
+  WaitableTimer();
   virtual ~WaitableTimer();
   WaitableTimer(const WaitableTimer&) = delete;
   WaitableTimer& operator=(const WaitableTimer&) = delete;
 
   virtual void onTimer(uint64_t firingTime) = 0;
 
-  // The completion routine: clears _armed, then calls onTimer.
+  // The completion routine: clears _armed, then calls onTimer. Whatever
+  // onTimer throws is reported to the failure log and stops there. A
+  // routine for an object that no longer exists (the platform refused to
+  // cancel its timer) does nothing.
   static void CALLBACK apcRoutine(LPVOID object, DWORD lowTime, DWORD highTime);
 
   bool armed() const { return _armed; }
@@ -140,6 +164,13 @@ class WaitableTimer {
   TimerHandle _timer;
   // Set on the main thread; a run's worker clears it too.
   std::atomic<bool> _armed{false};
+
+ private:
+  // Whether object is a timer object that exists now.
+  static bool isLive(const WaitableTimer* object);
+  // Every timer object that exists, linked through these.
+  WaitableTimer* _previousLive = nullptr;
+  WaitableTimer* _nextLive = nullptr;
 };
 
 }  // namespace Quorlin
