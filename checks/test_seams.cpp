@@ -14,8 +14,17 @@ namespace {
 // would use up a 32-bit address space quickly.
 constexpr unsigned kWorkerStack = 256 * 1024;
 
+// Whether the last start of a queue's thread failed: the queue tries again
+// every second, and the log hears of it once until a start succeeds.
+std::atomic<bool> g_workerStartFailed{false};
+
 HANDLE startWorkerThread(const std::function<void()>& run, bool) {
-  return Quorlin::startThread(run, nullptr, nullptr, false, nullptr, kWorkerStack);
+  const HANDLE thread = Quorlin::startThread(run, nullptr, nullptr, false, nullptr, kWorkerStack);
+  if (thread)
+    g_workerStartFailed = false;
+  else if (!g_workerStartFailed.exchange(true))
+    Quorlin::reportFailure("_beginthreadex", GetLastError());
+  return thread;
 }
 
 // The platform's calls, each made through the import table as it is made:

@@ -21,6 +21,15 @@
 // the DLL made and has not closed, and the last exit function closes what
 // is left in it; by then nothing of the DLL runs any more.
 //
+// And the C++ runtime keeps each thread's exception state (what is being
+// caught, how many are in flight) in emulated thread-local storage, which
+// takes it from the heap the first time a thread throws, and ends the
+// process when the heap refuses: just when a std::bad_alloc is on its way.
+// So the DLL answers the runtime's __cxa_get_globals itself: a TLS slot of
+// its own points at the thread's state, taken from a pool in the DLL's
+// data (the heap only once the pool is used up, and one shared state when
+// even that fails), and given back as the thread ends.
+//
 // As the DLL's first static object is made, the runtime's index is found:
 // the one whose value on this thread is the runtime's record of this thread.
 // The host's thread gives its record back as it detaches the plug-in, each
@@ -56,6 +65,77 @@ constexpr DWORD kTlsIndexes = 1088;
 
 // winpthreads' index, once found.
 DWORD g_index = TLS_OUT_OF_INDEXES;
+
+// --- each thread's exception state ---
+
+// The C++ runtime's record (abi::__cxa_eh_globals on this platform).
+struct ExceptionState {
+  void* caughtExceptions;
+  unsigned int uncaughtExceptions;
+};
+
+constexpr unsigned kPooledStates = 256;
+ExceptionState g_states[kPooledStates];
+LONG g_stateTaken[kPooledStates];
+// For a thread that got none: shared, which only matters when two such
+// threads handle exceptions at once.
+ExceptionState g_lastResortState;
+LONG g_stateIndex = static_cast<LONG>(TLS_OUT_OF_INDEXES);
+
+DWORD stateIndex() {
+  const LONG index = g_stateIndex;
+  if (index != static_cast<LONG>(TLS_OUT_OF_INDEXES)) return static_cast<DWORD>(index);
+  const DWORD fresh = TlsAlloc();
+  if (fresh == TLS_OUT_OF_INDEXES) return fresh;
+  const LONG earlier = InterlockedCompareExchange(&g_stateIndex, static_cast<LONG>(fresh),
+                                                  static_cast<LONG>(TLS_OUT_OF_INDEXES));
+  if (earlier == static_cast<LONG>(TLS_OUT_OF_INDEXES)) return fresh;
+  TlsFree(fresh);
+  return static_cast<DWORD>(earlier);
+}
+
+ExceptionState* newState() {
+  for (unsigned i = 0; i < kPooledStates; ++i) {
+    if (InterlockedCompareExchange(&g_stateTaken[i], 1, 0) != 0) continue;
+    g_states[i] = ExceptionState{};
+    return &g_states[i];
+  }
+  return static_cast<ExceptionState*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(ExceptionState)));
+}
+
+ExceptionState* threadState() {
+  const DWORD error = GetLastError();
+  const DWORD index = stateIndex();
+  if (index == TLS_OUT_OF_INDEXES) return &g_lastResortState;
+  auto* state = static_cast<ExceptionState*>(TlsGetValue(index));
+  if (!state) {
+    state = newState();
+    if (!state) state = &g_lastResortState;
+    TlsSetValue(index, state);
+  }
+  SetLastError(error);
+  return state;
+}
+
+void releaseState() {
+  const LONG index = g_stateIndex;
+  if (index == static_cast<LONG>(TLS_OUT_OF_INDEXES)) return;
+  auto* state = static_cast<ExceptionState*>(TlsGetValue(static_cast<DWORD>(index)));
+  if (!state || state == &g_lastResortState) return;
+  TlsSetValue(static_cast<DWORD>(index), nullptr);
+  if (state >= g_states && state < g_states + kPooledStates)
+    InterlockedExchange(&g_stateTaken[state - g_states], 0);
+  else
+    HeapFree(GetProcessHeap(), 0, state);
+}
+
+void NTAPI onThreadEvent(PVOID, DWORD reason, PVOID) {
+  if (reason == DLL_THREAD_DETACH) releaseState();
+}
+
+// Called by the loader as each thread ends, as winpthreads' own is.
+extern "C" __attribute__((section(".CRT$XLF"), used)) const PIMAGE_TLS_CALLBACK vardokExceptionStateCallback =
+    &onThreadEvent;
 
 // --- the semaphores the DLL made and has not closed ---
 
@@ -117,6 +197,7 @@ void giveBack() {
     TlsFree(g_index);
   }
   closeSemaphoresLeft();
+  if (g_stateIndex != static_cast<LONG>(TLS_OUT_OF_INDEXES)) TlsFree(static_cast<DWORD>(g_stateIndex));
 }
 
 int registerGiveBack() {
@@ -153,6 +234,15 @@ RuntimeSlot g_runtimeSlot __attribute__((init_priority(101)));
 }  // namespace
 
 void threadingRuntimeProcessEnding(bool ending) { g_processEnding = ending; }
+
+}  // namespace Vardok
+
+// The C++ runtime's per-thread exception state, answered by the DLL (see
+// the top of this file).
+extern "C" void* __cxa_get_globals() noexcept { return Vardok::threadState(); }
+extern "C" void* __cxa_get_globals_fast() noexcept { return Vardok::threadState(); }
+
+namespace Vardok {
 
 void threadingRuntimeThreadDone() {
   if (g_index != TLS_OUT_OF_INDEXES && TlsGetValue(g_index) && __xl_f) __xl_f(nullptr, DLL_THREAD_DETACH, nullptr);

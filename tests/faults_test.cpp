@@ -1,7 +1,9 @@
 // Failures of the platform and of children: pipe, process, worker thread
 // and timer creation failing; children that never exit, leave a descendant
 // holding the pipe, or write without end; HTTP servers that stall.
+#include <new>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +27,8 @@ BOOL WINAPI refuseProcess(LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRI
 }
 
 HANDLE WINAPI refuseTimer(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR) { return nullptr; }
+
+HANDLE WINAPI noMemoryForTimer(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR) { throw std::bad_alloc(); }
 
 class Faults : public CheckTest {
  protected:
@@ -119,6 +123,25 @@ TEST_F(Faults, TimerCreationFailingStillAllowsInteractiveRuns) {
   EXPECT_EQ(reports(contact), 0u);
   runFromMenu(contact);
   EXPECT_TRUE(waitForReports(contact, 1));
+}
+
+TEST_F(Faults, AMessageWhoseHandlingRunsOutOfMemoryIsAnsweredAsNotHandledAndLoggedOnce) {
+  // The item's timer is made as the contact arrives: no memory for it
+  // then, and the host still gets an answer, not the end of its process.
+  TestSeams::platformCalls().createTimer = &noMemoryForTimer;
+  VardokHost::CheckContact check;
+  check.command = "cmd /c exit 0";
+  const int contact = host.addCheck(check, false);
+  EXPECT_EQ(host.post(HM_CONTACT_NEW, contact), 0);
+  std::vector<std::string> lines;
+  for (const auto& e : host.messages(HM_LOG))
+    if (e.i32(26) == kLogError) lines.push_back(e.text);
+  EXPECT_EQ(lines, std::vector<std::string>{"Vardok: IMessageProc(24003): brak pamięci"});
+  EXPECT_EQ(items().count(contact), 0u);
+  // The plug-in goes on: with memory back, the next event makes the item.
+  TestSeams::resetPlatformCalls();
+  host.post(HM_CONTACT_NEW, contact);
+  EXPECT_EQ(items().count(contact), 1u);
 }
 
 TEST_F(Faults, DescendantHoldingThePipeDoesNotHoldTheReport) {

@@ -42,6 +42,23 @@ std::vector<std::string> importedDlls(HMODULE module) {
   return dlls;
 }
 
+std::vector<ImportedFunction> importedFunctions(HMODULE module) {
+  std::vector<ImportedFunction> functions;
+  const IMAGE_DATA_DIRECTORY* dir = directory(module, IMAGE_DIRECTORY_ENTRY_IMPORT);
+  if (!dir) return functions;
+  for (auto* entry = at<IMAGE_IMPORT_DESCRIPTOR>(module, dir->VirtualAddress); entry->Name; ++entry) {
+    const char* dll = at<char>(module, entry->Name);
+    auto* names = at<IMAGE_THUNK_DATA>(module, entry->OriginalFirstThunk ? entry->OriginalFirstThunk
+                                                                         : entry->FirstThunk);
+    for (; names->u1.AddressOfData; ++names) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      auto* byName = at<IMAGE_IMPORT_BY_NAME>(module, names->u1.AddressOfData);
+      functions.push_back({dll, reinterpret_cast<const char*>(byName->Name)});
+    }
+  }
+  return functions;
+}
+
 void* replaceImport(HMODULE module, const char* dll, const char* function, void* replacement) {
   const IMAGE_DATA_DIRECTORY* dir = directory(module, IMAGE_DIRECTORY_ENTRY_IMPORT);
   if (!dir) return nullptr;

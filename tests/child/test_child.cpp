@@ -1,5 +1,6 @@
 // vardok-test-child.exe: a child process for the run tests.
-//   write MIB      writes MIB mebibytes of 'x' lines to standard output
+//   write MIB [CODE] writes MIB mebibytes of 'x' lines to standard output,
+//                  then exits CODE (0)
 //   sleep MS       sleeps, then exits 0
 //   spawn MS       starts "sleep MS" as a grandchild that inherits standard
 //                  output, prints "direct", and exits 3 at once
@@ -67,7 +68,7 @@ int main(int argc, char** argv) {
     while (block.size() < 65536) block += "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n";
     block.resize(65536);
     for (unsigned long i = 0; i < value * 16; ++i) write(block.data(), static_cast<DWORD>(block.size()));
-    return 0;
+    return argc > 3 ? std::atoi(argv[3]) : 0;
   }
   if (mode == "sleep") {
     Sleep(value);
