@@ -42,7 +42,11 @@ Item::Item(uint32_t contact) : _contact(contact) {
   _timer.reset(TestSeams::platformCalls().createTimer(nullptr, FALSE, nullptr));
 }
 
-Item::~Item() = default;
+Item::~Item() {
+  // A firing already queued to the main thread would run this item's code
+  // after it is gone, or after the library is.
+  cancel();
+}
 
 void Item::cancel() {
   // Only rearm sets the timer, and it marks the item armed as it does; the

@@ -44,6 +44,11 @@ void removeItem(uint32_t contact) {
   runQueue().forget(contact);
 }
 
+void disarmItems() {
+  QUORLIN_ASSERT(Quorlin::mainThread.isCurrent(), "registry");
+  for (const auto& entry : g_items) entry.second->cancel();
+}
+
 void runItemNow(uint32_t contact, const std::string& command) {
   QUORLIN_ASSERT(Quorlin::mainThread.isCurrent(), "registry");
   auto found = g_items.find(contact);

@@ -29,6 +29,11 @@ void ensureItem(uint32_t contact);
 // Drops the contact's item, if any. A run in progress is ended with its
 // process tree and reports nothing.
 void removeItem(uint32_t contact);
+// Cancels every item's timer, with a firing already queued to the main
+// thread: after HM_DETACH_CORE nothing is scheduled, and no timer routine
+// may come after the host's FreeLibrary. A later change of a contact arms
+// its item again.
+void disarmItems();
 // Starts an interactive run of the contact's item with command (empty: the
 // stored command). A contact without an item is ignored.
 void runItemNow(uint32_t contact, const std::string& command);

@@ -1,5 +1,6 @@
 #include "plugin/dispatch.h"
 
+#include "checks/registry.h"
 #include "checks/run_queue.h"
 #include "plugin/columns.h"
 #include "plugin/contact_events.h"
@@ -41,9 +42,14 @@ void defineNotification(const char* name, const char* description) {
 
 // HM_DETACH_CORE. Runs in progress are ended first, so their workers stop
 // calling the host; then the calls already inside the host are waited for.
-// The core is forgotten whatever ending the runs threw.
+// The items' timers are cancelled with any firing already queued: a timer
+// routine is code of this DLL, and the host may free it before its next
+// alertable wait. The core is forgotten whatever ending the runs threw.
 int detach() {
-  const bool ended = Quorlin::guarded("HM_DETACH_CORE", [] { runQueue().shutDown(); });
+  const bool ended = Quorlin::guarded("HM_DETACH_CORE", [] {
+    runQueue().shutDown();
+    disarmItems();
+  });
   Quorlin::setFailureLog(nullptr);
   detachCore();
   threadingRuntimeThreadDone();

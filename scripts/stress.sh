@@ -5,7 +5,10 @@
 # load/attach/detach/unload cycles of the plug-in that must leave TLS
 # indexes, handles and threads as they were, the console host's memory with
 # checks printing 17 MB (VARDOK_MEMORY_SECONDS, default 300; it prints the
-# ceiling) and each fuzzer for FUZZ_SECONDS (default 60).
+# ceiling), VARDOK_UNLOAD_ROUNDS (default 100) unloads under load (200
+# contacts at 1 s for 20 s, then detach, FreeLibrary and the host in an
+# alertable wait, each round in a job object; a hang dumps its threads) and
+# each fuzzer for FUZZ_SECONDS (default 60).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
@@ -36,6 +39,10 @@ wine "$root/build/win32/bin/vardok-host.exe" --no-color --contacts "$(winepath -
   --script "$(winepath -w "$work/script.txt" 2>/dev/null)" --log "$(winepath -w "$work/host.log" 2>/dev/null)" \
   | grep -E "^memory:" | sed 's/^/    /'
 rm -rf "$work"
+unload_rounds=${VARDOK_UNLOAD_ROUNDS:-100}
+echo "== ${unload_rounds} unloads under load"
+timeout $((unload_rounds * 120 + 60)) wine "$root/build/win32/bin/vardok-unload-stress.exe" "$unload_rounds" \
+  | grep -vE "^round: |^round [0-9]+: passed"
 for fuzzer in regex_fuzzer result_tags_fuzzer params_fuzzer url_fuzzer; do
   echo "== $fuzzer for ${fuzz_seconds}s"
   bash "$root/scripts/fuzz.sh" "$fuzzer" "$fuzz_seconds" 2>&1 | tail -n 3

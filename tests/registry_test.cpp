@@ -69,4 +69,17 @@ TEST_F(Registry, RemovingWhileTheRearmingCallIsQueuedCrashesNothing) {
   EXPECT_TRUE(items().empty());
 }
 
+// A firing queued to the main thread before HM_DETACH_CORE would run the
+// plug-in's code after the host may have freed the library: detaching
+// cancels it with the timers.
+TEST_F(Registry, DetachCancelsAFiringAlreadyQueued) {
+  const int contact = addCheck("cmd /c exit 0", 1, 1);
+  // No alertable wait past the interval: the firing waits in the queue.
+  Sleep(1500);
+  host.post(HM_DETACH_CORE);
+  host.pumpFor(300);
+  EXPECT_TRUE(firingTimes(contact).empty());
+  EXPECT_EQ(reports(contact), 0u);
+}
+
 }  // namespace
