@@ -42,11 +42,7 @@ Item::Item(uint32_t contact) : _contact(contact) {
   _timer.reset(TestSeams::platformCalls().createTimer(nullptr, FALSE, nullptr));
 }
 
-Item::~Item() {
-  // A firing already queued to the main thread would run this item's code
-  // after it is gone, or after the library is.
-  cancel();
-}
+Item::~Item() = default;  // the timer's base cancels it, with a firing already queued
 
 void Item::cancel() {
   // Only rearm sets the timer, and it marks the item armed as it does; the

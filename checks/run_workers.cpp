@@ -94,21 +94,34 @@ void failRun(RunControl& control, const std::string& reason) {
 }  // namespace
 
 bool RunQueue::State::startThread(std::function<void()> body, bool isWatchdog) {
+  // The thread's call is made before the thread is counted, and the count
+  // is taken back whenever no thread came of it: a count left behind would
+  // keep the queue's state (and its timer) alive past the unload.
+  std::function<void()> run;
+  try {
+    run = [this, body = std::move(body)] {
+      try {
+        body();
+      } catch (...) {
+        LogPlatformFailure("a thread of the run queue ended on something thrown");
+      }
+      Locked locked(lock);
+      --threadsAlive;
+    };
+  } catch (...) {
+    return false;  // no memory for the call: as a thread refused
+  }
   {
     Locked locked(lock);
     ++threadsAlive;
   }
-  const Quorlin::ThreadHandle thread(TestSeams::platformCalls().startWorker(
-      [this, body] {
-        try {
-          body();
-        } catch (...) {
-          LogPlatformFailure("a thread of the run queue ended on something thrown");
-        }
-        Locked locked(lock);
-        --threadsAlive;
-      },
-      isWatchdog));
+  HANDLE started = nullptr;
+  try {
+    started = TestSeams::platformCalls().startWorker(run, isWatchdog);
+  } catch (...) {
+    // Thrown only before a thread was made (reporting the refusal).
+  }
+  const Quorlin::ThreadHandle thread(started);
   if (thread) return true;
   Locked locked(lock);
   --threadsAlive;
@@ -299,7 +312,12 @@ void RunQueue::State::showBox(uint64_t run, uint32_t contact, RunControl::Box bo
     boxes[contact];
     ++boxesUp;
   }
-  const bool started = startThread([this, contact, box] { boxLoop(contact, box); }, false);
+  bool started = false;
+  try {
+    started = startThread([this, contact, box] { boxLoop(contact, box); }, false);
+  } catch (...) {
+    // No memory for the box's call: as a thread refused.
+  }
   if (started) return;
   {
     Locked locked(lock);
