@@ -48,7 +48,7 @@ void Item::cancel() {
   // Only rearm sets the timer, and it marks the item armed as it does; the
   // timer routine clears the mark as the timer fires. A disarmed item has
   // nothing to cancel, which spares the platform a call on every firing.
-  if (_armed.exchange(false) && _timer) CancelWaitableTimer(_timer.get());
+  if (_armed.exchange(false)) stopTimer();
 }
 
 void Item::rearm() {

@@ -7,6 +7,7 @@
 
 #include "checks/item.h"
 #include "checks/registry.h"
+#include "host/lib/pe_image.h"
 #include "tests/firing_fixture.h"
 
 using namespace Vardok;
@@ -80,6 +81,26 @@ TEST_F(Registry, DetachCancelsAFiringAlreadyQueued) {
   host.pumpFor(300);
   EXPECT_TRUE(firingTimes(contact).empty());
   EXPECT_EQ(reports(contact), 0u);
+}
+
+BOOL WINAPI refuseToCancel(HANDLE) {
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return FALSE;
+}
+
+// The same when the platform refuses to cancel the timer: the timer is set
+// again far off, which drops the queued firing too.
+TEST_F(Registry, DetachDropsAQueuedFiringWhenCancellingIsRefused) {
+  const HMODULE self = GetModuleHandleA(nullptr);
+  void* const original =
+      VardokHost::replaceImport(self, "kernel32.dll", "CancelWaitableTimer", reinterpret_cast<void*>(&refuseToCancel));
+  ASSERT_TRUE(original);
+  const int contact = addCheck("cmd /c exit 0", 1, 1);
+  Sleep(1500);
+  host.post(HM_DETACH_CORE);
+  host.pumpFor(300);
+  VardokHost::replaceImport(self, "kernel32.dll", "CancelWaitableTimer", original);
+  EXPECT_TRUE(firingTimes(contact).empty());
 }
 
 }  // namespace

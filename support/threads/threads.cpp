@@ -137,8 +137,16 @@ WaitableTimer::WaitableTimer() {
   ReleaseSRWLockExclusive(&g_liveTimersLock);
 }
 
+bool WaitableTimer::stopTimer() {
+  if (!_timer) return true;
+  if (checkCall(CancelWaitableTimer(_timer.get()) != FALSE, "CancelWaitableTimer")) return true;
+  LARGE_INTEGER never;
+  never.QuadPart = -0x7FFFFFFFFFFFFFFFLL;  // relative: about 29,000 years from now
+  return checkCall(SetWaitableTimer(_timer.get(), &never, 0, nullptr, nullptr, FALSE) != FALSE, "SetWaitableTimer");
+}
+
 WaitableTimer::~WaitableTimer() {
-  if (_timer) checkCall(CancelWaitableTimer(_timer.get()) != FALSE, "CancelWaitableTimer");
+  stopTimer();
   AcquireSRWLockExclusive(&g_liveTimersLock);
   if (_previousLive) _previousLive->_nextLive = _nextLive;
   else g_liveTimers = _nextLive;

@@ -161,6 +161,11 @@ class WaitableTimer {
   bool armed() const { return _armed; }
 
  protected:
+  // Stops the timer and drops a firing queued but not run. Should the
+  // platform refuse to cancel, the timer is set again far off without a
+  // routine, which drops the queued firing as well; false when both fail.
+  bool stopTimer();
+
   TimerHandle _timer;
   // Set on the main thread; a run's worker clears it too.
   std::atomic<bool> _armed{false};
