@@ -51,6 +51,11 @@ void Item::cancel() {
   if (_armed.exchange(false)) stopTimer();
 }
 
+void Item::disarm() {
+  _armed = false;
+  stopTimer();
+}
+
 void Item::rearm() {
   if (!Quorlin::mainThread.isCurrent()) {
     Quorlin::postCall(Quorlin::mainThread, [item = boost::weak_ptr<Item>(shared_from_this())] {
@@ -58,7 +63,9 @@ void Item::rearm() {
     }, false);
     return;
   }
-  if (GetContactInt(_contact, enabledColumn()) == 0) return;
+  // Detached: nothing is scheduled until the next attach (a re-arming call
+  // queued by a run may come after detach disarmed the items).
+  if (!hasCore() || GetContactInt(_contact, enabledColumn()) == 0) return;
   LARGE_INTEGER due;
   due.QuadPart = dueTime(GetContactInt(_contact, intervalColumn()));
   // Marked armed only when it is: a timer that could not be set fires never.

@@ -39,6 +39,9 @@ class Item : public Quorlin::WaitableTimer, public boost::enable_shared_from_thi
 
   // Disarms: clears _armed and cancels the timer. Any thread.
   void cancel();
+  // Stops the timer whatever _armed says (a timer whose setting failed may
+  // still hold an earlier due time). Main thread.
+  void disarm();
 
   // Arms the timer for the contact's interval when the check is enabled.
   // Main thread; from any other thread the call is queued to it.

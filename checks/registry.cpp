@@ -1,5 +1,8 @@
 #include "checks/registry.h"
 
+#include <new>
+#include <vector>
+
 #include "checks/run_queue.h"
 #include "hostapi/column_ids.h"
 #include "hostapi/host.h"
@@ -46,7 +49,17 @@ void removeItem(uint32_t contact) {
 
 void disarmItems() {
   QUORLIN_ASSERT(Quorlin::mainThread.isCurrent(), "registry");
-  for (const auto& entry : g_items) entry.second->cancel();
+  // A refusal is told to the host's log, which may call back in: the loop
+  // does not walk the registry itself when a copy can be had.
+  std::vector<boost::shared_ptr<Item>> held;
+  try {
+    held.reserve(g_items.size());
+    for (const auto& entry : g_items) held.push_back(entry.second);
+  } catch (const std::bad_alloc&) {
+    for (const auto& entry : g_items) entry.second->disarm();
+    return;
+  }
+  for (const auto& item : held) item->disarm();
 }
 
 void runItemNow(uint32_t contact, const std::string& command) {

@@ -50,7 +50,8 @@ void RunQueue::shutDown() {
     ++s.generation;
     s.workers = 0;
     s.watchdog = false;
-    if (s.retryTimer) CancelWaitableTimer(s.retryTimer.get());
+    // Its routine is the DLL's code: nothing of it stays queued.
+    Quorlin::stopTimer(s.retryTimer.get());
     s.retryPending = false;
     // The ending generation's watchdog stays until these are done: they are
     // in its list before it can see the list empty.

@@ -46,10 +46,9 @@ void defineNotification(const char* name, const char* description) {
 // routine is code of this DLL, and the host may free it before its next
 // alertable wait. The core is forgotten whatever ending the runs threw.
 int detach() {
-  const bool ended = Quorlin::guarded("HM_DETACH_CORE", [] {
-    runQueue().shutDown();
-    disarmItems();
-  });
+  const bool ended = Quorlin::guarded("HM_DETACH_CORE", [] { runQueue().shutDown(); });
+  // Whatever ending the runs threw.
+  Quorlin::guarded("HM_DETACH_CORE", [] { disarmItems(); });
   Quorlin::setFailureLog(nullptr);
   detachCore();
   threadingRuntimeThreadDone();

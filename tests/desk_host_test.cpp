@@ -374,7 +374,7 @@ class DeskTest : public ::testing::Test {
 };
 
 TEST_F(DeskTest, EachRowShowsTheIconOfItsStateInItsColour) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   // The rows' states as the plug-in reported them.
   const uint8_t expected[] = {kStatusOk, kStatusProblem, kStatusCritical};
   for (size_t i = 0; i < 3; ++i)
@@ -405,7 +405,7 @@ TEST_F(DeskTest, EachRowShowsTheIconOfItsStateInItsColour) {
 }
 
 TEST_F(DeskTest, TheSettingsWindowIsMadeOfThePluginsItems) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   desk->openSettings(2);
   HWND settings = desk->settingsWindowOf(2);
   ASSERT_TRUE(settings);
@@ -493,7 +493,7 @@ TEST_F(DeskTest, TheSettingsWindowIsMadeOfThePluginsItems) {
 }
 
 TEST_F(DeskTest, TheCheckButtonRunsTheFieldsLiveTextAndShowsItsOutput) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   desk->openSettings(0);
   HWND settings = desk->settingsWindowOf(0);
   ASSERT_TRUE(settings);
@@ -506,7 +506,7 @@ TEST_F(DeskTest, TheCheckButtonRunsTheFieldsLiveTextAndShowsItsOutput) {
   // Typed, not saved: the button runs what the field holds now.
   SetWindowTextW(edit, L"cmd /c echo live text 4711");
   pump(200);
-  clickOn(button);
+  ASSERT_NO_FATAL_FAILURE(clickOn(button));
   // The plug-in's message box with the command's output, its caption the
   // command that ran (the box belongs to the plug-in's worker; it is found
   // on the X server).
@@ -516,10 +516,12 @@ TEST_F(DeskTest, TheCheckButtonRunsTheFieldsLiveTextAndShowsItsOutput) {
 }
 
 TEST_F(DeskTest, TheContactMenuOffersThePluginsItemForItsChecksOnly) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   // Reads the contact menu when it is up, then uses it: a thread of ours,
   // while the host's thread is in the menu's own loop.
   const auto readMenu = [&](size_t index, bool use, std::vector<std::wstring>* items) {
+    POINT row = rowPoint(index, LVIR_LABEL);
+    ASSERT_TRUE(waitPlaced(desk->listView(), &row, false)) << "the row is not where a click finds it";
     std::atomic<bool> done{false};
     const HDESK desktop = GetThreadDesktop(GetCurrentThreadId());
     std::thread reader([&] {
@@ -568,8 +570,6 @@ TEST_F(DeskTest, TheContactMenuOffersThePluginsItemForItsChecksOnly) {
       }
       done = true;
     });
-    POINT row = rowPoint(index, LVIR_LABEL);
-    ASSERT_TRUE(waitPlaced(desk->listView(), &row, false)) << "the row is not where a click finds it";
     click(row, 1);
     click(row, 3);
     desk->pumpUntil([&] { return done.load(); }, 15000);
@@ -591,7 +591,7 @@ TEST_F(DeskTest, TheContactMenuOffersThePluginsItemForItsChecksOnly) {
 }
 
 TEST_F(DeskTest, APopUpFollowsEachReportOnTop) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   // Each report of the critical check raises a pop-up; clear the ones of
   // the start, then wait for the next.
   for (HWND popup : topWindowsOfClass(kPopupClass)) DestroyWindow(popup);
@@ -714,7 +714,7 @@ struct DialogFiller {
 };
 
 TEST_F(DeskTest, AddEditAndRemoveReachThePluginAndTheFile) {
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   {
     const DialogFiller filler(
         {{L"Name", L"Nowy \u0144"}, {L"Interval (s)", L"1"}, {L"Command", L"cmd /c echo added"}});

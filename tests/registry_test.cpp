@@ -7,6 +7,7 @@
 
 #include "checks/item.h"
 #include "checks/registry.h"
+#include "checks/test_seams.h"
 #include "host/lib/pe_image.h"
 #include "tests/firing_fixture.h"
 
@@ -14,7 +15,12 @@ using namespace Vardok;
 
 namespace {
 
-class Registry : public VardokTest::FiringTest {};
+class Registry : public VardokTest::FiringTest {
+ public:
+  int addCheckForTest(const std::string& command, int interval, int enabled) {
+    return addCheck(command, interval, enabled);
+  }
+};
 
 // The registry is main-thread code: a call from another thread breaks the
 // rule its header states, and fails the test that makes it.
@@ -70,13 +76,32 @@ TEST_F(Registry, RemovingWhileTheRearmingCallIsQueuedCrashesNothing) {
   EXPECT_TRUE(items().empty());
 }
 
+HANDLE g_madeTimer = nullptr;
+
+HANDLE WINAPI recordTimer(LPSECURITY_ATTRIBUTES security, BOOL manualReset, LPCSTR name) {
+  return g_madeTimer = CreateWaitableTimerA(security, manualReset, name);
+}
+
+// A check at interval 1 whose first firing is queued to this thread: its
+// timer is waited for without an alertable wait, so the routine waits in
+// the queue.
+int checkWithFiringQueued(Registry& test) {
+  TestSeams::PlatformCalls& calls = TestSeams::platformCalls();
+  const TestSeams::CreateTimerFunction own = calls.createTimer;
+  g_madeTimer = nullptr;
+  calls.createTimer = &recordTimer;
+  const int contact = test.addCheckForTest("cmd /c exit 0", 1, 1);
+  calls.createTimer = own;
+  EXPECT_TRUE(g_madeTimer);
+  EXPECT_EQ(WaitForSingleObject(g_madeTimer, 10000), WAIT_OBJECT_0);
+  return contact;
+}
+
 // A firing queued to the main thread before HM_DETACH_CORE would run the
 // plug-in's code after the host may have freed the library: detaching
 // cancels it with the timers.
 TEST_F(Registry, DetachCancelsAFiringAlreadyQueued) {
-  const int contact = addCheck("cmd /c exit 0", 1, 1);
-  // No alertable wait past the interval: the firing waits in the queue.
-  Sleep(1500);
+  const int contact = checkWithFiringQueued(*this);
   host.post(HM_DETACH_CORE);
   host.pumpFor(300);
   EXPECT_TRUE(firingTimes(contact).empty());
@@ -95,8 +120,7 @@ TEST_F(Registry, DetachDropsAQueuedFiringWhenCancellingIsRefused) {
   void* const original =
       VardokHost::replaceImport(self, "kernel32.dll", "CancelWaitableTimer", reinterpret_cast<void*>(&refuseToCancel));
   ASSERT_TRUE(original);
-  const int contact = addCheck("cmd /c exit 0", 1, 1);
-  Sleep(1500);
+  const int contact = checkWithFiringQueued(*this);
   host.post(HM_DETACH_CORE);
   host.pumpFor(300);
   VardokHost::replaceImport(self, "kernel32.dll", "CancelWaitableTimer", original);

@@ -137,13 +137,15 @@ WaitableTimer::WaitableTimer() {
   ReleaseSRWLockExclusive(&g_liveTimersLock);
 }
 
-bool WaitableTimer::stopTimer() {
-  if (!_timer) return true;
-  if (checkCall(CancelWaitableTimer(_timer.get()) != FALSE, "CancelWaitableTimer")) return true;
-  LARGE_INTEGER never;
-  never.QuadPart = -0x7FFFFFFFFFFFFFFFLL;  // relative: about 29,000 years from now
-  return checkCall(SetWaitableTimer(_timer.get(), &never, 0, nullptr, nullptr, FALSE) != FALSE, "SetWaitableTimer");
+bool stopTimer(HANDLE timer) {
+  if (!timer) return true;
+  if (checkCall(CancelWaitableTimer(timer) != FALSE, "CancelWaitableTimer")) return true;
+  LARGE_INTEGER farOff;
+  farOff.QuadPart = -100LL * 365 * 24 * 3600 * 10000000;  // relative, in 100 ns: a century
+  return checkCall(SetWaitableTimer(timer, &farOff, 0, nullptr, nullptr, FALSE) != FALSE, "SetWaitableTimer");
 }
+
+bool WaitableTimer::stopTimer() { return Quorlin::stopTimer(_timer.get()); }
 
 WaitableTimer::~WaitableTimer() {
   stopTimer();

@@ -138,6 +138,12 @@ HANDLE startThread(const Call& call, const char* name = nullptr, SECURITY_ATTRIB
   return detail::startThread(start, name, security, suspended, threadId, stackReserve);
 }
 
+// Stops a waitable timer and drops a firing of its routine that is queued
+// but has not run. Should the platform refuse to cancel, the timer is set
+// again a century off without a routine, which drops the queued firing as
+// well; false when both fail (each failure is reported).
+bool stopTimer(HANDLE timer);
+
 // Owns one waitable timer and turns its firing into onTimer. The derived
 // class creates the timer and sets it, with apcRoutine as the completion
 // routine and the object as its argument. Destruction cancels the timer,
@@ -161,9 +167,7 @@ class WaitableTimer {
   bool armed() const { return _armed; }
 
  protected:
-  // Stops the timer and drops a firing queued but not run. Should the
-  // platform refuse to cancel, the timer is set again far off without a
-  // routine, which drops the queued firing as well; false when both fail.
+  // Quorlin::stopTimer of this object's timer.
   bool stopTimer();
 
   TimerHandle _timer;
