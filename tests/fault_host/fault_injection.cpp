@@ -63,6 +63,9 @@ std::string cannotFail(const std::string& dll, const std::string& function) {
                         "GetLastError", "GetTickCount", "GetTickCount64", "IsDebuggerPresent", "IsDBCSLeadByteEx"}))
     return "answers a fact, cannot fail";
   if (function == "TlsGetValue") return "cannot fail for an index it holds";
+  // The first 64 slots are in every thread; only a later index needs the
+  // thread's expansion slots, made on its first use.
+  if (function == "TlsSetValue") return "cannot fail for an index below 64, and the process's are";
   if (function == "SleepConditionVariableSRW")
     return "0 means timed out; a stand-in cannot let go of the lock it waits with";
   if (function == "TryEnterCriticalSection") return "0 means busy, not failed";
