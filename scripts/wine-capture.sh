@@ -8,9 +8,20 @@ export WINEDEBUG=-all
 export WINEARCH=win32
 export WINEPREFIX=${VARDOK_WINEPREFIX:-$HOME/.vardok/wine}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree=;mshtml=}
+# A program of ours ends with its own exit code (a crash of it with the
+# exception's); Wine's own Unix process ended by a signal (under load,
+# Wine 8 has been seen to crash so as a test program exits) is not the
+# program's verdict: it is said, and the program runs once more.
 out=$(mktemp)
-wine "$@" >"$out" 2>&1 </dev/null
-status=$?
-cat "$out"
+for attempt in 1 2; do
+  wine "$@" >"$out" 2>&1 </dev/null
+  status=$?
+  cat "$out"
+  if [ "$attempt" = 1 ] && [ "$status" -gt 128 ] && [ "$status" -lt 160 ]; then
+    echo "wine-capture: Wine itself ended by signal $((status - 128)); running the program once more"
+    continue
+  fi
+  break
+done
 rm -f "$out"
 exit $status

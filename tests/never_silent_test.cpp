@@ -4,13 +4,16 @@
 // a check that cannot start is reported with the reason, and a failure is
 // reported while its box is still up.
 #include <atomic>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "checks/run_queue.h"
 #include "checks/test_seams.h"
 #include "host/lib/http_server.h"
+#include "host/lib/process_info.h"
 #include "hostapi/messages.h"
 #include "hostapi/protocol.h"
 #include "tests/plugin_fixture.h"
@@ -126,6 +129,63 @@ TEST_F(NeverSilent, AFailedHttpCheckIsReportedWhileItsBoxIsUp) {
   EXPECT_TRUE(waitForReports(healthy, well + 2, 20000));
   EXPECT_EQ(MessageBoxRecorder::shown().size(), 1u);
   SetEvent(release.get());
+}
+
+// The DLL's own limit: 60 s at the least.
+constexpr DWORD kDllLimitWaitMs = 120000;
+
+// When each run of a stamping child began (its "S TIME PID" lines).
+std::vector<DWORD> runStarts(const std::string& stamps) {
+  std::vector<DWORD> starts;
+  std::istringstream lines(CheckTest::readTempFile(stamps));
+  std::string kind;
+  unsigned long long time = 0;
+  unsigned long pid = 0;
+  while (lines >> kind >> time >> pid)
+    if (kind == "S") starts.push_back(static_cast<DWORD>(time));  // the same clock as GetTickCount
+  return starts;
+}
+
+TEST_F(NeverSilent, AHungCheckIsReportedBeforeAWaitingRequestEndsIt) {
+  const std::string stamps =
+      writeTempFile("vardok-hung-stamps-" + std::to_string(GetCurrentProcessId()) + ".txt", "");
+  const int contact = addCheck(child("stamp " + stamps + " 600000"), 0, 0);
+  runFromMenu(contact);
+  ASSERT_TRUE(host.pumpUntil([&] { return runStarts(stamps).size() == 1; }, 20000));
+  runFromMenu(contact);  // waits: the run is within its limit
+  // At the limit the hung run is reported critical, and only then does the
+  // waiting request end it and start (to hang and be reported in its turn).
+  ASSERT_TRUE(host.pumpUntil([&] { return countStatus(host, contact, "Polecenie dzia") >= 1; }, kDllLimitWaitMs))
+      << reports(contact) << " reports";
+  EXPECT_EQ(host.getInt(contact, kColumnStatus), kStatusCritical);
+  ASSERT_TRUE(host.pumpUntil([&] { return runStarts(stamps).size() >= 2; }, 30000)) << "the waiting request never ran";
+  DWORD reportedAt = 0;
+  for (const HostEvent& e : host.messages(HM_SET_STATUS))
+    if (e.i32(22) == contact && e.text.compare(0, 14, "Polecenie dzia") == 0) {
+      reportedAt = e.time;
+      break;
+    }
+  EXPECT_LE(static_cast<LONG>(reportedAt - runStarts(stamps)[1]), 0)
+      << "the hung run was reported only after the waiting request had ended it: reported at " << reportedAt
+      << ", runs began at " << runStarts(stamps)[0] << " and " << runStarts(stamps)[1];
+  DeleteFileA(stamps.c_str());
+}
+
+TEST_F(NeverSilent, AtTheCeilingAPersonsRequestRunsAndAWaitingCheckIsReported) {
+  // 64 runs in progress that never end: the ceiling.
+  for (int i = 0; i < 64; ++i) addCheck(child("sleep 600000"), 0, 1);
+  ASSERT_TRUE(host.pumpUntil([] { return VardokHost::countChildProcesses() >= 64; }, 60000))
+      << VardokHost::countChildProcesses() << " children";
+  const int waiting = addCheck("cmd /c exit 0", 0, 1);
+  const int asked = addCheck("cmd /c exit 0", 100, 0);
+  // A person's request runs at once.
+  runFromMenu(asked);
+  EXPECT_TRUE(waitForReports(asked, 1, 30000));
+  EXPECT_EQ(host.getInt(asked, kColumnStatus), kStatusOk);
+  // A scheduled check that cannot start is reported when its limit passes.
+  ASSERT_TRUE(host.pumpUntil([&] { return countStatus(host, waiting, "Polecenie czeka na uruchomienie od ") >= 1; },
+                             kDllLimitWaitMs));
+  EXPECT_EQ(host.getInt(waiting, kColumnStatus), kStatusCritical);
 }
 
 // --- through the linked library, whose limits and seams tests may set ---
