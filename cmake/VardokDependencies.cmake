@@ -89,6 +89,8 @@ else()
   target_link_libraries(pcre INTERFACE ${PCRE_LIBRARY})
 
   add_library(boost_headers INTERFACE)
+  # nlohmann-json from /usr/include.
+  add_library(json_headers INTERFACE)
 
   option(VARDOK_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" ON)
   if(VARDOK_SANITIZE)

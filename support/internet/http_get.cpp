@@ -111,7 +111,7 @@ HttpAnswer httpGet(const SharedPtr<Internet>& session, const std::string& url, c
     }
     if (madeUpStatusLine(request)) throw ExceptionNoAnswer("No status line");
     try {
-      answer.body = request.readAll(options.keep, &answer.bodyBytes);
+      answer.body = request.readAll(options.keep, &answer.bodyBytes, options.progress);
     } catch (const Request::ExceptionFailedRead& failure) {
       throw ExceptionNoAnswer(failure.getReason());
     }

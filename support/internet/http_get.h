@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -56,6 +57,9 @@ struct HttpGetOptions {
   // Called with each request before it is sent; false stops the fetch,
   // which then answers with a null request.
   std::function<bool(const SharedPtr<Request>&)> beforeSend;
+  // When set, counts the final answer's body bytes as they arrive, for a
+  // watch on another thread.
+  std::atomic<uint64_t>* progress = nullptr;
 };
 
 // GETs url (http:// or https://) on session. Throws ExceptionNoAnswer, and

@@ -70,7 +70,7 @@ int Request::readChunk(char* buffer, int maximum) {
   return static_cast<int>(read);
 }
 
-std::string Request::readAll(size_t keep, uint64_t* received) {
+std::string Request::readAll(size_t keep, uint64_t* received, std::atomic<uint64_t>* progress) {
   std::string response;
   if (received) *received = 0;
   char buffer[501];
@@ -79,6 +79,7 @@ std::string Request::readAll(size_t keep, uint64_t* received) {
     if (read < 0) throw ExceptionFailedRead(SharedPtr<Request>(this, true));
     if (read == 0) return response;
     if (received) *received += static_cast<uint64_t>(read);
+    if (progress) progress->fetch_add(static_cast<uint64_t>(read), std::memory_order_relaxed);
     buffer[read] = '\0';
     if (response.size() < keep) response.append(buffer, std::min<size_t>(read, keep - response.size()));
   }

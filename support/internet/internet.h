@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <atomic>
 #include <string>
 
 #include <windows.h>
@@ -125,9 +126,11 @@ class Request : public SharedObject {
   void send(const std::string& headers, const std::string& body);
   bool sendRequest(const std::string& headers, const std::string& body);
   // The whole body, read in chunks of at most 500 bytes; bytes past keep
-  // are read and dropped, and *received (when given) counts them all.
+  // are read and dropped, and *received (when given) counts them all, as
+  // does *progress while they arrive (for a reader on another thread).
   // Throws ExceptionFailedRead (nothing is returned of what was read).
-  std::string readAll(size_t keep = static_cast<size_t>(-1), uint64_t* received = nullptr);
+  std::string readAll(size_t keep = static_cast<size_t>(-1), uint64_t* received = nullptr,
+                      std::atomic<uint64_t>* progress = nullptr);
   // Bytes read, 0 at the end of the body, -1 on failure.
   int readChunk(char* buffer, int maximum);
   // One answer of HttpQueryInfoA, empty on failure. For HTTP_QUERY_CUSTOM

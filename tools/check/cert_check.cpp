@@ -14,21 +14,23 @@
 #include <ctime>
 #include <string>
 
-#include "support/win32_error.h"
 #include "tools/check/certificate.h"
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
+#include "tools/check/error_words.h"
 #include "tools/check/network.h"
+#include "tools/check/remote_text.h"
 
 namespace VardokCheck {
 
 CertificateFacts certificateFacts(PCCERT_CONTEXT certificate) {
   CertificateFacts facts;
+  // The names are the server's words: shown through remoteText.
   char name[256] = "";
   CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, sizeof name);
-  facts.subject = name;
+  facts.subject = remoteText(name, 100);
   CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, CERT_NAME_ISSUER_FLAG, nullptr, name, sizeof name);
-  facts.issuer = name;
+  facts.issuer = remoteText(name, 100);
   const FILETIME expiry = certificate->pCertInfo->NotAfter;
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
@@ -39,11 +41,16 @@ CertificateFacts certificateFacts(PCCERT_CONTEXT certificate) {
   const int64_t left = ticks(expiry) - ticks(now);
   // Whole days, rounded down: a certificate with 6.9 days left has 6.
   facts.daysLeft = left >= 0 ? left / kTicksPerDay : -((-left + kTicksPerDay - 1) / kTicksPerDay);
-  SYSTEMTIME day;
-  FileTimeToSystemTime(&expiry, &day);
-  char date[16];
-  snprintf(date, sizeof date, "%04u-%02u-%02u", day.wYear, day.wMonth, day.wDay);
-  facts.expires = date;
+  const auto dayText = [](const FILETIME& time) {
+    SYSTEMTIME day;
+    FileTimeToSystemTime(&time, &day);
+    char date[16];
+    snprintf(date, sizeof date, "%04u-%02u-%02u", day.wYear, day.wMonth, day.wDay);
+    return std::string(date);
+  };
+  facts.expires = dayText(expiry);
+  facts.validFrom = dayText(certificate->pCertInfo->NotBefore);
+  facts.notYetValid = ticks(certificate->pCertInfo->NotBefore) > ticks(now);
   return facts;
 }
 
@@ -106,7 +113,7 @@ PCCERT_CONTEXT handshake(SOCKET s, const std::string& name, int64_t deadline, st
       AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr, &settings,
                                 nullptr, nullptr, &tls.credentials, nullptr);
   if (status != SEC_E_OK) {
-    *failure = "TLS not available: " + Quorlin::errorText(static_cast<DWORD>(status));
+    *failure = "TLS not available: " + errorWords(static_cast<uint32_t>(status));
     return nullptr;
   }
   tls.haveCredentials = true;
@@ -163,7 +170,7 @@ PCCERT_CONTEXT handshake(SOCKET s, const std::string& name, int64_t deadline, st
       needMore = received.empty();
       continue;
     }
-    *failure = "TLS handshake failed: " + Quorlin::errorText(static_cast<DWORD>(status));
+    *failure = "TLS handshake failed: " + errorWords(static_cast<uint32_t>(status));
     return nullptr;
   }
   PCCERT_CONTEXT certificate = nullptr;
@@ -186,7 +193,7 @@ std::string distrust(PCCERT_CONTEXT certificate, const std::string& name) {
   PCCERT_CHAIN_CONTEXT chain = nullptr;
   if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainSettings, 0, nullptr,
                                &chain))
-    return "its chain cannot be built: " + Quorlin::errorText(GetLastError());
+    return "its chain cannot be built: " + errorWords(GetLastError());
   std::wstring wideName(name.begin(), name.end());
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
   ssl.cbSize = sizeof ssl;
@@ -199,7 +206,7 @@ std::string distrust(PCCERT_CONTEXT certificate, const std::string& name) {
   verdict.cbSize = sizeof verdict;
   const BOOL checked = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict);
   CertFreeCertificateChain(chain);
-  if (!checked) return "it cannot be checked: " + Quorlin::errorText(GetLastError());
+  if (!checked) return "it cannot be checked: " + errorWords(GetLastError());
   switch (static_cast<HRESULT>(verdict.dwError)) {
     case S_OK:
       return std::string();
@@ -213,7 +220,7 @@ std::string distrust(PCCERT_CONTEXT certificate, const std::string& name) {
     case CERT_E_REVOKED:
       return "revoked";
     default:
-      return Quorlin::errorText(verdict.dwError);
+      return errorWords(verdict.dwError);
   }
 }
 
@@ -266,6 +273,13 @@ Outcome checkCert(const Args& args) {
   Outcome outcome;
   outcome.perfdata = perfItem("days", std::to_string(facts.daysLeft), "", static_cast<double>(warn),
                               static_cast<double>(crit));
+  // Not yet valid is not expired: the platform calls both CERT_E_EXPIRED.
+  if (facts.notYetValid) {
+    outcome.level = Level::Critical;
+    outcome.line = "Certificate of " + target + " is not valid before " + facts.validFrom + about;
+    outcome.info = "Certificate: not valid before " + facts.validFrom;
+    return outcome;
+  }
   if (facts.daysLeft < 0 || why == "expired") {
     outcome.level = Level::Critical;
     outcome.line = "Certificate of " + target + " expired on " + facts.expires + about;
@@ -279,11 +293,11 @@ Outcome checkCert(const Args& args) {
     return outcome;
   }
   outcome.level = judgeDaysLeft(facts.daysLeft, warn, crit);
-  outcome.line = "Certificate of " + target + " expires in " + std::to_string(facts.daysLeft) + " days, on " +
+  outcome.line = "Certificate of " + target + " expires in " + countText(facts.daysLeft, "day") + ", on " +
                  facts.expires + about;
-  if (outcome.level == Level::Critical) outcome.line += " (critical below " + std::to_string(crit) + " days)";
-  if (outcome.level == Level::Problem) outcome.line += " (warning below " + std::to_string(warn) + " days)";
-  outcome.info = "cert " + std::to_string(facts.daysLeft) + " days left";
+  if (outcome.level == Level::Critical) outcome.line += " (critical below " + countText(crit, "day") + ")";
+  if (outcome.level == Level::Problem) outcome.line += " (warning below " + countText(warn, "day") + ")";
+  outcome.info = "cert " + countText(facts.daysLeft, "day") + " left";
   return outcome;
 }
 

@@ -16,6 +16,8 @@ struct CertificateFacts {
   std::string subject;  // the name it was issued for ("localhost")
   std::string issuer;   // who signed it ("Vardok test issuer")
   std::string expires;  // the day it expires, "2027-01-05"
+  std::string validFrom;  // the day it becomes valid
+  bool notYetValid = false;  // its first day is still to come
   int64_t daysLeft = 0;  // whole days from now; negative once expired
 };
 

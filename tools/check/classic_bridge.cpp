@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "support/threads/child_process.h"
-#include "support/win32_error.h"
+#include "tools/check/error_words.h"
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
+#include "tools/check/remote_text.h"
 
 namespace VardokCheck {
 
@@ -66,15 +67,6 @@ bool isBatchFile(const std::string& program) {
   if (dot == std::string::npos) return false;
   const std::string extension = program.substr(dot);
   return _stricmp(extension.c_str(), ".cmd") == 0 || _stricmp(extension.c_str(), ".bat") == 0;
-}
-
-// The program's own result tags made harmless: the bridge's verdict is the
-// one the plug-in reads, and a program's "<velkaro:info>All fine" must not
-// stand for it.
-std::string withoutTags(std::string text) {
-  for (const char* tag : {"<velkaro:", "</velkaro:"})
-    for (size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at + 1)) text[at] = '(';
-  return text;
 }
 
 Outcome judgeExit(DWORD code, const std::string& output, const std::string& program) {
@@ -136,9 +128,9 @@ Outcome runClassic(const Args& args) {
   DWORD error;
   const std::unique_ptr<Quorlin::ChildProcess> child = Quorlin::ChildProcess::start(commandLine, options, &failure, &error);
   if (!child && failure == Quorlin::ChildProcess::Failure::Pipe)
-    return {Level::Critical, "run: no pipe: " + Quorlin::errorText(error), "cannot run"};
+    return {Level::Critical, "run: no pipe: " + errorWords(error), "cannot run"};
   if (!child)
-    return {Level::Critical, "run: cannot start " + program + ": " + Quorlin::errorText(error),
+    return {Level::Critical, "run: cannot start " + program + ": " + errorWords(error),
             "cannot start " + program.substr(program.find_last_of("\\/") + 1)};
   child->resume();
   if (!child->read(static_cast<DWORD>(timeoutS * 1000))) {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cmath>
 #include <cstdlib>
 
 #include "tools/check/outcome.h"
@@ -50,8 +51,8 @@ bool Arguments::decimal(const std::string& option, double* value) const {
   const std::string& text = found->second;
   char* end = nullptr;
   *value = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || *value != *value)
-    throw UsageError(option + " needs a number, not \"" + text + "\"");
+  if (text.empty() || *end != '\0' || !std::isfinite(*value))
+    throw UsageError(option + " needs a finite number, not \"" + text + "\"");
   return true;
 }
 

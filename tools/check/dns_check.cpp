@@ -17,10 +17,11 @@
 #include <thread>
 #include <vector>
 
-#include "support/win32_error.h"
+#include "tools/check/error_words.h"
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
 #include "tools/check/network.h"
+#include "tools/check/remote_text.h"
 
 namespace VardokCheck {
 
@@ -86,7 +87,7 @@ std::vector<Value> valuesOf(const DNS_RECORDA* records, WORD type) {
       case DNS_TYPE_TEXT: {
         std::string text;
         for (DWORD i = 0; i < r->Data.TXT.dwStringCount; ++i) text += r->Data.TXT.pStringArray[i];
-        values.push_back({text, "\"" + text + "\""});
+        values.push_back({text, "\"" + remoteText(text, 120) + "\""});
         break;
       }
       default:
@@ -140,7 +141,7 @@ std::string failureText(DNS_STATUS status) {
     case DNS_ERROR_RCODE_SERVER_FAILURE:
       return "no server answered (server failure)";
     default:
-      return "no answer: " + Quorlin::errorText(static_cast<DWORD>(status));
+      return errorWords(static_cast<uint32_t>(status));
   }
 }
 

@@ -7,8 +7,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 
 #include "tools/check/checks.h"
+#include "tools/check/remote_text.h"
 
 namespace {
 
@@ -22,7 +25,10 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"disk", "disk [DRIVE] [--warn PCT] [--crit PCT] [--warn-free SIZE] [--crit-free SIZE]", checkDisk, false},
+    {"disk",
+     "disk [DRIVE] --warn PCT --crit PCT [--warn-free SIZE] [--crit-free SIZE]\n"
+     "                    disk [DRIVE] --warn-free SIZE [--crit-free SIZE]",
+     checkDisk, false},
     {"tcp",
      "tcp HOST PORT [--send TEXT] [--expect TEXT] [--warn MS] [--crit MS] [--timeout MS] [--retries N [--retry-delay MS]]",
      checkTcp, true},
@@ -53,6 +59,8 @@ int64_t takeNumber(Args& args, const std::string& name, int64_t minimum, int64_t
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--") break;
     if (args[i] != name) continue;
+    for (size_t j = i + 2; j < args.size() && args[j] != "--"; ++j)
+      if (args[j] == name) throw UsageError(name + " is given twice");
     if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
     const std::string text = args[i + 1];
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos ||
@@ -117,10 +125,20 @@ int main(int argc, char** argv) {
   }
   for (const Command& command : kCommands) {
     if (std::strcmp(argv[1], command.name) != 0) continue;
+    // Nothing thrown ends a command without a verdict: a check that could
+    // not finish is critical with the reason, never a bare exit code.
+    const std::string about = std::string("vardok-check ") + command.name;
     try {
       return report(measure(command, Args(argv + 2, argv + argc)));
     } catch (const UsageError& error) {
       return setUpWrongly(error.what(), &command);
+    } catch (const std::bad_alloc&) {
+      return report({Level::Critical, about + ": out of memory", "out of memory"});
+    } catch (const std::exception& error) {
+      const std::string reason = remoteText(error.what(), 120);
+      return report({Level::Critical, about + " could not finish: " + reason, "could not finish: " + reason});
+    } catch (...) {
+      return report({Level::Critical, about + " could not finish", "could not finish"});
     }
   }
   return setUpWrongly(std::string("unknown command \"") + argv[1] + "\"", nullptr);

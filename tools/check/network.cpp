@@ -3,21 +3,22 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
-#include "support/win32_error.h"
 #include "tools/check/checks.h"
+#include "tools/check/error_words.h"
+#include "tools/check/resolve.h"
 
 namespace VardokCheck {
 
 namespace {
 
 // Connects to one address within timeoutMs: 0, or the socket error.
-int connectWithin(const addrinfo& address, int64_t timeoutMs, SOCKET* connected) {
-  SOCKET s = socket(address.ai_family, address.ai_socktype, address.ai_protocol);
+int connectWithin(const Resolved::Address& address, int64_t timeoutMs, SOCKET* connected) {
+  SOCKET s = socket(address.family, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return WSAGetLastError();
   u_long nonBlocking = 1;
   ioctlsocket(s, FIONBIO, &nonBlocking);
   int error = 0;
-  if (connect(s, address.ai_addr, static_cast<int>(address.ai_addrlen)) != 0) {
+  if (connect(s, reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0) {
     error = WSAGetLastError();
     if (error == WSAEWOULDBLOCK) {
       fd_set writable, failed;
@@ -48,27 +49,21 @@ int connectWithin(const addrinfo& address, int64_t timeoutMs, SOCKET* connected)
 
 }  // namespace
 
-int connectTo(const std::string& hostName, const std::string& port, int64_t timeoutMs, SOCKET* connected) {
-  std::string host = hostName;
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  addrinfo* found = nullptr;
+int connectTo(const std::string& host, const std::string& port, int64_t timeoutMs, SOCKET* connected) {
   const double start = nowMs();
-  if (getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0 || !found) return WSAHOST_NOT_FOUND;
+  const Resolved resolved = resolveWithin(host, port, AF_UNSPEC, SOCK_STREAM, timeoutMs);
+  if (resolved.result == Resolved::Result::NoAnswer) return WSATRY_AGAIN;
+  if (resolved.result == Resolved::Result::NotFound) return WSAHOST_NOT_FOUND;
   int error = WSAEHOSTUNREACH;
-  for (const addrinfo* address = found; address; address = address->ai_next) {
+  for (const Resolved::Address& address : resolved.addresses) {
     const int64_t left = timeoutMs - static_cast<int64_t>(nowMs() - start);
     if (left <= 0) {
       error = WSAETIMEDOUT;
       break;
     }
-    error = connectWithin(*address, left, connected);
+    error = connectWithin(address, left, connected);
     if (error == 0 || error == WSAETIMEDOUT) break;
   }
-  freeaddrinfo(found);
   return error;
 }
 
@@ -85,12 +80,14 @@ std::string connectFailureText(int error, int64_t timeoutMs) {
   switch (error) {
     case WSAHOST_NOT_FOUND:
       return "the name is not found";
+    case WSATRY_AGAIN:
+      return "the name look-up got no answer within " + std::to_string(timeoutMs) + " ms";
     case WSAETIMEDOUT:
       return "no answer within " + std::to_string(timeoutMs) + " ms";
     case WSAECONNREFUSED:
       return "connection refused";
     default:
-      return "cannot connect: " + Quorlin::errorText(static_cast<DWORD>(error));
+      return "cannot connect: " + errorWords(static_cast<uint32_t>(error));
   }
 }
 

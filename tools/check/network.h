@@ -24,9 +24,10 @@ struct Winsock {
   Winsock& operator=(const Winsock&) = delete;
 };
 
-// Looks host up and connects to its addresses in turn, within timeoutMs in
-// all. 0 when connected, else a socket error: WSAHOST_NOT_FOUND when the
-// name is not found, WSAETIMEDOUT when the time ran out. With connected, a
+// Looks host up (resolveWithin) and connects to its addresses in turn,
+// within timeoutMs in all. 0 when connected, else a socket error:
+// WSAHOST_NOT_FOUND when the name is not found, WSATRY_AGAIN when the look-up
+// got no answer in time, WSAETIMEDOUT when the connection got none. With connected, a
 // socket that connected is handed over (non-blocking) instead of closed.
 // An IPv6 literal may come in the brackets a URL gives it.
 int connectTo(const std::string& host, const std::string& port, int64_t timeoutMs, SOCKET* connected = nullptr);

@@ -4,23 +4,20 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
-#include <thread>
 
-#include "support/internet/cancellable_calls.h"
 #include "support/internet/http_get.h"
 #include "protocol/result_protocol.h"
 #include "support/internet/url.h"
 #include "support/regex/regex.h"
-#include "support/win32_error.h"
 #include "tools/check/certificate.h"
 #include "tools/check/checks.h"
 #include "tools/check/fetch.h"
 #include "tools/check/command_line.h"
 #include "tools/check/network.h"
+#include "tools/check/remote_text.h"
+#include "tools/check/resolve.h"
+#include "tools/check/error_words.h"
 
 namespace VardokCheck {
 
@@ -40,29 +37,44 @@ std::string unescaped(const std::string& text) {
   return out;
 }
 
-// Sends what (if any) on s, then reads until expect has come (true), the
-// peer closes, or the time runs out. received holds what came, at most
-// 4 KiB.
-bool converse(SOCKET s, const std::string& what, const std::string& expect, int64_t timeoutMs, std::string* received) {
+// How a conversation on a connection ended.
+enum class Conversation { Answered, Closed, TimedOut };
+
+// Of what a server says, this much is kept to be shown.
+constexpr size_t kShownAnswer = 4096;
+
+// Sends what (if any) on s, then reads until expect has come, the peer
+// closes, or the time runs out. However long the server talks, expect is
+// looked for in all it says (a long greeting before the word is common);
+// received keeps the first 4 KiB, to show.
+Conversation converse(SOCKET s, const std::string& what, const std::string& expect, int64_t timeoutMs,
+                      std::string* received) {
   const double start = nowMs();
   const auto left = [&] { return timeoutMs - static_cast<int64_t>(nowMs() - start); };
+  const auto failed = [&] { return left() <= 0 ? Conversation::TimedOut : Conversation::Closed; };
   for (size_t sent = 0; sent < what.size();) {
     const int n = send(s, what.data() + sent, static_cast<int>(what.size() - sent), 0);
     if (n > 0) {
       sent += static_cast<size_t>(n);
       continue;
     }
-    if (WSAGetLastError() != WSAEWOULDBLOCK || !waitForSocket(s, true, left())) return false;
+    if (WSAGetLastError() != WSAEWOULDBLOCK || !waitForSocket(s, true, left())) return failed();
   }
-  char buffer[1024];
-  while (received->find(expect) == std::string::npos || expect.empty()) {
-    if (expect.empty()) return true;
-    if (!waitForSocket(s, false, left())) return false;
+  if (expect.empty()) return Conversation::Answered;
+  // The bytes searched: the new ones, after the last expect.size() - 1 of
+  // those before (the word may come in two pieces).
+  std::string window;
+  char buffer[4096];
+  for (;;) {
+    if (!waitForSocket(s, false, left())) return failed();
     const int n = recv(s, buffer, sizeof buffer, 0);
-    if (n <= 0) return received->find(expect) != std::string::npos;
-    if (received->size() < 4096) received->append(buffer, static_cast<size_t>(n));
+    if (n <= 0) return Conversation::Closed;
+    const size_t got = static_cast<size_t>(n);
+    if (received->size() < kShownAnswer) received->append(buffer, std::min(got, kShownAnswer - received->size()));
+    window.append(buffer, got);
+    if (window.find(expect) != std::string::npos) return Conversation::Answered;
+    if (window.size() >= expect.size()) window.erase(0, window.size() - (expect.size() - 1));
   }
-  return true;
 }
 
 }  // namespace
@@ -95,10 +107,12 @@ Outcome checkTcp(const Args& args) {
   const int error = connectTo(host, portText, timeout, talk ? &connected : nullptr);
   if (error == WSAHOST_NOT_FOUND)
     return {Level::Critical, "TCP " + target + ": the name " + host + " is not found", host + " not found"};
+  if (error == WSATRY_AGAIN)
+    return {Level::Critical, "TCP " + target + ": " + connectFailureText(error, timeout), host + " not looked up"};
   std::string received;
-  bool answered = true;
+  Conversation conversation = Conversation::Answered;
   if (connected != INVALID_SOCKET) {
-    answered = converse(connected, toSend, expect, timeout - static_cast<int64_t>(nowMs() - start), &received);
+    conversation = converse(connected, toSend, expect, timeout - static_cast<int64_t>(nowMs() - start), &received);
     closesocket(connected);
   }
   const double elapsed = nowMs() - start;
@@ -108,15 +122,22 @@ Outcome checkTcp(const Args& args) {
   if (error == WSAECONNREFUSED)
     return {Level::Critical, "TCP " + target + ": connection refused", "port " + portText + " refused"};
   if (error != 0)
-    return {Level::Critical, "TCP " + target + ": cannot connect: " + Quorlin::errorText(static_cast<DWORD>(error)),
+    return {Level::Critical, "TCP " + target + ": " + connectFailureText(error, timeout),
             "port " + portText + " unreachable"};
-  if (!answered) {
-    std::string got = received.substr(0, received.find_first_of("\r\n"));
-    for (char& c : got)
-      if (static_cast<unsigned char>(c) < 0x20) c = '.';
-    return {Level::Critical,
-            "TCP " + target + ": \"" + arguments.text("--expect") + "\" not received" +
-                (got.empty() ? "" : " (got \"" + got.substr(0, 80) + "\")"),
+  if (conversation != Conversation::Answered) {
+    const std::string got = received.substr(0, received.find_first_of("\r\n"));
+    const std::string shownGot = got.empty() ? "" : " (got \"" + remoteText(got, 80) + "\")";
+    const std::string wanted = "\"" + arguments.text("--expect") + "\"";
+    if (conversation == Conversation::TimedOut && received.empty())
+      return {Level::Critical,
+              "TCP " + target + ": no answer within " + std::to_string(timeout) + " ms" +
+                  (expect.empty() ? "" : " (waiting for " + wanted + ")"),
+              "port " + portText + " no answer"};
+    if (conversation == Conversation::TimedOut)
+      return {Level::Critical,
+              "TCP " + target + ": " + wanted + " not received within " + std::to_string(timeout) + " ms" + shownGot,
+              "port " + portText + ", answer wrong"};
+    return {Level::Critical, "TCP " + target + ": " + wanted + " not received, the connection ended" + shownGot,
             "port " + portText + ", answer wrong"};
   }
   std::string line = "TCP " + target + (talk ? " answered in " : " connected in ") + msText(elapsed);
@@ -124,73 +145,6 @@ Outcome checkTcp(const Args& args) {
   Outcome outcome{level, line, "port " + portText + " open, " + msText(elapsed)};
   outcome.perfdata = timePerfItem(elapsed, warn, crit);
   return outcome;
-}
-
-Fetched fetchPage(const std::string& url, int64_t timeout, Quorlin::Request::RequestType method) {
-  Quorlin::SharedPtr<Quorlin::Internet> session(
-      new Quorlin::Internet(InternetOpenA("vardok-check", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)), true);
-  DWORD limit = static_cast<DWORD>(timeout);
-  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
-    InternetSetOptionA(session->getHandle(), option, &limit, sizeof limit);
-
-  // WinINet's own time limits do not cover every wait (a slow trickle of
-  // bytes, a connection never accepted): when time is up, a watch cancels
-  // the waits of this thread, again and again until the request is over.
-  // This thread owns every handle of the request and closes them itself.
-  const Quorlin::CancellableCalls cancellable;
-  HANDLE self = nullptr;
-  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE, DUPLICATE_SAME_ACCESS);
-  const Quorlin::ThreadHandle selfHandle(self);
-  std::mutex lock;
-  std::condition_variable done;
-  bool finished = false, timedOut = false;
-  std::thread watch([&] {
-    std::unique_lock<std::mutex> guard(lock);
-    if (done.wait_for(guard, std::chrono::milliseconds(timeout), [&] { return finished; })) return;
-    timedOut = true;
-    // Cancelled waits end at once; a name look-up has no wait to cancel.
-    // One that still holds the request a second on is not waited for: the
-    // verdict is given from here, and the process ends with it.
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
-    while (!finished) {
-      CancelSynchronousIo(selfHandle.get());
-      done.wait_for(guard, std::chrono::milliseconds(100), [&] { return finished; });
-      if (!finished && std::chrono::steady_clock::now() >= giveUp) {
-        const std::string failure = "no answer within " + std::to_string(timeout) + " ms";
-        const std::string text =
-            formatOutcome({Level::Critical, "HTTP " + Quorlin::hidePasswords(url) + ": " + failure, failure});
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
-        ExitProcess(static_cast<UINT>(Level::Critical));
-      }
-    }
-  });
-  Quorlin::HttpGetOptions options;
-  options.method = method;
-  options.keep = Vardok::kMaxOutput;
-  options.beforeSend = [&](const Quorlin::SharedPtr<Quorlin::Request>&) {
-    std::lock_guard<std::mutex> guard(lock);
-    return !timedOut;
-  };
-
-  Fetched fetched;
-  const double start = nowMs();
-  try {
-    fetched.answer = Quorlin::httpGet(session, url, options);
-  } catch (const Quorlin::ExceptionInternet& e) {
-    fetched.failure = Quorlin::hidePasswords(e.getReason());
-  }
-  fetched.elapsedMs = nowMs() - start;
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    finished = true;
-  }
-  done.notify_all();
-  watch.join();
-
-  if (timedOut) fetched.failure = "no answer within " + std::to_string(timeout) + " ms";
-  if (fetched.failure.empty() && !fetched.answer.request) fetched.failure = "no answer";
-  return fetched;
 }
 
 Outcome checkHttp(const Args& args) {
@@ -239,7 +193,8 @@ Outcome checkHttp(const Args& args) {
   }
   const std::string shown = Quorlin::hidePasswords(url);
 
-  const Fetched fetched = fetchPage(url, timeout, method == "HEAD" ? Quorlin::Request::HEAD : Quorlin::Request::GET);
+  const Fetched fetched =
+      fetchPage(url, timeout, method == "HEAD" ? Quorlin::Request::HEAD : Quorlin::Request::GET, "HTTP " + shown);
   const Quorlin::HttpAnswer& answer = fetched.answer;
   const double elapsed = fetched.elapsedMs;
   if (!fetched.failure.empty()) return {Level::Critical, "HTTP " + shown + ": " + fetched.failure, fetched.failure};
@@ -271,7 +226,7 @@ Outcome checkHttp(const Args& args) {
   if (!headerName.empty()) {
     const std::string value = answer.request->queryInfo(HTTP_QUERY_CUSTOM, 256, headerName);
     if (value != headerValue)
-      return critical(headerName + ": " + (value.empty() ? "missing" : value) + ", not " + headerValue,
+      return critical(headerName + ": " + (value.empty() ? "missing" : remoteText(value, 120)) + ", not " + headerValue,
                       headerName + " " + (value.empty() ? "missing" : "wrong"));
   }
   Level level = judgeTime(elapsed, warn, crit, &line);
@@ -288,8 +243,8 @@ Outcome checkHttp(const Args& args) {
     const CertificateFacts facts = certificateFacts(chain->rgpChain[0]->rgpElement[0]->pCertContext);
     CertFreeCertificateChain(chain);
     const Level certLevel = judgeDaysLeft(facts.daysLeft, certWarn, certCrit);
-    line += ", certificate expires in " + std::to_string(facts.daysLeft) + " days (" + facts.expires + ")";
-    if (certLevel != Level::Well) info = "HTTP " + status + ", cert " + std::to_string(facts.daysLeft) + " days left";
+    line += ", certificate expires in " + countText(facts.daysLeft, "day") + " (" + facts.expires + ")";
+    if (certLevel != Level::Well) info = "HTTP " + status + ", cert " + countText(facts.daysLeft, "day") + " left";
     if (static_cast<int>(certLevel) > static_cast<int>(level)) level = certLevel;
     certificatePerfdata = " " + perfItem("days", std::to_string(facts.daysLeft), "", static_cast<double>(certWarn),
                                          static_cast<double>(certCrit));

@@ -1,16 +1,28 @@
 #include "tools/check/outcome.h"
 
+#include <cmath>
 #include <cstdio>
+
+#include "tools/check/remote_text.h"
 
 namespace VardokCheck {
 
 std::string perfNumber(double value) {
-  char text[32];
-  snprintf(text, sizeof text, "%.3f", value);
-  std::string number = text;
+  // Not a number nor infinite: "U", the classic form's unknown value.
+  if (!std::isfinite(value)) return "U";
+  // Every digit of the whole part, however large (1e308 has 309).
+  const int length = snprintf(nullptr, 0, "%.3f", value);
+  std::string number(static_cast<size_t>(length) + 1, '\0');
+  snprintf(&number[0], number.size(), "%.3f", value);
+  number.resize(static_cast<size_t>(length));
   number.erase(number.find_last_not_of('0') + 1);
   if (number.back() == '.') number.pop_back();
+  if (number == "-0") number = "0";
   return number;
+}
+
+std::string countText(int64_t count, const std::string& unit) {
+  return std::to_string(count) + " " + unit + (count == 1 || count == -1 ? "" : "s");
 }
 
 std::string perfItem(const std::string& label, const std::string& value, const std::string& unit, double warn,
@@ -24,10 +36,12 @@ std::string perfItem(const std::string& label, const std::string& value, const s
 std::string formatOutcome(const Outcome& outcome) {
   // The performance data after a '|' on the first line, as graphing tools
   // read it; the status text (the info tag) stays without it.
-  const size_t lineEnd = outcome.line.find('\n');
-  std::string line = outcome.line;
+  // Remote text reaches the line through remoteText; this is the last
+  // guard that nothing in it opens a tag before the verdict's own.
+  std::string line = withoutTags(outcome.line);
+  const size_t lineEnd = line.find('\n');
   if (!outcome.perfdata.empty())
-    line.insert(lineEnd == std::string::npos ? line.size() : lineEnd, " | " + outcome.perfdata);
+    line.insert(lineEnd == std::string::npos ? line.size() : lineEnd, " | " + withoutTags(outcome.perfdata));
   std::string out = line + " " + Vardok::formatTag(Vardok::kInfoTag, outcome.info, "?");
   if (outcome.level != Level::Well)
     out += Vardok::formatTag(Vardok::kNotifyTag, outcome.notify.empty() ? outcome.line : outcome.notify, "?");

@@ -33,8 +33,12 @@ struct Outcome {
 // left out (the field stays, empty).
 std::string perfItem(const std::string& label, const std::string& value, const std::string& unit, double warn = -1,
                      double crit = -1, double minimum = -1, double maximum = -1);
-// A value with at most three decimals, trailing zeros dropped: "0.012", "36.1".
+// A value with at most three decimals, trailing zeros dropped: "0.012",
+// "36.1"; every digit of a large one; "U" (unknown) for one not finite.
 std::string perfNumber(double value);
+
+// "1 day", "3 days".
+std::string countText(int64_t count, const std::string& unit);
 
 // The line, then the tags: "info" always, "notify" (the line, unless set)
 // unless all is well. Tag values are never empty and never hold a '<' (it would

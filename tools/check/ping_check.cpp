@@ -14,11 +14,12 @@
 #include <vector>
 
 #include "support/threads/unique_handle.h"
-#include "support/win32_error.h"
 
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
+#include "tools/check/error_words.h"
 #include "tools/check/network.h"
+#include "tools/check/resolve.h"
 
 namespace VardokCheck {
 
@@ -85,22 +86,22 @@ Outcome checkPing(const Args& args) {
     throw UsageError("--warn must not be above --crit");
 
   const Winsock winsock;
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
-    return {Level::Critical, "PING " + host + ": the name is not found", host + " not found"};
+  const double start = nowMs();
+  const Resolved resolved = resolveWithin(host, std::string(), AF_UNSPEC, 0, timeout);
+  if (resolved.result != Resolved::Result::Found || resolved.addresses.empty()) {
+    const bool notFound = resolved.result == Resolved::Result::NotFound;
+    return {Level::Critical, "PING " + host + ": " + lookupFailureText(host, resolved, timeout),
+            host + (notFound ? " not found" : " not looked up")};
+  }
   sockaddr_storage target{};
-  const bool six = found->ai_family == AF_INET6;
-  memcpy(&target, found->ai_addr, found->ai_addrlen);
-  freeaddrinfo(found);
+  const bool six = resolved.addresses.front().family == AF_INET6;
+  memcpy(&target, &resolved.addresses.front().address, sizeof target);
 
   const IcmpHandle icmp(six ? Icmp6CreateFile() : IcmpCreateFile());
   if (!icmp)
-    return {Level::Critical, "PING " + host + ": no ICMP here: " + Quorlin::errorText(GetLastError()), "cannot ping"};
+    return {Level::Critical, "PING " + host + ": no ICMP here: " + errorWords(GetLastError()), "cannot ping"};
   char payload[32] = "vardok-check ping";
   std::vector<char> reply(sizeof(Icmpv6EchoReply) + sizeof(ICMP_ECHO_REPLY) + sizeof payload + 64);
-  const double start = nowMs();
   std::vector<double> times;
   for (int64_t i = 0; i < count; ++i) {
     const int64_t left = timeout - static_cast<int64_t>(nowMs() - start);

@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "support/internet/url.h"
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
 #include "tools/check/fetch.h"
+#include "tools/check/json_document.h"
 #include "tools/check/network.h"
+#include "tools/check/remote_text.h"
 
 namespace VardokCheck {
 
@@ -46,7 +46,7 @@ Limit readLimit(const Arguments& arguments, const std::string& option) {
   if (limit.below) text.pop_back();
   char* end = nullptr;
   limit.value = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || std::isnan(limit.value))
+  if (text.empty() || *end != '\0' || !std::isfinite(limit.value))
     throw UsageError(option + " needs a number X (passed above X) or X: (passed below X), not \"" +
                      arguments.text(option) + "\"");
   return limit;
@@ -80,7 +80,7 @@ std::string seriesName(const nlohmann::json& metric) {
   std::string name, labels;
   if (metric.is_object()) {
     for (auto it = metric.begin(); it != metric.end(); ++it) {
-      const std::string value = it.value().is_string() ? it.value().get<std::string>() : it.value().dump();
+      const std::string value = jsonText(it.value(), 1024);
       if (it.key() == "__name__")
         name = value;
       else
@@ -96,25 +96,33 @@ struct ApiAnswer {
   std::string failure;
 };
 
-ApiAnswer fetchJson(const std::string& url, int64_t timeout) {
+ApiAnswer fetchJson(const std::string& url, int64_t timeout, const std::string& about) {
   ApiAnswer api;
-  const Fetched fetched = fetchPage(url, timeout, Quorlin::Request::GET);
+  const Fetched fetched = fetchPage(url, timeout, Quorlin::Request::GET, about);
   if (!fetched.failure.empty()) {
     api.failure = fetched.failure;
     return api;
   }
-  api.document = nlohmann::json::parse(fetched.answer.body, nullptr, false);
+  if (fetched.answer.bodyBytes > fetched.answer.body.size()) {
+    api.failure = "the answer is " + std::to_string(fetched.answer.bodyBytes) + " bytes: too large to read";
+    return api;
+  }
+  const JsonRead read = readJson(fetched.answer.body);
+  api.document = read.document;
   // Prometheus answers a bad query with 400 and an error in JSON: the error says more.
-  if (!api.document.is_discarded() && api.document.is_object() && api.document.value("status", "") == "error") {
-    api.failure = "error: " + api.document.value("error", std::string("unknown"));
+  if (read.failure.empty() && jsonString(api.document, "status") == "error") {
+    api.failure = "error: " + remoteText(jsonString(api.document, "error", "unknown"), 120);
     return api;
   }
   if (fetched.answer.status < 200 || fetched.answer.status >= 300)
     api.failure = "HTTP " + std::to_string(fetched.answer.status);
-  else if (api.document.is_discarded())
-    api.failure = "not JSON";
+  else if (!read.failure.empty())
+    api.failure = read.failure;
   return api;
 }
+
+// The words of an answer that is JSON but not of the shape the API gives.
+std::string unexpected(const std::string& what) { return "unexpected answer: " + what; }
 
 Level levelOption(const Arguments& arguments, const std::string& option, Level fallback) {
   if (!arguments.has(option)) return fallback;
@@ -125,9 +133,6 @@ Level levelOption(const Arguments& arguments, const std::string& option, Level f
   throw UsageError(option + " needs ok, problem or critical, not \"" + text + "\"");
 }
 
-std::string shortened(const std::string& text, size_t most) {
-  return text.size() <= most ? text : text.substr(0, most) + "...";
-}
 
 }  // namespace
 
@@ -139,28 +144,44 @@ Outcome checkProm(const Args& args) {
   const Limit warn = readLimit(arguments, "--warn"), crit = readLimit(arguments, "--crit");
   const Level emptyLevel = levelOption(arguments, "--empty", Level::Problem);
   const int64_t timeout = arguments.number("--timeout", 1, 3600000, false, kNetworkTimeoutMs);
-  const std::string shownQuery = shortened(query, 80);
   const std::string url = apiUrl(base, "/api/v1/query?query=" + percentEncoded(query));
 
-  const ApiAnswer api = fetchJson(url, timeout);
-  const std::string about = "Prometheus " + Quorlin::hidePasswords(base) + ": " + shownQuery;
-  if (!api.failure.empty()) return {Level::Critical, about + ": " + api.failure, shortened(api.failure, 80)};
-  const nlohmann::json& data = api.document.value("data", nlohmann::json::object());
-  const std::string type = data.value("resultType", "");
+  const std::string about = "Prometheus " + Quorlin::hidePasswords(base) + ": " + remoteText(query, 80);
+  const ApiAnswer api = fetchJson(url, timeout, about);
+  if (!api.failure.empty()) return {Level::Critical, about + ": " + api.failure, remoteText(api.failure, 80)};
+  const auto wrongShape = [&](const std::string& what) {
+    return Outcome{Level::Critical, about + ": " + unexpected(what), unexpected(what)};
+  };
+  const nlohmann::json& document = api.document;
+  if (!document.is_object()) return wrongShape(std::string(jsonKind(document)) + ", not an object");
+  if (document.contains("status") && !document["status"].is_string())
+    return wrongShape(std::string("status is ") + jsonKind(document["status"]));
+  const auto dataAt = document.find("data");
+  if (dataAt == document.end() || !dataAt->is_object())
+    return wrongShape(dataAt == document.end() ? "no data" : std::string("data is ") + jsonKind(*dataAt));
+  const nlohmann::json& data = *dataAt;
+  const std::string type = jsonString(data, "resultType");
   // Every sample of the answer as a series name and its value's text.
   std::vector<std::pair<std::string, std::string>> samples;
-  const nlohmann::json result = data.value("result", nlohmann::json());
+  const auto resultAt = data.find("result");
+  const nlohmann::json noResult;
+  const nlohmann::json& result = resultAt == data.end() ? noResult : *resultAt;
   const auto valueText = [](const nlohmann::json& pair) {
     return pair.is_array() && pair.size() == 2 && pair[1].is_string() ? pair[1].get<std::string>() : std::string();
   };
   if (type == "vector" && result.is_array()) {
-    for (const nlohmann::json& series : result)
-      samples.emplace_back(seriesName(series.value("metric", nlohmann::json())),
-                           valueText(series.value("value", nlohmann::json())));
+    for (const nlohmann::json& series : result) {
+      if (!series.is_object()) return wrongShape(std::string("a series is ") + jsonKind(series));
+      const auto metric = series.find("metric");
+      const auto value = series.find("value");
+      samples.emplace_back(seriesName(metric == series.end() ? nlohmann::json() : *metric),
+                           valueText(value == series.end() ? nlohmann::json() : *value));
+    }
   } else if (type == "scalar") {
     samples.emplace_back(std::string(), valueText(result));
   } else {
-    return {Level::Critical, about + ": the answer is a " + (type.empty() ? "puzzle" : type) + ", not values",
+    return {Level::Critical,
+            about + ": the answer is " + (type.empty() ? "a puzzle" : "a " + remoteText(type, 40)) + ", not values",
             "not values"};
   }
   if (samples.empty()) {
@@ -194,19 +215,21 @@ Outcome checkProm(const Args& args) {
       why = reason;
     }
   }
-  const std::string& shownSeries = samples[worstAt].first;
-  const std::string value = samples[worstAt].second;
+  const std::string shownSeries = remoteText(samples[worstAt].first, 120);
+  const std::string valueWritten = samples[worstAt].second;
+  const std::string value = remoteText(valueWritten, 40);
   // One series by its name; of several, the worst (the first when all are well).
-  std::string line = about + (shownSeries.empty() ? "" : ": " + shortened(shownSeries, 120)) + " = " + value;
+  std::string line = about + (shownSeries.empty() ? "" : ": " + shownSeries) + " = " + value;
   if (samples.size() > 1)
     line = about + ": " + std::to_string(samples.size()) + " series, " + (worst == Level::Well ? "" : "worst ") +
-           shortened(shownSeries, 120) + " = " + value;
+           shownSeries + " = " + value;
   if (!why.empty()) line += " (" + why + ")";
   Outcome outcome{worst, line,
-                  samples.size() > 1 ? shortened(shownSeries, 50) + " " + value : shortened(query, 40) + " " + value};
+                  samples.size() > 1 ? remoteText(samples[worstAt].first, 50) + " " + value
+                                     : remoteText(query, 40) + " " + value};
   char* end = nullptr;
-  const double number = std::strtod(value.c_str(), &end);
-  if (!value.empty() && *end == '\0' && std::isfinite(number))
+  const double number = std::strtod(valueWritten.c_str(), &end);
+  if (!valueWritten.empty() && *end == '\0' && std::isfinite(number))
     outcome.perfdata = perfItem("value", perfNumber(number), "", warn.given && !warn.below ? warn.value : -1,
                                 crit.given && !crit.below ? crit.value : -1) +
                        " " + perfItem("series", std::to_string(samples.size()), "");
@@ -230,35 +253,53 @@ Outcome checkAlerts(const Args& args) {
   const std::string url = apiGiven ? base : apiUrl(base, "/api/v1/alerts");
   const std::string about = "Alerts of " + Quorlin::hidePasswords(base);
 
-  const ApiAnswer api = fetchJson(url, timeout);
-  if (!api.failure.empty()) return {Level::Critical, about + ": " + api.failure, shortened(api.failure, 80)};
+  const ApiAnswer api = fetchJson(url, timeout, about);
+  if (!api.failure.empty()) return {Level::Critical, about + ": " + api.failure, remoteText(api.failure, 80)};
+  const auto wrongShape = [&](const std::string& what) {
+    return Outcome{Level::Critical, about + ": " + unexpected(what), unexpected(what)};
+  };
   // Prometheus: {"data": {"alerts": [{"labels", "state": "firing"}]}};
   // Alertmanager: [{"labels", "status": {"state": "active"}}].
   const nlohmann::json& document = api.document;
-  nlohmann::json alerts;
-  if (document.is_array())
-    alerts = document;
-  else if (document.is_object() && document.contains("data") && document["data"].is_object())
-    alerts = document["data"].value("alerts", nlohmann::json());
-  if (!alerts.is_array()) return {Level::Critical, about + ": the answer holds no list of alerts", "no alert list"};
+  const nlohmann::json none;
+  const nlohmann::json* alerts = &none;
+  if (document.is_array()) {
+    alerts = &document;
+  } else if (document.is_object() && document.contains("data") && document["data"].is_object()) {
+    const auto list = document["data"].find("alerts");
+    if (list != document["data"].end()) alerts = &*list;
+  }
+  if (!alerts->is_array()) return {Level::Critical, about + ": the answer holds no list of alerts", "no alert list"};
 
   std::vector<std::string> names;
   std::set<std::string> seen;
   size_t firing = 0, pending = 0;
-  for (const nlohmann::json& alert : alerts) {
-    if (!alert.is_object()) continue;
-    const nlohmann::json labels = alert.value("labels", nlohmann::json::object());
+  for (const nlohmann::json& alert : *alerts) {
+    if (!alert.is_object()) return wrongShape(std::string("an alert is ") + jsonKind(alert));
+    const auto labelsAt = alert.find("labels");
+    const nlohmann::json& labels = labelsAt == alert.end() ? none : *labelsAt;
     bool matched = labels.is_object();
     for (const auto& match : matches)
       matched = matched && labels.contains(match.first) && labels[match.first].is_string() &&
-                labels[match.first].get<std::string>() == match.second;
+                labels[match.first].get_ref<const std::string&>() == match.second;
     if (!matched) continue;
-    std::string state = alert.value("state", "");
-    if (alert.contains("status") && alert["status"].is_object()) state = alert["status"].value("state", "");
-    if (state == "pending") ++pending;
-    if (state != "firing" && state != "active") continue;
+    // The state: Prometheus's "state", or Alertmanager's "status"."state".
+    const nlohmann::json* state = nullptr;
+    if (alert.contains("status") && alert["status"].is_object() && alert["status"].contains("state"))
+      state = &alert["status"]["state"];
+    else if (alert.contains("state"))
+      state = &alert["state"];
+    if (state && !state->is_string()) return wrongShape(std::string("an alert's state is ") + jsonKind(*state));
+    const std::string stateText = state ? state->get<std::string>() : std::string();
+    if (stateText == "pending") ++pending;
+    if (stateText != "firing" && stateText != "active") continue;
     ++firing;
-    const std::string name = labels.is_object() ? labels.value("alertname", "unnamed") : "unnamed";
+    std::string name = "unnamed";
+    if (labels.is_object() && labels.contains("alertname")) {
+      if (!labels["alertname"].is_string())
+        return wrongShape(std::string("an alert's name is ") + jsonKind(labels["alertname"]));
+      name = remoteText(labels["alertname"].get<std::string>(), 80);
+    }
     if (seen.insert(name).second) names.push_back(name);
   }
   Outcome outcome;
@@ -275,7 +316,7 @@ Outcome checkAlerts(const Args& args) {
   if (names.size() > 3) list += " and " + std::to_string(names.size() - 3) + " more";
   outcome.level = Level::Critical;
   outcome.line = about + ": " + std::to_string(firing) + " firing: " + list;
-  outcome.info = "firing: " + shortened(list, 80);
+  outcome.info = "firing: " + remoteText(list, 80);
   return outcome;
 }
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "support/threads/unique_handle.h"
-#include "support/win32_error.h"
+#include "tools/check/error_words.h"
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
 
@@ -94,7 +94,7 @@ Outcome checkDisk(const Args& args) {
 
   ULARGE_INTEGER available, total, free;
   if (!GetDiskFreeSpaceExA(root.c_str(), &available, &total, &free) || total.QuadPart == 0)
-    return {Level::Critical, "Disk " + drive + " cannot be read: " + Quorlin::errorText(GetLastError()),
+    return {Level::Critical, "Disk " + drive + " cannot be read: " + errorWords(GetLastError()),
             drive + " cannot be read"};
   const ULONGLONG used = total.QuadPart - free.QuadPart;
   // The exact share against each limit (used x 100 above limit x total): a
@@ -182,7 +182,7 @@ Outcome checkProcess(const Args& args) {
 
   const Quorlin::SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot)
-    return {Level::Critical, "Processes cannot be listed: " + Quorlin::errorText(GetLastError()),
+    return {Level::Critical, "Processes cannot be listed: " + errorWords(GetLastError()),
             "no process list"};
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
