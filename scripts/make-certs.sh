@@ -7,6 +7,7 @@
 #   untrusted.pem/.key self-signed for localhost, never trusted
 #   wrongname.pem/.key signed by the issuer for other.invalid only
 #   expired.pem/.key   signed by the issuer for localhost, valid in 2020
+#   notyet.pem/.key    signed by the issuer for localhost, valid from 2090
 #   days5, days20, days400 (.pem/.key)
 #                      signed by the issuer for localhost, expiring that many
 #                      days after they are made (the certificate check's
@@ -15,6 +16,7 @@
 set -euo pipefail
 dir=$1
 all=(ca.pem server.pem server.key untrusted.pem untrusted.key wrongname.pem wrongname.key expired.pem expired.key
+     notyet.pem notyet.key
      days5.pem days5.key days20.pem days20.key days400.pem days400.key)
 missing=0
 for f in "${all[@]}"; do [ -f "$dir/$f" ] || missing=1; done
@@ -52,6 +54,7 @@ serial = $ENV::WORK/serial
 default_md = sha256
 policy = any
 copy_extensions = none
+unique_subject = no
 [any]
 commonName = supplied
 [untrusted]
@@ -88,4 +91,8 @@ echo 1000 > "$work/serial"
 quiet openssl ca -batch -config "$work/openssl.cnf" -cert "$work/ca.pem" -keyfile "$work/ca.key" \
   -startdate 20200101000000Z -enddate 20200201000000Z -extfile "$work/openssl.cnf" -extensions server \
   -in "$work/expired.csr" -out "$work/expired.pem" -notext
+request notyet localhost
+quiet openssl ca -batch -config "$work/openssl.cnf" -cert "$work/ca.pem" -keyfile "$work/ca.key" \
+  -startdate 20900101000000Z -enddate 20910101000000Z -extfile "$work/openssl.cnf" -extensions server \
+  -in "$work/notyet.csr" -out "$work/notyet.pem" -notext
 for f in "${all[@]}"; do cp "$work/$f" "$dir/"; done

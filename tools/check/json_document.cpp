@@ -39,7 +39,7 @@ JsonRead readJson(std::string_view body) {
   }
   try {
     read.document = nlohmann::json::parse(body.begin(), body.end());
-  } catch (const nlohmann::json::parse_error& error) {
+  } catch (const nlohmann::json::exception& error) {
     // The parser refuses a number a double cannot hold; say which.
     const std::string what = error.what();
     const size_t overflow = what.find("number overflow parsing '");

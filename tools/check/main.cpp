@@ -94,7 +94,8 @@ void printUsage(const Command* only) {
   for (const Command& command : kCommands)
     if (!only || only == &command) std::fprintf(stderr, "  vardok-check %s\n", command.usage);
   std::fputs("A value above --warn is a problem (exit 1), above --crit critical (exit 10); exit 0 is well.\n"
-             "Days of a certificate count the other way: fewer than --warn is a problem, fewer than --crit critical.\n",
+             "Days of a certificate count the other way: fewer than --warn is a problem, fewer than --crit critical.\n"
+             "--timeout holds for each attempt under --retries, the name look-up included.\n",
              stderr);
 }
 

@@ -137,7 +137,7 @@ Outcome checkTcp(const Args& args) {
       return {Level::Critical,
               "TCP " + target + ": " + wanted + " not received within " + std::to_string(timeout) + " ms" + shownGot,
               "port " + portText + ", answer wrong"};
-    return {Level::Critical, "TCP " + target + ": " + wanted + " not received, the connection ended" + shownGot,
+    return {Level::Critical, "TCP " + target + ": " + wanted + " not received" + shownGot,
             "port " + portText + ", answer wrong"};
   }
   std::string line = "TCP " + target + (talk ? " answered in " : " connected in ") + msText(elapsed);
