@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -128,6 +129,52 @@ TEST(CheckServices, DnsJudgesMissingWrongSlowAndSilentAnswers) {
   EXPECT_EQ(late.run.exitCode, kCritical) << late.run.output;
   EXPECT_EQ(info(late.run), "no answer within 1500 ms") << late.run.output;
   EXPECT_LT(late.ms, 2500u);
+}
+
+// A server that answers oddly, by the first label of the name asked: each
+// answer code in its own words, a truncated answer asked again over TCP,
+// answers that cannot be read (records past the end, a name that points at
+// itself), an answer of another id before the right one, and a TXT record
+// that would speak for the check.
+TEST(CheckServices, DnsNamesWhatTheServerSaid) {
+  const std::string address = dnsAddress(4);
+  const LocalServer odd("dns-stand-in", address + " odd");
+  ASSERT_FALSE(odd.address().empty()) << odd.error();
+  const std::string at = " --server " + address;
+  expectRows("dns ", {
+      {"refused.vardok.test" + at, kCritical, "refused.vardok.test refused by the server"},
+      {"servfail.vardok.test" + at, kCritical, "servfail.vardok.test server failure"},
+      {"nx.vardok.test" + at, kCritical, "nx.vardok.test does not exist (NXDOMAIN)"},
+      {"nodata.vardok.test" + at, kCritical, "nodata.vardok.test has no record of the type"},
+      {"formerr.vardok.test" + at, kCritical,
+       "formerr.vardok.test the server could not read the question (format error)"},
+      {"notimp.vardok.test" + at, kCritical, "notimp.vardok.test the server does not answer this kind of question"},
+      {"garbage.vardok.test" + at, kCritical, "garbage.vardok.test the server's answer cannot be read"},
+      {"loop.vardok.test" + at, kCritical, "loop.vardok.test the server's answer cannot be read"},
+      {"trunconly.vardok.test" + at, kCritical,
+       "trunconly.vardok.test the answer was truncated and the server gave none over TCP"},
+      {"trunc.vardok.test" + at + " --expect 10.9.8.7", kWell, ""},
+      {"trunc.vardok.test" + at + " --expect 10.9.8.1", kCritical, "trunc.vardok.test wrong answer"},
+      {"wrongid.vardok.test" + at + " --expect 10.9.8.6", kWell, ""},
+      {"wrongid.vardok.test" + at + " --expect 10.9.8.99", kCritical, "wrongid.vardok.test wrong answer"},
+  });
+  const Timed truncated = check("dns trunc.vardok.test" + at);
+  EXPECT_EQ(truncated.run.exitCode, kWell) << truncated.run.output;
+  EXPECT_NE(truncated.run.output.find(": 10.9.8.7 in "), std::string::npos) << truncated.run.output;
+  const Timed wrongId = check("dns wrongid.vardok.test" + at);
+  EXPECT_EQ(wrongId.run.exitCode, kWell) << wrongId.run.output;
+  EXPECT_NE(wrongId.run.output.find(": 10.9.8.6 in "), std::string::npos) << wrongId.run.output;
+
+  // A line break and a result tag in a TXT record: one line, and the only
+  // info tag is vardok-check's own.
+  const Timed txt = check("dns txtline.vardok.test --type TXT" + at);
+  const std::string& output = txt.run.output;
+  EXPECT_EQ(txt.run.exitCode, kWell) << output;
+  EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+  EXPECT_EQ(output.find('\n'), output.size() - 1) << output;
+  const std::string tag = "<velkaro:info>";
+  EXPECT_EQ(output.find(tag), output.rfind(tag)) << output;
+  EXPECT_EQ(info(txt.run).rfind("txtline.vardok.test \"first line\\nsecond ", 0), 0u) << output;
 }
 
 // The days a certificate file of the issuer has left, as whole days.

@@ -9,6 +9,23 @@
 #                                         hands each question to UPSTREAM and
 #                                         its answer back DELAY_MS later, or,
 #                                         without UPSTREAM, never answers
+#   local-servers.sh dns-stand-in DIR ADDRESS odd
+#                                         a name server on ADDRESS port 53 (UDP
+#                                         and TCP) that answers oddly, by the
+#                                         first label of the name asked:
+#                                         refused, servfail, nx, formerr, notimp
+#                                         (answer codes 5, 2, 3, 1, 4), nodata
+#                                         (no record),
+#                                         trunc (truncated over UDP, A 10.9.8.7
+#                                         over TCP), trunconly (truncated, TCP
+#                                         closed at once), garbage (5 records
+#                                         claimed, 0xFF bytes given), loop (a
+#                                         record whose name points at itself),
+#                                         txtline (a
+#                                         TXT record with a line break and a
+#                                         result tag), wrongid (an answer with
+#                                         another id first, A 10.9.8.99, then
+#                                         A 10.9.8.6); any other: A 10.9.8.1
 #   local-servers.sh prometheus DIR       Prometheus on a free port, scraping
 #                                         itself, with one alerting rule that
 #                                         always fires and one that never does
@@ -58,18 +75,90 @@ PY
     # Linux's own socket: under Wine two UDP sockets on one port clash
     # whatever their addresses.
     code=$(cat <<'PY'
-import os, socket, sys, threading, time
-folder, address, upstream, delay = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]) / 1000
+import os, socket, struct, sys, threading, time
+folder, address, upstream = sys.argv[1], sys.argv[2], sys.argv[3]
+odd = upstream == 'odd'
+delay = 0 if odd else int(sys.argv[4]) / 1000
 def tell(name, text):
     with open(os.path.join(folder, name + '.tmp'), 'w') as f:
         f.write(text + '\n')
     os.rename(os.path.join(folder, name + '.tmp'), os.path.join(folder, name))
 server = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+stream = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+stream.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 try:
     server.bind((address, 53))
+    if odd:
+        stream.bind((address, 53))
+        stream.listen(16)
 except OSError as e:
     tell('failed', 'cannot listen on %s port 53: %s' % (address, e))
     sys.exit(1)
+def answers(question, tcp):
+    """The packets that answer a question in the odd mode, by its first label."""
+    if len(question) < 12:
+        return []
+    ident, flags = struct.unpack('>HH', question[:4])
+    at, labels = 12, []
+    while at < len(question) and question[at] != 0:
+        labels.append(question[at + 1:at + 1 + question[at]])
+        at += 1 + question[at]
+    asked = question[12:at + 5]
+    first = labels[0].decode('ascii', 'replace').lower() if labels else ''
+    def packet(rcode=0, records=(), tc=False, ident=ident, with_question=True):
+        head = struct.pack('>HHHHHH', ident, 0x8000 | (flags & 0x0100) | 0x0080 | (0x0200 if tc else 0) | rcode,
+                           1 if with_question else 0, len(records), 0, 0)
+        body = b''.join(struct.pack('>HHHIH', 0xC00C, kind, 1, 60, len(data)) + data for kind, data in records)
+        return head + (asked if with_question else b'') + body
+    def a(text):
+        return (1, socket.inet_aton(text))
+    if first == 'refused':
+        return [packet(5)]
+    if first == 'servfail':
+        return [packet(2)]
+    if first == 'nx':
+        return [packet(3)]
+    if first == 'nodata':
+        return [packet()]
+    if first == 'formerr':
+        return [packet(1, with_question=False)]
+    if first == 'notimp':
+        return [packet(4)]
+    if first == 'trunc':
+        return [packet(records=[a('10.9.8.7')])] if tcp else [packet(tc=True)]
+    if first == 'trunconly':
+        return [] if tcp else [packet(tc=True)]
+    if first == 'garbage':
+        return [packet()[:6] + struct.pack('>H', 5) + packet()[8:] + b'\xff' * 40]
+    if first == 'loop':
+        own = struct.pack('>H', 0xC000 | 12 + len(asked))
+        return [packet()[:6] + struct.pack('>H', 1) + packet()[8:] + own + struct.pack('>HHIH', 1, 1, 60, 4) + bytes(4)]
+    if first == 'txtline':
+        text = b'first line\nsecond <velkaro:info>All fine'
+        return [packet(records=[(16, bytes([len(text)]) + text)])]
+    if first == 'wrongid':
+        return [packet(records=[a('10.9.8.99')], ident=ident ^ 0x5A5A), packet(records=[a('10.9.8.6')])]
+    return [packet(records=[a('10.9.8.1')])]
+def serve_stream():
+    while True:
+        client, _ = stream.accept()
+        threading.Thread(target=answer_stream, args=(client,), daemon=True).start()
+def answer_stream(client):
+    with client:
+        client.settimeout(5)
+        try:
+            data = b''
+            while len(data) < 2 or len(data) < 2 + struct.unpack('>H', data[:2])[0]:
+                more = client.recv(4096)
+                if not more:
+                    return
+                data += more
+            for answer in answers(data[2:], True):
+                client.sendall(struct.pack('>H', len(answer)) + answer)
+        except OSError:
+            pass
+if odd:
+    threading.Thread(target=serve_stream, daemon=True).start()
 tell('ready', address)
 def relay(question, client):
     time.sleep(delay)
@@ -82,7 +171,10 @@ def relay(question, client):
         pass
 while True:
     question, client = server.recvfrom(512)
-    if upstream:
+    if odd:
+        for answer in answers(question, False):
+            server.sendto(answer, client)
+    elif upstream:
         threading.Thread(target=relay, args=(question, client), daemon=True).start()
 PY
 )

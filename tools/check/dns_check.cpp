@@ -1,12 +1,13 @@
 // dns NAME [--type A|AAAA|CNAME|MX|TXT] [--server ADDR] [--expect VALUE]...
 //     [--warn MS] [--crit MS] [--timeout MS]:
-// a name asked of the system's name servers (or of one given), with
-// DnsQuery_A. No answer, a name that does not exist, no record of the type,
-// a wrong answer and a slow answer are each judged.
+// a name asked of the system's name servers (or of one given), by the
+// name server client of dns_client.h. No answer, a name that does not
+// exist, no record of the type, a refusal, a server failure, an answer that
+// cannot be read, a wrong answer and a slow answer are each judged.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
-#include <windns.h>
+#include <iphlpapi.h>
 
 #include <algorithm>
 #include <cctype>
@@ -20,6 +21,7 @@
 #include "tools/check/error_words.h"
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
+#include "tools/check/dns_client.h"
 #include "tools/check/network.h"
 #include "tools/check/remote_text.h"
 
@@ -29,10 +31,10 @@ namespace {
 
 struct RecordType {
   const char* name;
-  WORD type;
+  uint16_t type;
 };
 const RecordType kTypes[] = {
-    {"A", DNS_TYPE_A}, {"AAAA", DNS_TYPE_AAAA}, {"CNAME", DNS_TYPE_CNAME}, {"MX", DNS_TYPE_MX}, {"TXT", DNS_TYPE_TEXT},
+    {"A", kDnsTypeA}, {"AAAA", kDnsTypeAaaa}, {"CNAME", kDnsTypeCname}, {"MX", kDnsTypeMx}, {"TXT", kDnsTypeTxt},
 };
 
 // One record of the answer: what --expect compares ("10.1.2.3",
@@ -47,49 +49,34 @@ std::string lowered(std::string text) {
   return text;
 }
 
-// A name as the server wrote it, without the root's trailing dot.
-std::string hostName(const char* name) {
-  std::string text = name ? name : "";
+// A name as written, without the root's trailing dot.
+std::string hostName(const std::string& name) {
+  std::string text = name;
   if (!text.empty() && text.back() == '.') text.pop_back();
   return text;
 }
 
-// The records of type in the answer section; a name's aliases (CNAME
-// records before an A) are left out unless asked for.
-std::vector<Value> valuesOf(const DNS_RECORDA* records, WORD type) {
+// The records of type in the answer; a name's aliases (CNAME records
+// before an A) are left out unless asked for. Names and text come from the
+// server: shown through remoteText.
+std::vector<Value> valuesOf(const std::vector<DnsRecord>& records, uint16_t type) {
   std::vector<Value> values;
-  for (const DNS_RECORDA* r = records; r; r = r->pNext) {
-    if (r->wType != type || r->Flags.S.Section != DnsSectionAnswer) continue;
-    char address[INET6_ADDRSTRLEN] = "";
+  for (const DnsRecord& r : records) {
+    if (r.type != type) continue;
     switch (type) {
-      case DNS_TYPE_A: {
-        in_addr a{};
-        a.s_addr = r->Data.A.IpAddress;
-        inet_ntop(AF_INET, &a, address, sizeof address);
-        values.push_back({address, address});
+      case kDnsTypeA:
+      case kDnsTypeAaaa:
+        values.push_back({r.data, r.data});
         break;
-      }
-      case DNS_TYPE_AAAA: {
-        in6_addr a{};
-        memcpy(&a, &r->Data.AAAA.Ip6Address, sizeof a);
-        inet_ntop(AF_INET6, &a, address, sizeof address);
-        values.push_back({address, address});
+      case kDnsTypeCname:
+        values.push_back({lowered(r.data), remoteText(r.data, 120)});
         break;
-      }
-      case DNS_TYPE_CNAME:
-        values.push_back({lowered(hostName(r->Data.CNAME.pNameHost)), hostName(r->Data.CNAME.pNameHost)});
+      case kDnsTypeMx:
+        values.push_back({lowered(r.data), remoteText(r.data, 120) + " (" + std::to_string(r.preference) + ")"});
         break;
-      case DNS_TYPE_MX: {
-        const std::string name = hostName(r->Data.MX.pNameExchange);
-        values.push_back({lowered(name), name + " (" + std::to_string(r->Data.MX.wPreference) + ")"});
+      case kDnsTypeTxt:
+        values.push_back({r.data, "\"" + remoteText(r.data, 120) + "\""});
         break;
-      }
-      case DNS_TYPE_TEXT: {
-        std::string text;
-        for (DWORD i = 0; i < r->Data.TXT.dwStringCount; ++i) text += r->Data.TXT.pStringArray[i];
-        values.push_back({text, "\"" + remoteText(text, 120) + "\""});
-        break;
-      }
       default:
         break;
     }
@@ -97,52 +84,115 @@ std::vector<Value> valuesOf(const DNS_RECORDA* records, WORD type) {
   return values;
 }
 
-// The question asked on a thread of its own, so that a server that never
-// answers cannot hold the command past its time: the resolver's own waits
-// (seconds per server and try) cannot be cut short. A question still open
-// when the time is up is left behind; the process ends soon after with the
-// verdict.
+// The system's name servers, in its order; those of IPv4 only, as the
+// client asks over IPv4. Wine takes them from /etc/resolv.conf.
+std::vector<in_addr> systemNameServers() {
+  std::vector<in_addr> servers;
+  ULONG size = 0;
+  if (GetNetworkParams(nullptr, &size) != ERROR_BUFFER_OVERFLOW || size == 0) return servers;
+  std::vector<char> buffer(size);
+  auto* params = reinterpret_cast<FIXED_INFO*>(buffer.data());
+  if (GetNetworkParams(params, &size) != ERROR_SUCCESS) return servers;
+  for (const IP_ADDR_STRING* s = &params->DnsServerList; s; s = s->Next) {
+    in_addr address{};
+    if (inet_pton(AF_INET, s->IpAddress.String, &address) == 1 && address.s_addr != 0) servers.push_back(address);
+  }
+  return servers;
+}
+
+// Whether the next server is worth asking after this answer: one that gave
+// none, or failed in itself, says nothing of the name.
+bool askNext(const DnsAnswer& answer) {
+  return answer.result == DnsAnswer::Result::NoAnswer ||
+         (answer.result == DnsAnswer::Result::ServerError &&
+          (answer.rcode == kDnsServerFailure || answer.rcode == kDnsRefused));
+}
+
+// The question asked of each server in turn, within timeoutMs in all.
+// Each but the last gets its share of the time left, so that a server that
+// never answers leaves time for the next. When none answers as hoped, a
+// failure a server told is kept before a silence.
+DnsAnswer askInTurn(const std::string& name, uint16_t type, const std::vector<in_addr>& servers, int64_t timeoutMs) {
+  const double start = nowMs();
+  DnsAnswer kept;
+  for (size_t i = 0; i < servers.size(); ++i) {
+    const int64_t left = timeoutMs - static_cast<int64_t>(nowMs() - start);
+    if (left <= 0) break;
+    const int64_t share = left / static_cast<int64_t>(servers.size() - i);
+    const DnsAnswer answer = askNameServer(name, type, servers[i], share > 0 ? share : left);
+    if (!askNext(answer)) return answer;
+    if (answer.result == DnsAnswer::Result::ServerError || kept.result == DnsAnswer::Result::NoAnswer) kept = answer;
+  }
+  return kept;
+}
+
+// The question asked on a thread of its own, as a last guard of the time
+// limit: the client keeps to it, and a question still open when the time
+// is up is left behind (the process ends soon after with the verdict).
 struct Question {
   std::mutex lock;
   std::condition_variable done;
   bool answered = false;
-  DNS_STATUS status = 0;
-  std::vector<Value> values;
+  bool noServers = false;
+  DnsAnswer answer;
 };
 
-std::shared_ptr<Question> ask(const std::string& name, WORD type, const IP4_ARRAY* servers) {
+// servers: the caller's; empty for the system's own.
+std::shared_ptr<Question> ask(const std::string& name, uint16_t type, std::vector<in_addr> servers, int64_t timeoutMs) {
   auto question = std::make_shared<Question>();
-  std::unique_ptr<IP4_ARRAY> serverCopy(servers ? new IP4_ARRAY(*servers) : nullptr);
-  std::thread([question, name, type, serverList = std::move(serverCopy)] {
-    PDNS_RECORD records = nullptr;
-    const DNS_STATUS status =
-        DnsQuery_A(name.c_str(), type, DNS_QUERY_BYPASS_CACHE, serverList.get(), &records, nullptr);
-    std::vector<Value> values = status == 0 ? valuesOf(reinterpret_cast<DNS_RECORDA*>(records), type)
-                                            : std::vector<Value>();
-    if (records) DnsRecordListFree(records, DnsFreeRecordList);
+  std::thread([question, name, type, servers = std::move(servers), timeoutMs]() mutable {
+    // Its own use of Winsock: the caller may have ended by the time a slow
+    // answer comes.
+    WSADATA data;
+    const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    const double start = nowMs();
+    if (servers.empty()) servers = systemNameServers();
+    const int64_t left = timeoutMs - static_cast<int64_t>(nowMs() - start);
+    DnsAnswer answer = askInTurn(name, type, servers, left);
+    if (started) WSACleanup();
     std::lock_guard<std::mutex> guard(question->lock);
-    question->status = status;
-    question->values = std::move(values);
+    question->noServers = servers.empty();
+    question->answer = std::move(answer);
     question->answered = true;
     question->done.notify_all();
   }).detach();
   return question;
 }
 
-// The words for a failed question.
-std::string failureText(DNS_STATUS status) {
-  switch (status) {
-    case DNS_ERROR_RCODE_NAME_ERROR:
-      return "does not exist (NXDOMAIN)";
-    case DNS_INFO_NO_RECORDS:
+// The words for an answer without a value of the type.
+std::string failureText(const DnsAnswer& answer, int64_t timeoutMs) {
+  switch (answer.result) {
+    case DnsAnswer::Result::Answered:
       return "has no record of the type";
-    case DNS_ERROR_RCODE_REFUSED:
-      return "refused by the server";
-    case DNS_ERROR_RCODE_SERVER_FAILURE:
-      return "no server answered (server failure)";
-    default:
-      return errorWords(static_cast<uint32_t>(status));
+    case DnsAnswer::Result::ServerError:
+      switch (answer.rcode) {
+        case kDnsRefused:
+          return "refused by the server";
+        case kDnsServerFailure:
+          return "server failure";
+        case kDnsNameError:
+          return "does not exist (NXDOMAIN)";
+        case kDnsFormatError:
+          return "the server could not read the question (format error)";
+        case kDnsNotImplemented:
+          return "the server does not answer this kind of question";
+        default:
+          return "the server answered with error code " + std::to_string(answer.rcode);
+      }
+    case DnsAnswer::Result::Unreadable:
+      return "the server's answer cannot be read";
+    case DnsAnswer::Result::Truncated:
+      return "the answer was truncated and the server gave none over TCP";
+    case DnsAnswer::Result::NoAnswer:
+      break;
   }
+  // A closed port is told by the system at once (ICMP), as a reset or a
+  // refusal of the datagram.
+  if (answer.socketError == WSAECONNRESET || answer.socketError == WSAECONNREFUSED)
+    return "no name server listens at port 53";
+  if (answer.socketError != 0)
+    return "the name server cannot be asked: " + errorWords(static_cast<uint32_t>(answer.socketError));
+  return "no answer within " + std::to_string(timeoutMs) + " ms";
 }
 
 }  // namespace
@@ -152,20 +202,20 @@ Outcome checkDns(const Args& args) {
                             {"--expect"});
   if (arguments.positional().size() != 1) throw UsageError("needs one NAME");
   const std::string name = arguments.positional()[0];
-  if (name.size() > DNS_MAX_NAME_LENGTH) throw UsageError("the NAME is longer than a DNS name can be");
+  if (!isDnsName(name))
+    throw UsageError("the NAME is not a DNS name: labels of 1 to 63 characters apart by dots, 253 in all");
   const std::string typeName = arguments.text("--type", "A");
   const auto type = std::find_if(std::begin(kTypes), std::end(kTypes),
                                  [&](const RecordType& t) { return lowered(typeName) == lowered(t.name); });
   if (type == std::end(kTypes)) throw UsageError("--type needs A, AAAA, CNAME, MX or TXT, not \"" + typeName + "\"");
   // One server of the caller's; the system's own when none is given.
-  IP4_ARRAY servers{};
+  std::vector<in_addr> servers;
   const std::string server = arguments.text("--server");
   if (arguments.has("--server")) {
     in_addr address{};
     if (inet_pton(AF_INET, server.c_str(), &address) != 1)
       throw UsageError("--server needs an IPv4 address such as 192.168.1.1, not \"" + server + "\"");
-    servers.AddrCount = 1;
-    servers.AddrArray[0] = address.s_addr;
+    servers.push_back(address);
   }
   const std::vector<std::string> expected = arguments.texts("--expect");
   for (const std::string& value : expected)
@@ -176,22 +226,29 @@ Outcome checkDns(const Args& args) {
   requireOrder(warn, crit);
   const std::string asked = name + " " + type->name + (server.empty() ? "" : " at " + server);
 
-  const Winsock winsock;
   const double start = nowMs();
-  const std::shared_ptr<Question> question = ask(name, type->type, server.empty() ? nullptr : &servers);
+  const std::shared_ptr<Question> question = ask(name, type->type, servers, timeout);
   std::unique_lock<std::mutex> guard(question->lock);
   if (!question->done.wait_for(guard, std::chrono::milliseconds(timeout), [&] { return question->answered; })) {
     const std::string failure = "no answer within " + std::to_string(timeout) + " ms";
     return {Level::Critical, "DNS " + asked + ": " + failure, failure};
   }
   const double elapsed = nowMs() - start;
-  if (question->status == 0 && question->values.empty()) question->status = DNS_INFO_NO_RECORDS;
-  if (question->status != 0) {
-    const std::string failure = failureText(question->status);
-    return {Level::Critical, "DNS " + asked + ": " + failure, name + " " + failure};
+  if (question->noServers) {
+    const std::string failure = "no name server is set up on this system";
+    return {Level::Critical, "DNS " + asked + ": " + failure, failure};
+  }
+  const DnsAnswer& answer = question->answer;
+  const std::vector<Value> values =
+      answer.result == DnsAnswer::Result::Answered ? valuesOf(answer.records, type->type) : std::vector<Value>();
+  if (values.empty()) {
+    const std::string failure = failureText(answer, timeout);
+    // No answer is told without the name, as when the time runs out here.
+    const bool silent = answer.result == DnsAnswer::Result::NoAnswer;
+    return {Level::Critical, "DNS " + asked + ": " + failure, silent ? failure : name + " " + failure};
   }
   std::string shown;
-  for (const Value& value : question->values) shown += (shown.empty() ? "" : ", ") + value.shown;
+  for (const Value& value : values) shown += (shown.empty() ? "" : ", ") + value.shown;
   if (shown.size() > 300) shown = shown.substr(0, 300) + "...";
   std::string line = "DNS " + asked + ": " + shown + " in " + msText(elapsed);
   Outcome outcome;
@@ -199,9 +256,8 @@ Outcome checkDns(const Args& args) {
   // Every expected value must be among the answer's (names compared
   // without regard to case).
   for (const std::string& value : expected) {
-    const std::string wanted = type->type == DNS_TYPE_TEXT ? value : lowered(hostName(value.c_str()));
-    const bool found = std::any_of(question->values.begin(), question->values.end(),
-                                   [&](const Value& v) { return v.compared == wanted; });
+    const std::string wanted = type->type == kDnsTypeTxt ? value : lowered(hostName(value));
+    const bool found = std::any_of(values.begin(), values.end(), [&](const Value& v) { return v.compared == wanted; });
     if (!found) {
       outcome.level = Level::Critical;
       outcome.line = line + " (expected " + value + ")";
@@ -211,7 +267,7 @@ Outcome checkDns(const Args& args) {
   }
   outcome.level = judgeTime(elapsed, warn, crit, &line);
   outcome.line = line;
-  std::string first = question->values.front().shown;
+  std::string first = values.front().shown;
   if (first.size() > 60) first = first.substr(0, 60) + "...";
   outcome.info = name + " " + first + ", " + msText(elapsed);
   return outcome;
