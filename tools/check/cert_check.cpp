@@ -125,7 +125,10 @@ PCCERT_CONTEXT handshake(SOCKET s, const std::string& name, int64_t deadline, st
   for (;;) {
     if (needMore) {
       if (!waitForSocket(s, false, deadline - static_cast<int64_t>(nowMs()))) {
-        *failure = "no TLS answer in time";
+        // Bytes that never make a whole TLS message are most likely not TLS.
+        *failure = received.empty() ? "no TLS answer in time"
+                                    : "no whole TLS answer in time (" + std::to_string(received.size()) +
+                                          " bytes came that are not TLS, or not all of it)";
         return nullptr;
       }
       char buffer[16384];

@@ -2,9 +2,6 @@
 
 #include <winsock2.h>
 #include <windows.h>
-#include <wininet.h>
-#include <windns.h>
-#include <winerror.h>
 
 #include <cstdio>
 
