@@ -80,6 +80,17 @@ TEST(CheckResolver, EveryLimitHoldsWithASilentNameServer) {
     EXPECT_LT(timed.ms, control.ms + kTimeoutMs + 1000u) << command << " (starting a check took " << control.ms
                                                          << " ms)\n" << timed.run.output;
   }
+  // With a second server that answers, dns moves on to it within the limit.
+  const std::string odd = "127.54." + std::to_string(GetCurrentProcessId() % 250 + 1) + ".54";
+  const LocalServer answering("dns-stand-in", odd + " odd");
+  ASSERT_FALSE(answering.address().empty()) << answering.error();
+  std::ofstream(windowsPath(conf), std::ios::binary) << "nameserver " << silent << "\nnameserver " << odd << "\n";
+  const Timed second = check("dns nx.vardok.test" + timeout);
+  EXPECT_EQ(second.run.exitCode, kCritical) << second.run.output;
+  EXPECT_NE(second.run.output.find("does not exist (NXDOMAIN)"), std::string::npos) << second.run.output;
+  EXPECT_LT(second.ms, control.ms + kTimeoutMs + 1000u) << second.run.output;
+  std::ofstream(windowsPath(conf), std::ios::binary) << settings;
+
   // Under --retries the limit holds for each attempt.
   const Timed retried = check("tcp silent.vardok.test 80 --retries 2 --retry-delay 0" + timeout);
   EXPECT_EQ(retried.run.exitCode, kCritical) << retried.run.output;
