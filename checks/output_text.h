@@ -9,7 +9,8 @@ namespace Vardok {
 // Output that starts with the UTF-16LE byte order mark, or whose first
 // chunk (250 bytes) has a zero in every second byte, is UTF-16LE: it is
 // converted to the ANSI code page (the mark dropped). In any other output
-// every zero byte is dropped and what follows it is kept. This is the one
+// every zero byte is dropped and what follows it is kept
+// (Quorlin::narrowOutput, which vardok-check's bridge shares). This is the one
 // place where zero bytes are handled: what reads the output afterwards
 // (line endings, tags) takes it as it stands.
 std::string decodeOutput(std::string raw);

@@ -18,6 +18,8 @@
 #include "host/lib/certificates.h"
 #include "host/lib/http_server.h"
 #include "tests/plugin_fixture.h"
+#include "tools/check/error_words.h"
+#include "tools/check/outcome.h"
 
 using VardokHost::LoopbackHttpServer;
 using VardokTest::ProgramRun;
@@ -145,6 +147,21 @@ TEST(CheckHostile, RemoteTextNeverSpeaksForTheCheck) {
   // Prometheus's own error text.
   server.setReply({LoopbackHttpServer::response(400, "{\"status\":\"error\",\"error\":\"<velkaro:info>All fine\\nx\"}")});
   expectVerdict(check("prom " + server.url("/") + " up"), kCritical, "prom error");
+  // A value that would add performance data of its own.
+  const Timed piped = check("json " + serveJson(server, "{\"a\":\"ok | value=99;1;2\"}") + " a --equals up");
+  expectVerdict(piped, kCritical, "json |");
+  EXPECT_EQ(piped.run.output.find("| value=99"), std::string::npos) << piped.run.output;
+  // A redirect to a URL of control characters and performance data.
+  server.setReply({LoopbackHttpServer::response(302, "", {"Location: x:\x01fake | time=0s;1;2"})});
+  const Timed redirected = check("http " + server.url("/"));
+  expectVerdict(redirected, kCritical, "redirect");
+  EXPECT_EQ(redirected.run.output.find("| time=0s"), std::string::npos) << redirected.run.output;
+  // A classic check program's own tags, hidden by a zero byte or in UTF-16.
+  for (const char* how : {"zero", "utf16"}) {
+    const Timed sly = check(std::string("run -- vardok-test-child.exe sly ") + how);
+    expectVerdict(sly, kCritical, how);
+    EXPECT_EQ(tag(sly.run.output, "info").rfind("CRITICAL", 0), 0u) << how << "\n" << sly.run.output;
+  }
   // A greeting shown in "got".
   RawServer greeter([&](SOCKET s) { sendAll(s, "<velkaro:info>All fine</velkaro:info>\r\n"); });
   expectVerdict(check("tcp 127.0.0.1 " + std::to_string(greeter.port()) + " --expect READY --timeout 3000"), kCritical,
@@ -196,6 +213,10 @@ TEST(CheckHostile, AnswersOfTheWrongShapeAreCriticalWithTheReason) {
       {"prom", "{\"status\":\"success\",\"data\":{\"resultType\":\"vector\",\"result\":[7]}}",
        "unexpected answer: a series is a number"},
       {"prom", "{\"status\":\"success\",\"data\":{\"resultType\":7}}", "not values"},
+      {"prom", "{\"status\":\"success\",\"data\":{\"resultType\":\"scalar\",\"result\":{\"a\":1}}}",
+       "unexpected answer: the scalar is {\"a\":1}"},
+      {"prom", "{\"status\":\"success\",\"data\":{\"resultType\":\"vector\",\"result\":[{\"value\":[1,5]}]}}",
+       "unexpected answer: a series' value is [1,5]"},
       {"alerts", "[1,2,3]", "unexpected answer: an alert is a number"},
       {"alerts", "{\"data\":{\"alerts\":[{\"labels\":{\"alertname\":5},\"state\":\"firing\"}]}}",
        "unexpected answer: an alert's name is a number"},
@@ -311,6 +332,24 @@ TEST(CheckHostile, UsageSaysWhatIsNeeded) {
   expectVerdict(twice, kCritical, "--retries twice");
   EXPECT_EQ(tag(twice.run.output, "info"), "Set up wrongly: --retries is given twice") << twice.run.output;
   EXPECT_NE(twice.run.errors.find("--timeout holds for each attempt"), std::string::npos) << twice.run.errors;
+}
+
+TEST(CheckHostile, PlatformErrorsAreInWordsAndCountsInGrammar) {
+  // Codes that reached people as bare numbers: a bad DNS packet, Schannel's
+  // internal error, a signature that does not verify (two roots of one
+  // name), a certificate not yet valid, a TLS alert; then ones of Winsock
+  // and WinINet.
+  for (const uint32_t code : {9502u, 2148074244u, 2148098052u, 0x800B0101u, 0x80090326u, 10060u, 10061u, 11001u,
+                              12002u, 12007u, 12029u, 12157u}) {
+    const std::string words = VardokCheck::errorWords(code);
+    EXPECT_EQ(words.find(std::to_string(code)), std::string::npos) << code << ": " << words;
+    EXPECT_EQ(words.find("error"), std::string::npos) << code << ": " << words;
+  }
+  // A code nobody has words for is still named, in hexadecimal for an HRESULT.
+  EXPECT_EQ(VardokCheck::errorWords(0xA0001234u), "error 0xA0001234");
+  EXPECT_EQ(VardokCheck::countText(1, "day"), "1 day");
+  EXPECT_EQ(VardokCheck::countText(0, "day"), "0 days");
+  EXPECT_EQ(VardokCheck::countText(-1, "day"), "-1 day");
 }
 
 }  // namespace

@@ -12,9 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include "host/lib/http_server.h"
 #include "tests/local_servers.h"
 #include "tests/plugin_fixture.h"
 
+using VardokHost::LoopbackHttpServer;
 using VardokTest::LocalServer;
 using VardokTest::ProgramRun;
 
@@ -90,6 +92,17 @@ TEST(CheckResolver, EveryLimitHoldsWithASilentNameServer) {
   EXPECT_NE(second.run.output.find("does not exist (NXDOMAIN)"), std::string::npos) << second.run.output;
   EXPECT_LT(second.ms, control.ms + kTimeoutMs + 1000u) << second.run.output;
   std::ofstream(windowsPath(conf), std::ios::binary) << settings;
+
+  // A server that answers with a redirect to a name that is never looked
+  // up: WinINet's own look-up is left behind at the limit, and the next
+  // attempt still runs.
+  LoopbackHttpServer redirecting;
+  ASSERT_TRUE(redirecting.listening());
+  redirecting.setReply({LoopbackHttpServer::response(302, "", {"Location: http://" + name + "/"})});
+  const Timed redirected = check("http " + redirecting.url("/") + " --retries 2 --retry-delay 0" + timeout);
+  EXPECT_EQ(redirected.run.exitCode, kCritical) << redirected.run.output;
+  EXPECT_NE(redirected.run.output.find("(attempt 2 of 2)"), std::string::npos) << redirected.run.output;
+  EXPECT_LT(redirected.ms, control.ms + 2 * (kTimeoutMs + 500) + 1000u) << redirected.run.output;
 
   // Under --retries the limit holds for each attempt.
   const Timed retried = check("tcp silent.vardok.test 80 --retries 2 --retry-delay 0" + timeout);

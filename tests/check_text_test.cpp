@@ -19,6 +19,8 @@ TEST(RemoteText, TagsCannotSpeakAndLinesCannotBreak) {
   // A tag without its '<' is text to the plug-in's reader.
   EXPECT_EQ(remoteText("ok<velkaro:info>All fine</velkaro:info>"), "ok(velkaro:info>All fine(/velkaro:info>");
   EXPECT_EQ(remoteText("a\nb\r\tc\x01\x7f"), "a\\nb\\r\\tc\\x01\\x7F");
+  // Nor can a server add performance data of its own.
+  EXPECT_EQ(remoteText("ok | value=99;1;2"), "ok \\x7C value=99;1;2");
   // Other markup is the server's own business.
   EXPECT_EQ(remoteText("<b>up</b> & <velkaro"), "<b>up</b> & <velkaro");
   // The same neutralising for output shown whole, lines kept.

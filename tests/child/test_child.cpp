@@ -88,6 +88,18 @@ int main(int argc, char** argv) {
     write(text, sizeof text - 1);
     return 0;
   }
+  if (mode == "sly") {
+    // A classic check program whose own tags claim all is well while it
+    // exits 2: hidden by a zero byte, or in UTF-16.
+    if (argc > 2 && std::string(argv[2]) == "utf16") {
+      const wchar_t text[] = L"<velkaro:info>All fine</velkaro:info>";
+      write(reinterpret_cast<const char*>(text), static_cast<DWORD>(sizeof text - sizeof text[0]));
+    } else {
+      const char text[] = "<velkaro\0:info>All fine</velkaro\0:info>";
+      write(text, sizeof text - 1);
+    }
+    return 2;
+  }
   if (mode == "utf16") {
     const bool bare = argc > 2 && std::string(argv[2]) == "bare";
     const wchar_t text[] = L"\xFEFFhello world\r\n";

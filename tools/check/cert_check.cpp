@@ -194,8 +194,10 @@ std::string distrust(PCCERT_CONTEXT certificate, const std::string& name) {
   chainSettings.RequestedUsage.Usage.cUsageIdentifier = 1;
   chainSettings.RequestedUsage.Usage.rgpszUsageIdentifier = &serverUse;
   PCCERT_CHAIN_CONTEXT chain = nullptr;
-  if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainSettings, 0, nullptr,
-                               &chain))
+  // Only what is here: a certificate naming addresses of missing issuers
+  // must not send the check fetching past its limit.
+  if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainSettings,
+                               CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, &chain))
     return "its chain cannot be built: " + errorWords(GetLastError());
   std::wstring wideName(name.begin(), name.end());
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};

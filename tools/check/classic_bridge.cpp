@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "support/text/program_output.h"
 #include "support/threads/child_process.h"
 #include "tools/check/error_words.h"
 #include "tools/check/checks.h"
@@ -136,7 +137,7 @@ Outcome runClassic(const Args& args) {
   if (!child->read(static_cast<DWORD>(timeoutS * 1000))) {
     child->endTree(1);
     child->drain();
-    const std::string printed = trimmed(withoutTags(child->output()));
+    const std::string printed = trimmed(withoutTags(Quorlin::narrowOutput(child->output())));
     Outcome outcome{Level::Critical, program + " ran longer than " + std::to_string(timeoutS) + " s and was ended",
                     "timed out after " + std::to_string(timeoutS) + " s"};
     if (!printed.empty()) outcome.line = printed + "\n" + outcome.line;
@@ -145,7 +146,10 @@ Outcome runClassic(const Args& args) {
   }
   // What the program started on purpose outlives it.
   child->keepDescendants();
-  return judgeExit(child->exitCode(), child->output(), program);
+  // The program's bytes as the plug-in would read them (zero bytes dropped,
+  // UTF-16 made narrow), so that its tags are made harmless as the plug-in
+  // would find them.
+  return judgeExit(child->exitCode(), Quorlin::narrowOutput(child->output()), program);
 }
 
 }  // namespace VardokCheck

@@ -249,7 +249,7 @@ Outcome checkDns(const Args& args) {
   }
   std::string shown;
   for (const Value& value : values) shown += (shown.empty() ? "" : ", ") + value.shown;
-  if (shown.size() > 300) shown = shown.substr(0, 300) + "...";
+  shown = remoteText(shown, 300);
   std::string line = "DNS " + asked + ": " + shown + " in " + msText(elapsed);
   Outcome outcome;
   outcome.perfdata = timePerfItem(elapsed, warn, crit);
@@ -268,7 +268,7 @@ Outcome checkDns(const Args& args) {
   outcome.level = judgeTime(elapsed, warn, crit, &line);
   outcome.line = line;
   std::string first = values.front().shown;
-  if (first.size() > 60) first = first.substr(0, 60) + "...";
+  first = remoteText(first, 60);
   outcome.info = name + " " + first + ", " + msText(elapsed);
   return outcome;
 }

@@ -319,8 +319,13 @@ DnsAnswer askOverTcp(const Query& query, const in_addr& server, double deadline)
   }
   bool truncated = false;
   const Reading reading = readAnswer(received, query, &answer, &truncated);
-  // An answer over TCP that is not to this question is none.
+  // An answer over TCP that is not to this question is none; one still
+  // marked truncated is not whole either.
   if (reading == Reading::Ignored) return answer;
+  if (reading != Reading::Unreadable && truncated) {
+    answer.records.clear();
+    return answer;
+  }
   answer.result = reading == Reading::Unreadable ? DnsAnswer::Result::Unreadable
                   : answer.rcode == kDnsNoError ? DnsAnswer::Result::Answered
                                                 : DnsAnswer::Result::ServerError;

@@ -16,13 +16,13 @@ struct Fetched {
   double elapsedMs = 0;
 };
 
-// about: what the command's line begins with ("JSON http://..."). The URL's
-// host is looked up first within the limit (resolveWithin); the server's
-// waits are cancelled at the limit; a look-up of WinINet's own still
-// holding the request half a second on is not waited for: the verdict
-// "ABOUT: no answer within N ms" is printed from the watch and the process
-// ends with it.
-Fetched fetchPage(const std::string& url, int64_t timeoutMs, Quorlin::Request::RequestType method,
-                  const std::string& about);
+// The URL's host is looked up first within the limit (resolveWithin); the
+// fetch runs on a thread of its own whose waits are cancelled at the
+// limit; one still held by the platform half a second on (a name look-up
+// of WinINet's own) is left behind, and the answer is a failure: "no answer
+// within N ms", or how much of a body had come. So the caller gives its
+// verdict, and a further attempt under --retries runs, whatever the
+// platform does.
+Fetched fetchPage(const std::string& url, int64_t timeoutMs, Quorlin::Request::RequestType method);
 
 }  // namespace VardokCheck

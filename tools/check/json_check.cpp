@@ -61,7 +61,7 @@ Outcome checkJson(const Args& args) {
   const int64_t timeout = arguments.number("--timeout", 1, 3600000, false, kNetworkTimeoutMs);
   const std::string about = "JSON " + Quorlin::hidePasswords(url);
 
-  const Fetched fetched = fetchPage(url, timeout, Quorlin::Request::GET, about);
+  const Fetched fetched = fetchPage(url, timeout, Quorlin::Request::GET);
   if (!fetched.failure.empty()) return {Level::Critical, about + ": " + fetched.failure, fetched.failure};
   if (fetched.answer.status < 200 || fetched.answer.status >= 400)
     return {Level::Critical, about + ": HTTP " + std::to_string(fetched.answer.status),

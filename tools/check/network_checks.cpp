@@ -194,7 +194,7 @@ Outcome checkHttp(const Args& args) {
   const std::string shown = Quorlin::hidePasswords(url);
 
   const Fetched fetched =
-      fetchPage(url, timeout, method == "HEAD" ? Quorlin::Request::HEAD : Quorlin::Request::GET, "HTTP " + shown);
+      fetchPage(url, timeout, method == "HEAD" ? Quorlin::Request::HEAD : Quorlin::Request::GET);
   const Quorlin::HttpAnswer& answer = fetched.answer;
   const double elapsed = fetched.elapsedMs;
   if (!fetched.failure.empty()) return {Level::Critical, "HTTP " + shown + ": " + fetched.failure, fetched.failure};

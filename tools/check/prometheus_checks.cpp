@@ -96,9 +96,9 @@ struct ApiAnswer {
   std::string failure;
 };
 
-ApiAnswer fetchJson(const std::string& url, int64_t timeout, const std::string& about) {
+ApiAnswer fetchJson(const std::string& url, int64_t timeout) {
   ApiAnswer api;
-  const Fetched fetched = fetchPage(url, timeout, Quorlin::Request::GET, about);
+  const Fetched fetched = fetchPage(url, timeout, Quorlin::Request::GET);
   if (!fetched.failure.empty()) {
     api.failure = fetched.failure;
     return api;
@@ -147,7 +147,7 @@ Outcome checkProm(const Args& args) {
   const std::string url = apiUrl(base, "/api/v1/query?query=" + percentEncoded(query));
 
   const std::string about = "Prometheus " + Quorlin::hidePasswords(base) + ": " + remoteText(query, 80);
-  const ApiAnswer api = fetchJson(url, timeout, about);
+  const ApiAnswer api = fetchJson(url, timeout);
   if (!api.failure.empty()) return {Level::Critical, about + ": " + api.failure, remoteText(api.failure, 80)};
   const auto wrongShape = [&](const std::string& what) {
     return Outcome{Level::Critical, about + ": " + unexpected(what), unexpected(what)};
@@ -166,19 +166,24 @@ Outcome checkProm(const Args& args) {
   const auto resultAt = data.find("result");
   const nlohmann::json noResult;
   const nlohmann::json& result = resultAt == data.end() ? noResult : *resultAt;
-  const auto valueText = [](const nlohmann::json& pair) {
-    return pair.is_array() && pair.size() == 2 && pair[1].is_string() ? pair[1].get<std::string>() : std::string();
+  // A sample's value as the API writes it: [time, "text"].
+  const auto isSample = [](const nlohmann::json& pair) {
+    return pair.is_array() && pair.size() == 2 && pair[1].is_string();
   };
   if (type == "vector" && result.is_array()) {
     for (const nlohmann::json& series : result) {
       if (!series.is_object()) return wrongShape(std::string("a series is ") + jsonKind(series));
       const auto metric = series.find("metric");
       const auto value = series.find("value");
+      if (value == series.end() || !isSample(*value))
+        return wrongShape("a series' value is " + (value == series.end() ? std::string("missing")
+                                                                          : remoteText(jsonText(*value, 40))));
       samples.emplace_back(seriesName(metric == series.end() ? nlohmann::json() : *metric),
-                           valueText(value == series.end() ? nlohmann::json() : *value));
+                           (*value)[1].get<std::string>());
     }
   } else if (type == "scalar") {
-    samples.emplace_back(std::string(), valueText(result));
+    if (!isSample(result)) return wrongShape("the scalar is " + remoteText(jsonText(result, 40)));
+    samples.emplace_back(std::string(), result[1].get<std::string>());
   } else {
     return {Level::Critical,
             about + ": the answer is " + (type.empty() ? "a puzzle" : "a " + remoteText(type, 40)) + ", not values",
@@ -253,7 +258,7 @@ Outcome checkAlerts(const Args& args) {
   const std::string url = apiGiven ? base : apiUrl(base, "/api/v1/alerts");
   const std::string about = "Alerts of " + Quorlin::hidePasswords(base);
 
-  const ApiAnswer api = fetchJson(url, timeout, about);
+  const ApiAnswer api = fetchJson(url, timeout);
   if (!api.failure.empty()) return {Level::Critical, about + ": " + api.failure, remoteText(api.failure, 80)};
   const auto wrongShape = [&](const std::string& what) {
     return Outcome{Level::Critical, about + ": " + unexpected(what), unexpected(what)};

@@ -29,7 +29,8 @@ std::string remoteText(std::string_view text, size_t most) {
       piece = "\\r";
     } else if (c == '\t') {
       piece = "\\t";
-    } else if (c < 0x20 || c == 0x7f) {
+    } else if (c < 0x20 || c == 0x7f || c == '|') {
+      // '|' too: it would start performance data of the server's making.
       piece = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
     } else {
       piece = static_cast<char>(c);

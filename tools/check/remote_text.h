@@ -17,7 +17,8 @@ constexpr size_t kRemoteTextMost = 200;
 
 // text for one line: result tags cannot open or close ("<velkaro:" and
 // "</velkaro:" lose their '<' to '('), control characters are written as
-// \n, \r, \t or \xHH, and at most `most` bytes of the result are kept, cut
+// \n, \r, \t or \xHH, and so is '|' (\x7C: it would begin performance
+// data of the server's making), and at most `most` bytes are kept, cut
 // on a character's boundary and marked "...". Any thread.
 std::string remoteText(std::string_view text, size_t most = kRemoteTextMost);
 
