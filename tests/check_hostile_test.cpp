@@ -17,6 +17,7 @@
 
 #include "host/lib/certificates.h"
 #include "host/lib/http_server.h"
+#include "tests/check_runs.h"
 #include "tests/plugin_fixture.h"
 #include "tools/check/error_words.h"
 #include "tools/check/outcome.h"
@@ -28,26 +29,11 @@ namespace {
 
 constexpr int kWell = 0, kProblem = 1, kCritical = 10;
 
-struct Timed {
-  ProgramRun run;
-  DWORD ms = 0;
-};
+using Timed = VardokTest::TimedRun;
 
-Timed check(const std::string& arguments) {
-  const DWORD start = GetTickCount();
-  Timed timed;
-  timed.run = VardokTest::runProgram("\"" + VardokTest::programFolder() + "vardok-check.exe\" " + arguments);
-  timed.ms = GetTickCount() - start;
-  return timed;
-}
+Timed check(const std::string& arguments) { return VardokTest::runCheck(arguments); }
 
-// The value of the first tag of key in output, or "<none>".
-std::string tag(const std::string& output, const std::string& key) {
-  const std::string open = "<velkaro:" + key + ">", close = "</velkaro:" + key + ">";
-  const size_t start = output.find(open);
-  if (start == std::string::npos) return "<none>";
-  return output.substr(start + open.size(), output.find(close, start) - start - open.size());
-}
+std::string tag(const std::string& output, const std::string& key) { return VardokTest::checkTag(output, key); }
 
 // What every verdict must be whatever the server sent: the level, one line
 // ended by its line feed, and the first info tag vardok-check's own (it

@@ -14,6 +14,7 @@
 
 #include "host/lib/http_server.h"
 #include "tests/local_servers.h"
+#include "tests/check_runs.h"
 #include "tests/plugin_fixture.h"
 
 using VardokHost::LoopbackHttpServer;
@@ -25,18 +26,9 @@ namespace {
 constexpr int kCritical = 10;
 constexpr int kTimeoutMs = 2000;
 
-struct Timed {
-  ProgramRun run;
-  DWORD ms = 0;
-};
+using Timed = VardokTest::TimedRun;
 
-Timed check(const std::string& arguments) {
-  const DWORD start = GetTickCount();
-  Timed timed;
-  timed.run = VardokTest::runProgram("\"" + VardokTest::programFolder() + "vardok-check.exe\" " + arguments);
-  timed.ms = GetTickCount() - start;
-  return timed;
-}
+Timed check(const std::string& arguments) { return VardokTest::runCheck(arguments); }
 
 std::string windowsPath(const std::string& unixPath) {
   std::string path = "Z:" + unixPath;

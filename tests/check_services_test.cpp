@@ -17,6 +17,7 @@
 #include "host/lib/certificates.h"
 #include "host/lib/http_server.h"
 #include "tests/local_servers.h"
+#include "tests/check_runs.h"
 #include "tests/plugin_fixture.h"
 
 using VardokHost::LoopbackHttpServer;
@@ -27,25 +28,11 @@ namespace {
 
 constexpr int kWell = 0, kProblem = 1, kCritical = 10;
 
-struct Timed {
-  ProgramRun run;
-  DWORD ms = 0;
-};
+using Timed = VardokTest::TimedRun;
 
-Timed check(const std::string& arguments) {
-  const DWORD start = GetTickCount();
-  Timed timed;
-  timed.run = VardokTest::runProgram("\"" + VardokTest::programFolder() + "vardok-check.exe\" " + arguments);
-  timed.ms = GetTickCount() - start;
-  return timed;
-}
+Timed check(const std::string& arguments) { return VardokTest::runCheck(arguments); }
 
-std::string info(const ProgramRun& run) {
-  const std::string open = "<velkaro:info>", close = "</velkaro:info>";
-  const size_t start = run.output.find(open);
-  if (start == std::string::npos) return "<none>";
-  return run.output.substr(start + open.size(), run.output.find(close) - start - open.size());
-}
+std::string info(const ProgramRun& run) { return VardokTest::checkTag(run.output, "info"); }
 
 struct Row {
   std::string arguments;
