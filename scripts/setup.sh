@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on a Debian 12 machine:
-# the i686 mingw-w64 cross compilers, Wine (32-bit), Boost headers,
+# the i686 mingw-w64 cross compilers, Wine (32-bit) with its own fonts (the
+# title bars' buttons are drawn in Marlett), Boost headers,
 # GoogleTest sources, PCRE for the native build, clang with libFuzzer,
 # OpenSSL's command line (the test certificates), dnsmasq and Prometheus
 # (real servers for vardok-check's tests), Xvfb, ImageMagick, xdotool and
@@ -17,7 +18,7 @@ export DEBIAN_FRONTEND=noninteractive
 packages=(
   cmake ninja-build make dpkg-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
-  wine wine32
+  wine wine32 fonts-wine
   libboost-dev googletest libpcre3-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   python3 openssl

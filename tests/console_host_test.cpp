@@ -388,6 +388,57 @@ TEST_F(ConsoleHostTest, TextTheCodePageCannotHoldIsRefusedBeforeItIsSaved) {
   EXPECT_EQ(host("--once").exitCode, 0);
 }
 
+TEST_F(ConsoleHostTest, ANameTheFileCannotHoldIsRefusedWithTheReason) {
+  write(contacts, "One | 82 | 30 | no | cmd /c exit 0\n");
+  write(script, "add #Two | 82 | 30 | no | cmd /c exit 0\n");
+  const HostRun run = host("--script \"" + script + "\"");
+  EXPECT_NE(run.output.find("add: a name may not begin with '#': the file would read the line as a comment"),
+            std::string::npos)
+      << run.output;
+  EXPECT_EQ(readFile(contacts), "One | 82 | 30 | no | cmd /c exit 0\n");
+}
+
+// One host at a time on a list: a second, console or desk, is refused
+// naming the first and exits 3; a host killed leaves no lock behind.
+TEST_F(ConsoleHostTest, ASecondHostOnTheListIsRefusedNamingTheFirst) {
+  const std::string list = "One | 82 | 30 | no | cmd /c exit 0\n";
+  write(contacts, list);
+  write(script, "sleep 600000\n");
+  SetEnvironmentVariableA("DISPLAY", nullptr);
+  std::string commandLine = "\"" + VardokTest::programFolder() + "vardok-host.exe\" --no-color --log \"" + log +
+                            "\" --contacts \"" + contacts + "\" --script \"" + script + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                             &startup, &started));
+  const Quorlin::ProcessHandle first(started.hProcess);
+  const Quorlin::ThreadHandle firstThread(started.hThread);
+  const std::string lock = contacts + ".lock";
+  // The first holds the list once its lock is there.
+  for (int waited = 0; !exists(lock) && waited < 600; ++waited)
+    ASSERT_EQ(WaitForSingleObject(first.get(), 100), static_cast<DWORD>(WAIT_TIMEOUT)) << "the first host ended";
+  ASSERT_TRUE(exists(lock));
+  const std::string holder = "in use by vardok-host.exe (process " + std::to_string(started.dwProcessId) + ")";
+
+  const HostRun second = host("--script \"" + script + "\"");
+  EXPECT_EQ(second.exitCode, 3) << second.output;
+  EXPECT_NE(second.output.find(holder), std::string::npos) << second.output;
+  const HostRun desk = VardokTest::runProgram(
+      "\"" + VardokTest::programFolder() + "vardok-desk.exe\" --contacts \"" + contacts + "\"");
+  EXPECT_EQ(desk.exitCode, 3) << desk.output << desk.errors;
+  EXPECT_NE(desk.errors.find(holder), std::string::npos) << desk.errors;
+  // A list checked once is not saved: --once takes no lock.
+  EXPECT_EQ(host("--once").exitCode, 0);
+
+  TerminateProcess(first.get(), 1);
+  ASSERT_EQ(WaitForSingleObject(first.get(), 60000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_FALSE(exists(lock));
+  write(script, "list\n");
+  EXPECT_EQ(host("--script \"" + script + "\"").exitCode, 0);
+  EXPECT_EQ(readFile(contacts), list);
+}
+
 TEST_F(ConsoleHostTest, ATypoInASleepOrWaitIsRefusedNotWaitedFor) {
   write(contacts, "One | 82 | 30 | no | cmd /c exit 0\n");
   write(script, "sleep -1\nsleep 99999999999\nwait 1 4294967\nwait 1 -5\nsleep 10\n");

@@ -30,6 +30,37 @@ TEST(ContactsFile, ReadsContactsAndKeepsEverythingElse) {
   EXPECT_EQ(file.contacts[1].command, "");
 }
 
+TEST(ContactsFile, ANameIsTakenOnlyWhenItReadsBackTheSame) {
+  const std::string names[] = {
+      "#hidden", " #hidden", "a|b", "line\nbreak", "line\rbreak", " lead", "trail ", "\ttab", "", "   ",
+      "\xE6\x97\xA5",                                       // no Windows-1250 form
+      "a#b", "x y", "Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87", "100%", "\"quoted\"", "semi;colon", "~/path\\name",
+  };
+  for (const std::string& name : names) {
+    const std::string problem = nameProblem(name);
+    if (!problem.empty()) continue;  // refused with its reason: never written
+    ContactEntry entry;
+    entry.name = name;
+    entry.command = "cmd /c echo a | b";
+    ContactsFile file, reread;
+    std::string error;
+    ASSERT_TRUE(parseContacts(renderContacts(file, {entry}), "list.txt", &reread, &error)) << name << ": " << error;
+    ASSERT_EQ(reread.contacts.size(), 1u) << name;
+    EXPECT_EQ(reread.contacts[0].name, name);
+    EXPECT_EQ(reread.contacts[0].command, entry.command) << name;
+  }
+  // What is refused, and why.
+  EXPECT_EQ(nameProblem("#hidden"), "a name may not begin with '#': the file would read the line as a comment");
+  EXPECT_EQ(nameProblem("a|b"), "a name may not hold '|': it parts the fields of the file");
+  EXPECT_EQ(nameProblem("line\nbreak"), "a name may not hold a line break");
+  EXPECT_EQ(nameProblem(" lead"), "a name may not begin or end with a space");
+  EXPECT_EQ(nameProblem("   "), "a name is needed");
+  EXPECT_NE(nameProblem("\xE6\x97\xA5"), "");
+  EXPECT_EQ(nameProblem("a#b"), "");
+  EXPECT_EQ(commandProblem("cmd /c echo a\r\nb"), "a command may not hold a line break");
+  EXPECT_EQ(commandProblem("cmd /c echo a | b"), "");
+}
+
 TEST(ContactsFile, ErrorsNameTheFileAndTheLine) {
   struct Case {
     const char* text;

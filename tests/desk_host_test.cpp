@@ -723,6 +723,10 @@ TEST_F(DeskTest, AddEditAndRemoveReachThePluginAndTheFile) {
     ASSERT_TRUE(g_dialogFilled);
   }
   ASSERT_EQ(desk->checks().size(), 6u);
+  // The title counts it at once.
+  wchar_t title[200] = L"";
+  GetWindowTextW(desk->mainWindow(), title, 200);
+  EXPECT_EQ(std::wstring(title).rfind(L"Vardok - 5 checks", 0), 0u) << title;
   const int row = desk->checks()[5].row;
   // The plug-in took it (HM_CONTACT_NEW): it runs at its interval.
   const auto description = [&] {
@@ -756,6 +760,50 @@ TEST_F(DeskTest, AddEditAndRemoveReachThePluginAndTheFile) {
   EXPECT_EQ(VardokTest::readFile(contacts).find("echo edited"), std::string::npos);
   // The other lines are kept as they were.
   EXPECT_EQ(VardokTest::readFile(contacts).find("Well | 82 | 2 | yes | cmd /c echo all fine\n"), 0u);
+}
+
+// Delete, F2, Ctrl+E and Ctrl+N belong to the main window: typed in a
+// field of a Properties window they are that field's keys, and the list
+// and its file stay as they were.
+TEST_F(DeskTest, TheMainWindowsShortcutsTypedInPropertiesAreTheFieldsOwn) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  const std::string before = VardokTest::readFile(contacts);
+  const int enabled = desk->checks()[0].entry.enabled;
+  // Its row selected in the list, as when a person opened it from there.
+  LVITEMW select{};
+  select.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  select.state = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageW(desk->listView(), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&select));
+  desk->openSettings(0);
+  HWND settings = desk->settingsWindowOf(0);
+  ASSERT_TRUE(settings);
+  std::vector<HWND> fields;
+  for (HWND child : children(settings))
+    if (className(child) == L"Edit") fields.push_back(child);
+  ASSERT_FALSE(fields.empty());
+  const struct {
+    UINT key;
+    bool control;
+  } keys[] = {{VK_DELETE, false}, {VK_F2, false}, {'E', true}, {'N', true}};
+  for (HWND field : fields) {
+    SetFocus(field);
+    for (const auto& key : keys) {
+      BYTE state[256];
+      GetKeyboardState(state);
+      state[VK_CONTROL] = key.control ? 0x80 : 0;
+      SetKeyboardState(state);
+      PostMessageW(field, WM_KEYDOWN, key.key, 1);
+      PostMessageW(field, WM_KEYUP, key.key, 0xC0000001);
+      // Every posted key handled: the queue has none left.
+      ASSERT_TRUE(desk->pumpUntil([] { return (GetQueueStatus(QS_POSTMESSAGE | QS_KEY) >> 16) == 0; }, 10000));
+      state[VK_CONTROL] = 0;
+      SetKeyboardState(state);
+      ASSERT_EQ(desk->checks().size(), 5u) << "a key in a field removed a contact";
+    }
+  }
+  EXPECT_EQ(desk->checks()[0].entry.enabled, enabled);
+  EXPECT_EQ(topWindowsOfClass(L"VardokContactDialog").size(), 0u) << "Ctrl+N opened the Add dialog";
+  EXPECT_EQ(VardokTest::readFile(contacts), before);
 }
 
 // The desk host's main window in this desktop of the process started.

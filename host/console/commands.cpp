@@ -118,8 +118,9 @@ void ConsoleHost::setField(size_t index, const std::string& field, const std::st
   const CheckColumn& column = kCheckColumns[which];
   const int id = _host.columnId(column.name);
   if (column.kind == ColumnKind::Text) {
-    if (!fitsHostText(value)) {
-      _out.line("set: the " + field + " has a character that Windows-1250 cannot hold");
+    const std::string problem = commandProblem(value);
+    if (!problem.empty()) {
+      _out.line("set: " + problem);
       return;
     }
     entryText(check->entry, static_cast<CheckColumnIndex>(which)) = value;
@@ -143,14 +144,22 @@ void ConsoleHost::setField(size_t index, const std::string& field, const std::st
 void ConsoleHost::addContact(const std::string& description) {
   ContactsFile parsed;
   std::string error;
+  // A name the file would read as a comment is refused with the reason,
+  // not taken for a comment.
+  const size_t start = description.find_first_not_of(" \t");
+  if (start != std::string::npos && description[start] == '#') {
+    _out.line("add: " + nameProblem(description.substr(start, description.find('|') - start)));
+    return;
+  }
   if (!parseContacts(description, "add", &parsed, &error) || parsed.contacts.empty()) {
     _out.line("add name | network | interval | enabled | command");
     return;
   }
   // Nothing is taken that could not be saved and loaded again.
-  if (!fitsHostText(parsed.contacts[0].name) || !fitsHostText(parsed.contacts[0].command)) {
-    _out.line("add: the " + std::string(fitsHostText(parsed.contacts[0].name) ? "command" : "name") +
-              " has a character that Windows-1250 cannot hold");
+  std::string problem = nameProblem(parsed.contacts[0].name);
+  if (problem.empty()) problem = commandProblem(parsed.contacts[0].command);
+  if (!problem.empty()) {
+    _out.line("add: " + problem);
     return;
   }
   Check check;

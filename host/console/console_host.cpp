@@ -60,6 +60,10 @@ ConsoleHost::ConsoleHost(const ConsoleOptions& options) : _options(options) {
 ConsoleHost::~ConsoleHost() = default;
 
 bool ConsoleHost::loadContacts(std::string* error) {
+  if (!_options.once) {
+    _lock = ContactsLock::take(_options.contactsPath.empty() ? defaultContactsPath() : _options.contactsPath, error);
+    if (!_lock) return false;
+  }
   bool demo = false;
   if (!loadContactList(_options.contactsPath, &_filePath, &_file, &demo, error)) return false;
   _fileChanged = demo;  // the user's own copy is written at the end

@@ -27,6 +27,7 @@
 #include "host/console/message_boxes.h"
 #include "host/console/options.h"
 #include "host/lib/contact_host.h"
+#include "host/lib/contacts_lock.h"
 #include "host/lib/demo_site.h"
 #include "support/threads/unique_handle.h"
 
@@ -89,6 +90,9 @@ class ConsoleHost {
   int runScript();
 
   ConsoleOptions _options;
+  // Held from before the list is read until after it is saved (--once,
+  // which never saves, takes none): the last member to go.
+  std::unique_ptr<ContactsLock> _lock;
   ConsoleOutput _out;
   ConsoleMessageBoxes _boxes{_out};
   ContactHost _host;

@@ -1,5 +1,6 @@
 #include "host/desk/contact_dialog.h"
 
+#include <cctype>
 #include <string>
 
 #include "host/desk/desk_ui.h"
@@ -32,23 +33,29 @@ bool take(Dialog& dialog) {
   ContactEntry edited = *dialog.entry;
   edited.name = textOf(dialog.window, kName);
   edited.command = textOf(dialog.window, kCommand);
-  const char* wrong = nullptr;
+  // Spaces around the command mean nothing to it, and the file trims them.
+  edited.command.erase(0, edited.command.find_first_not_of(" \t"));
+  edited.command.erase(edited.command.find_last_not_of(" \t") + 1);
+  // Nothing is taken that the contact file could not give back the same.
+  const std::string nameWrong = nameProblem(edited.name), commandWrong = commandProblem(edited.command);
+  std::string wrong;
   int field = 0;
-  if (edited.name.find_first_not_of(' ') == std::string::npos || edited.name.find('|') != std::string::npos) {
-    wrong = "A name is needed, without '|'.";
+  if (!nameWrong.empty()) {
+    wrong = nameWrong;
     field = kName;
-  } else if (!fitsHostText(edited.name) || !fitsHostText(edited.command)) {
-    wrong = "The name or the command has a character that Windows-1250 cannot hold.";
-    field = fitsHostText(edited.name) ? kCommand : kName;
+  } else if (!commandWrong.empty()) {
+    wrong = commandWrong;
+    field = kCommand;
   } else if (!parseInt(textOf(dialog.window, kNetwork), &edited.network)) {
-    wrong = "The network must be a whole number.";
+    wrong = "the network must be a whole number";
     field = kNetwork;
   } else if (!parseInt(textOf(dialog.window, kInterval), &edited.interval)) {
-    wrong = "The interval must be a whole number of seconds.";
+    wrong = "the interval must be a whole number of seconds";
     field = kInterval;
   }
-  if (wrong) {
-    MessageBoxW(dialog.window, wideFromUtf8(wrong).c_str(), L"Vardok", MB_OK | MB_ICONWARNING);
+  if (!wrong.empty()) {
+    wrong[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(wrong[0])));
+    MessageBoxW(dialog.window, wideFromUtf8(wrong + ".").c_str(), L"Vardok", MB_OK | MB_ICONWARNING);
     SetFocus(GetDlgItem(dialog.window, field));
     return false;
   }

@@ -88,6 +88,8 @@ HMODULE DeskHost::pluginModule() const { return _plugin ? _plugin->module() : nu
 // --- start and end ---
 
 bool DeskHost::loadContacts(std::string* error) {
+  _lock = ContactsLock::take(_options.contactsPath.empty() ? defaultContactsPath() : _options.contactsPath, error);
+  if (!_lock) return false;
   bool demo = false;
   if (!loadContactList(_options.contactsPath, &_filePath, &_file, &demo, error)) return false;
   _fileChanged = demo;  // the demo list becomes the user's own file at once
@@ -150,6 +152,13 @@ bool DeskHost::start(std::string* error) {
   return true;
 }
 
+bool DeskHost::translateShortcut(MSG* message) {
+  // The main window's shortcuts (Delete, F2, Ctrl+E, Ctrl+N) are its own:
+  // typed in a Properties window or a dialog, they are that window's keys.
+  if (!_accelerators || !_window || (message->hwnd != _window && !IsChild(_window, message->hwnd))) return false;
+  return TranslateAcceleratorW(_window, _accelerators, message) != 0;
+}
+
 bool DeskHost::pumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
   for (;;) {
@@ -159,7 +168,7 @@ bool DeskHost::pumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
         PostQuitMessage(static_cast<int>(message.wParam));
         return done();
       }
-      if (_accelerators && _window && TranslateAcceleratorW(_window, _accelerators, &message)) continue;
+      if (translateShortcut(&message)) continue;
       if (isDialogMessageOfDesk(&message)) continue;
       TranslateMessage(&message);
       DispatchMessageW(&message);
@@ -182,7 +191,7 @@ int DeskHost::runUntilClosed() {
         closed = true;
         break;
       }
-      if (_accelerators && _window && TranslateAcceleratorW(_window, _accelerators, &message)) continue;
+      if (translateShortcut(&message)) continue;
       if (isDialogMessageOfDesk(&message)) continue;
       TranslateMessage(&message);
       DispatchMessageW(&message);
@@ -482,6 +491,7 @@ void DeskHost::applyEntry(int index, const ContactEntry& edited) {
     _fileChanged = true;
     save();
     refreshRow(_checks.size() - 1);
+    refreshWorstState();
     return;
   }
   Check& check = _checks[static_cast<size_t>(index)];
@@ -497,6 +507,7 @@ void DeskHost::applyEntry(int index, const ContactEntry& edited) {
   save();
   setItemText(_list, index, kName, wideFromUtf8(check.entry.name));
   refreshRow(static_cast<size_t>(index));
+  refreshWorstState();
 }
 
 void DeskHost::writeColumn(int row, int column, bool isText, const std::string& utf8, int number) {
@@ -728,7 +739,7 @@ void DeskHost::refreshWorstState() {
     problems += state == 1;
     criticals += state == 2;
   }
-  std::wstring title = L"Vardok - " + std::to_wstring(checks) + L" checks";
+  std::wstring title = L"Vardok - " + std::to_wstring(checks) + (checks == 1 ? L" check" : L" checks");
   if (criticals) title += L", " + std::to_wstring(criticals) + L" critical";
   if (problems) title += L", " + std::to_wstring(problems) + L" with a problem";
   if (!criticals && !problems && worst == 0) title += L", all well";

@@ -35,6 +35,7 @@
 
 #include "host/lib/contact_host.h"
 #include "host/lib/contacts_file.h"
+#include "host/lib/contacts_lock.h"
 #include "host/lib/demo_site.h"
 #include "support/threads/unique_handle.h"
 
@@ -120,6 +121,9 @@ class DeskHost {
   int selectedIndex() const;
 
   // --- what the plug-in reports ---
+  // The main window's accelerators, for messages of that window and its
+  // children only; true when the message was one.
+  bool translateShortcut(MSG* message);
   void onEvent(const HostEvent& event);  // any thread
   void takeEvents();                      // main thread
   void refreshRow(size_t index);
@@ -129,6 +133,9 @@ class DeskHost {
   int imageOf(int iconId);
 
   DeskOptions _options;
+  // Held from before the list is read until after it is saved: the last
+  // member to go.
+  std::unique_ptr<ContactsLock> _lock;
   ContactHost _host;
   std::unique_ptr<PluginModule> _plugin;
   DemoSite _demo;

@@ -63,6 +63,23 @@ bool parseSwitch(const std::string& text, int* value) {
   return parseInt(text, value);
 }
 
+std::string nameProblem(const std::string& name) {
+  if (name.find_first_not_of(" \t") == std::string::npos) return "a name is needed";
+  if (name.find_first_of("\r\n") != std::string::npos) return "a name may not hold a line break";
+  if (name.front() == '#') return "a name may not begin with '#': the file would read the line as a comment";
+  if (name.front() == ' ' || name.front() == '\t' || name.back() == ' ' || name.back() == '\t')
+    return "a name may not begin or end with a space";
+  if (name.find('|') != std::string::npos) return "a name may not hold '|': it parts the fields of the file";
+  if (!fitsHostText(name)) return "the name has a character that Windows-1250 cannot hold";
+  return std::string();
+}
+
+std::string commandProblem(const std::string& command) {
+  if (command.find_first_of("\r\n") != std::string::npos) return "a command may not hold a line break";
+  if (!fitsHostText(command)) return "the command has a character that Windows-1250 cannot hold";
+  return std::string();
+}
+
 bool parseContacts(const std::string& input, const std::string& name, ContactsFile* out, std::string* error) {
   static const char kMark[] = "\xEF\xBB\xBF";
   out->byteOrderMark = input.compare(0, 3, kMark) == 0;

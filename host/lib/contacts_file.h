@@ -51,6 +51,16 @@ std::string renderContacts(const ContactsFile& file, const std::vector<ContactEn
 
 std::string formatContact(const ContactEntry& entry);
 
+// Why name cannot be a contact's name in the file, or empty when it can:
+// it would read back otherwise or not at all (empty; a leading '#' makes
+// the line a comment; a '|' parts the fields; a line break ends the line;
+// a space or tab at either end is trimmed; a character Windows-1250 cannot
+// hold). Both hosts refuse such a name with this reason.
+std::string nameProblem(const std::string& name);
+// Likewise for a command (the rest of the line: any '|' is kept): a line
+// break, or a character Windows-1250 cannot hold.
+std::string commandProblem(const std::string& command);
+
 // The readers of single fields, as the file uses them: a decimal 32-bit
 // integer (network, interval), and the enabled switch (0/1, yes/no, on/off
 // or a number). False for anything else.
