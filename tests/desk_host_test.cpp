@@ -806,6 +806,37 @@ TEST_F(DeskTest, TheMainWindowsShortcutsTypedInPropertiesAreTheFieldsOwn) {
   EXPECT_EQ(VardokTest::readFile(contacts), before);
 }
 
+// A Properties window open while the contact is edited elsewhere (the
+// Edit dialog): Apply with nothing changed in it keeps that edit, and the
+// window then shows it.
+TEST_F(DeskTest, PropertiesWriteBackOnlyWhatWasChangedInThem) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  desk->openSettings(0);
+  HWND settings = desk->settingsWindowOf(0);
+  ASSERT_TRUE(settings);
+  LVITEMW select{};
+  select.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  select.state = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageW(desk->listView(), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&select));
+  const std::string edited = "cmd /c echo edited elsewhere";
+  {
+    const DialogFiller filler(std::map<std::wstring, std::wstring>{{L"Command", wideFromUtf8(edited)}});
+    PostMessageW(desk->mainWindow(), WM_COMMAND, 101 /* Edit */, 0);
+    ASSERT_TRUE(desk->pumpUntil([&] { return g_dialogFilled && desk->checks()[0].entry.command == edited; }, 10000));
+  }
+  SendMessageW(settings, WM_COMMAND, 3 /* Apply */, 0);
+  EXPECT_EQ(desk->checks()[0].entry.command, edited);
+  EXPECT_NE(VardokTest::readFile(contacts).find("Well | 82 | 2 | yes | " + edited + "\n"), std::string::npos)
+      << VardokTest::readFile(contacts);
+  bool shown = false;
+  for (HWND child : children(settings)) {
+    wchar_t text[200] = L"";
+    GetWindowTextW(child, text, 200);
+    shown = shown || (className(child) == L"Edit" && utf8FromWide(text) == edited);
+  }
+  EXPECT_TRUE(shown) << "the window does not show the contact as it is";
+}
+
 // The desk host's main window in this desktop of the process started.
 HWND deskWindowOf(DWORD process) {
   for (HWND top : topWindowsOfClass(L"VardokDesk")) {

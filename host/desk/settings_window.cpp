@@ -45,6 +45,7 @@ SettingsWindow::SettingsWindow(DeskHost& desk, int row, const std::string& conta
                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, _window, nullptr, GetModuleHandleW(nullptr),
                           nullptr);
   build();
+  for (Bound& bound : _bound) bound.shown = controlValue(bound);
   addDialogWindow(_window);
   ShowWindow(_window, SW_SHOWNORMAL);
 }
@@ -233,15 +234,55 @@ void SettingsWindow::liveValueChanged(const Bound& bound) {
   _desk.host().setLiveValue(_row, bound.itemId, toHostText(utf8FromWide(text)));
 }
 
+std::string SettingsWindow::controlValue(const Bound& bound) const {
+  if (bound.kind == kKindCheckBox) return SendMessageW(bound.control, BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "0";
+  const int length = GetWindowTextLengthW(bound.control);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  GetWindowTextW(bound.control, &text[0], length + 1);
+  text.resize(static_cast<size_t>(length));
+  return utf8FromWide(text);
+}
+
+std::string SettingsWindow::columnValue(const Bound& bound) const {
+  ContactHost& host = _desk.host();
+  if (bound.kind == kKindCheckBox) return host.getInt(_row, bound.column) ? "1" : "0";
+  if (bound.kind == kKindNumberEdit) return std::to_string(host.getInt(_row, bound.column));
+  return utf8FromWide(wide(host.getText(_row, bound.column).value_or("")));
+}
+
 bool SettingsWindow::apply() {
+  // Only what was changed here is written: a field left as it was shown
+  // keeps what the contact holds now, an edit made elsewhere since
+  // included (and shows it). A field changed both here and elsewhere is
+  // not written over the other change without a word.
+  for (Bound& bound : _bound) {
+    if ((bound.itemId & kBoundControlMask) != kBoundControlId) continue;
+    const std::string now = columnValue(bound);
+    if (now == bound.shown) continue;
+    if (controlValue(bound) == bound.shown) {
+      if (bound.kind == kKindCheckBox)
+        SendMessageW(bound.control, BM_SETCHECK, now == "1" ? BST_CHECKED : BST_UNCHECKED, 0);
+      else
+        SetWindowTextW(bound.control, wideFromUtf8(now).c_str());
+      bound.shown = now;
+      continue;
+    }
+    std::string reads = now.size() > 80 ? now.substr(0, 80) + "..." : now;
+    const std::wstring text = L"This contact was changed elsewhere since this window showed it: a field you changed "
+                              L"now reads \"" + wideFromUtf8(reads) + L"\".\n\nNothing was saved. Close this window "
+                              L"and open it again to see the contact as it is.";
+    MessageBoxW(_window, text.c_str(), L"Vardok", MB_OK | MB_ICONWARNING);
+    SetFocus(bound.control);
+    return false;
+  }
   // Every value first, so that nothing is written when one cannot be.
   struct Value {
-    const Bound* bound;
+    Bound* bound;
     std::string text;
     int number = 0;
   };
   std::vector<Value> values;
-  for (const Bound& bound : _bound) {
+  for (Bound& bound : _bound) {
     if ((bound.itemId & kBoundControlMask) != kBoundControlId) continue;
     Value value{&bound, std::string(), 0};
     if (bound.kind == kKindCheckBox) {
@@ -268,9 +309,16 @@ bool SettingsWindow::apply() {
     }
     values.push_back(value);
   }
-  for (const Value& value : values)
-    _desk.writeColumn(_row, value.bound->column, value.bound->kind == kKindTextEdit, value.text, value.number);
-  _desk.columnsWritten(_row);
+  bool written = false;
+  for (const Value& value : values) {
+    Bound& bound = *value.bound;
+    const std::string mine = controlValue(bound);
+    if (mine == bound.shown) continue;
+    _desk.writeColumn(_row, bound.column, bound.kind == kKindTextEdit, value.text, value.number);
+    bound.shown = mine;
+    written = true;
+  }
+  if (written) _desk.columnsWritten(_row);
   return true;
 }
 

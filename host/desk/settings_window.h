@@ -34,6 +34,7 @@ class SettingsWindow {
     int itemId = 0;
     int kind = 0;
     int column = 0;
+    std::string shown;  // the column's value as the control last showed it, UTF-8
   };
   static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -42,6 +43,10 @@ class SettingsWindow {
                   int height, int id = 0);
   void addTip(HWND control, const std::wstring& text);
   bool apply();
+  // A bound control's value, and its column's value now, in one form
+  // (UTF-8 text, a number or "0"/"1" for a check box).
+  std::string controlValue(const Bound& bound) const;
+  std::string columnValue(const Bound& bound) const;
   void liveValueChanged(const Bound& bound);
 
   DeskHost& _desk;
