@@ -835,6 +835,19 @@ TEST_F(DeskTest, PropertiesWriteBackOnlyWhatWasChangedInThem) {
     shown = shown || (className(child) == L"Edit" && utf8FromWide(text) == edited);
   }
   EXPECT_TRUE(shown) << "the window does not show the contact as it is";
+
+  // A number written as "030" is 30, and shown so: a second change of the
+  // same field is the window's own, not one made elsewhere.
+  HWND interval = nullptr;
+  for (HWND child : children(settings))
+    if (className(child) == L"Edit" && (GetWindowLongW(child, GWL_STYLE) & ES_NUMBER)) interval = child;
+  ASSERT_TRUE(interval);
+  for (const wchar_t* typed : {L"030", L"40"}) {
+    SetWindowTextW(interval, typed);
+    SendMessageW(settings, WM_COMMAND, 3 /* Apply */, 0);
+  }
+  EXPECT_EQ(desk->checks()[0].entry.interval, 40);
+  EXPECT_EQ(topWindowsOfClass(L"#32770").size(), 0u) << "Apply was refused";
 }
 
 // The desk host's main window in this desktop of the process started.

@@ -97,8 +97,8 @@ void ConsoleHost::setField(size_t index, const std::string& field, const std::st
   // switch a pair of quotes too (a command may well be quoted as a whole).
   std::string value = written;
   const auto trim = [&value] {
-    value.erase(0, value.find_first_not_of(' '));
-    value.erase(value.find_last_not_of(' ') + 1);
+    value.erase(0, value.find_first_not_of(" \t"));
+    value.erase(value.find_last_not_of(" \t") + 1);
   };
   trim();
   if (field != "command" && value.size() >= 2 && value.front() == '"' && value.back() == '"') {

@@ -63,6 +63,7 @@ bool ConsoleHost::loadContacts(std::string* error) {
   if (!_options.once) {
     _lock = ContactsLock::take(_options.contactsPath.empty() ? defaultContactsPath() : _options.contactsPath, error);
     if (!_lock) return false;
+    if (!_lock->warning().empty()) _out.line("vardok-host: " + _lock->warning());
   }
   bool demo = false;
   if (!loadContactList(_options.contactsPath, &_filePath, &_file, &demo, error)) return false;

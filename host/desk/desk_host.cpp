@@ -110,12 +110,21 @@ bool DeskHost::save() {
 }
 
 bool DeskHost::start(std::string* error) {
-  if (!loadContacts(error)) return false;
+  if (!loadContacts(error)) {
+    // A host that did not start saves nothing: the list is free again
+    // while its error is shown.
+    _lock.reset();
+    return false;
+  }
   _plugin = PluginModule::load(programFolder() + "Vardok.dll", error);
-  if (!_plugin) return false;
+  if (!_plugin) {
+    _lock.reset();
+    return false;
+  }
   if (_options.serveDemo || _options.contactsPath.empty()) _demo = startDemoSite([](const std::string&) {});
   if (!createMainWindow()) {
     *error = "cannot create the main window (is there a display?)";
+    _lock.reset();
     return false;
   }
   _host.setEventLimits(kEventHistory, kEventTextBytes);

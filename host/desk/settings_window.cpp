@@ -259,7 +259,12 @@ bool SettingsWindow::apply() {
     if ((bound.itemId & kBoundControlMask) != kBoundControlId) continue;
     const std::string now = columnValue(bound);
     if (now == bound.shown) continue;
-    if (controlValue(bound) == bound.shown) {
+    const std::string mine = controlValue(bound);
+    if (mine == now) {  // the same change made in both places
+      bound.shown = now;
+      continue;
+    }
+    if (mine == bound.shown) {
       if (bound.kind == kKindCheckBox)
         SendMessageW(bound.control, BM_SETCHECK, now == "1" ? BST_CHECKED : BST_UNCHECKED, 0);
       else
@@ -275,7 +280,8 @@ bool SettingsWindow::apply() {
     SetFocus(bound.control);
     return false;
   }
-  // Every value first, so that nothing is written when one cannot be.
+  // Every changed value first, so that nothing is written when one cannot
+  // be; a field not changed here is not judged.
   struct Value {
     Bound* bound;
     std::string text;
@@ -283,7 +289,7 @@ bool SettingsWindow::apply() {
   };
   std::vector<Value> values;
   for (Bound& bound : _bound) {
-    if ((bound.itemId & kBoundControlMask) != kBoundControlId) continue;
+    if ((bound.itemId & kBoundControlMask) != kBoundControlId || controlValue(bound) == bound.shown) continue;
     Value value{&bound, std::string(), 0};
     if (bound.kind == kKindCheckBox) {
       value.number = SendMessageW(bound.control, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
@@ -293,6 +299,10 @@ bool SettingsWindow::apply() {
       GetWindowTextW(bound.control, &text[0], length + 1);
       text.resize(static_cast<size_t>(length));
       value.text = utf8FromWide(text);
+      // Spaces at either end mean nothing to a command, and the contact
+      // file trims them.
+      value.text.erase(0, value.text.find_first_not_of(" \t"));
+      value.text.erase(value.text.find_last_not_of(" \t") + 1);
       if (bound.kind == kKindNumberEdit) {
         if (value.text.empty() || value.text.size() > 9 || value.text.find_first_not_of("0123456789") != std::string::npos) {
           MessageBoxW(_window, L"The number is not valid.", L"Vardok", MB_OK | MB_ICONWARNING);
@@ -309,16 +319,15 @@ bool SettingsWindow::apply() {
     }
     values.push_back(value);
   }
-  bool written = false;
   for (const Value& value : values) {
     Bound& bound = *value.bound;
-    const std::string mine = controlValue(bound);
-    if (mine == bound.shown) continue;
     _desk.writeColumn(_row, bound.column, bound.kind == kKindTextEdit, value.text, value.number);
-    bound.shown = mine;
-    written = true;
+    // What the column holds now ("30" for "030"), shown as it is.
+    bound.shown = columnValue(bound);
+    if (bound.kind != kKindCheckBox && controlValue(bound) != bound.shown)
+      SetWindowTextW(bound.control, wideFromUtf8(bound.shown).c_str());
   }
-  if (written) _desk.columnsWritten(_row);
+  if (!values.empty()) _desk.columnsWritten(_row);
   return true;
 }
 

@@ -76,6 +76,9 @@ std::string nameProblem(const std::string& name) {
 
 std::string commandProblem(const std::string& command) {
   if (command.find_first_of("\r\n") != std::string::npos) return "a command may not hold a line break";
+  if (!command.empty() && (command.front() == ' ' || command.front() == '\t' || command.back() == ' ' ||
+                           command.back() == '\t'))
+    return "a command may not begin or end with a space";
   if (!fitsHostText(command)) return "the command has a character that Windows-1250 cannot hold";
   return std::string();
 }
@@ -169,7 +172,10 @@ FilePresence filePresence(const std::string& path, std::string* error) {
 }
 
 bool readTextFile(const std::string& path, std::string* text, std::string* error) {
-  const Quorlin::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  // Others may write and rename meanwhile: a host saves by renaming a whole
+  // file over this one, so what is read here is always whole.
+  const Quorlin::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) {
     *error = "cannot open " + path + ": " + Quorlin::errorText(GetLastError());
     return false;
@@ -181,10 +187,6 @@ bool readTextFile(const std::string& path, std::string* text, std::string* error
   return true;
 }
 
-namespace {
-
-// The file that path names in the end: a link's target, so that saving
-// writes through the link rather than replace it with a file of its own.
 std::string finalPath(const std::string& path) {
   const Quorlin::FileHandle file(
       CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -197,8 +199,6 @@ std::string finalPath(const std::string& path) {
   // The same file by another spelling keeps the name it was given.
   return _stricmp(resolved.c_str(), path.c_str()) == 0 ? path : resolved;
 }
-
-}  // namespace
 
 bool replaceTextFile(const std::string& named, const std::string& text, std::string* error) {
   const std::string path = finalPath(named);

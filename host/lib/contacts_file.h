@@ -58,7 +58,8 @@ std::string formatContact(const ContactEntry& entry);
 // hold). Both hosts refuse such a name with this reason.
 std::string nameProblem(const std::string& name);
 // Likewise for a command (the rest of the line: any '|' is kept): a line
-// break, or a character Windows-1250 cannot hold.
+// break, a space or tab at either end (callers trim them first: they mean
+// nothing to a command), or a character Windows-1250 cannot hold.
 std::string commandProblem(const std::string& command);
 
 // The readers of single fields, as the file uses them: a decimal 32-bit
@@ -91,6 +92,11 @@ std::string defaultContactsPath();
 // names it and the reason.
 enum class FilePresence { Missing, Present, Unknown };
 FilePresence filePresence(const std::string& path, std::string* error);
+// The file that path names in the end: a link's target (so that saving
+// writes through the link rather than replace it with a file of its own),
+// or path itself when it names no file yet or names it already.
+std::string finalPath(const std::string& path);
+
 // Writes path + ".new", then replaces path with it. A read-only file is not
 // replaced: the text stays in path + ".new" and *error says so.
 bool replaceTextFile(const std::string& path, const std::string& text, std::string* error);

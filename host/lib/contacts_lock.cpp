@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "host/lib/contacts_file.h"
 #include "support/win32_error.h"
 
 namespace VardokHost {
@@ -30,19 +31,37 @@ std::string readHolder(const std::string& lockPath) {
   return std::string(text, read);
 }
 
+// The list's one name for every host: through links to the file itself,
+// and in its long, full form.
+std::string lockName(const std::string& path) {
+  std::string resolved = finalPath(path);
+  char full[MAX_PATH * 4];
+  DWORD length = GetFullPathNameA(resolved.c_str(), sizeof full, full, nullptr);
+  if (length > 0 && length < sizeof full) resolved.assign(full, length);
+  length = GetLongPathNameA(resolved.c_str(), full, sizeof full);
+  if (length > 0 && length < sizeof full) resolved.assign(full, length);
+  return resolved + ".lock";
+}
+
 }  // namespace
 
 std::unique_ptr<ContactsLock> ContactsLock::take(const std::string& path, std::string* refusal) {
-  const std::string lockPath = path + ".lock";
+  const std::string lockPath = lockName(path);
   Quorlin::FileHandle file(CreateFileA(lockPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                        CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
   if (!file) {
     const DWORD error = GetLastError();
-    if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED)
+    // Held: another host has it open. A lock that cannot be made for any
+    // other reason (a folder this user cannot write) holds nothing, and
+    // the host goes on as it did before there were locks, saying why.
+    if (error == ERROR_SHARING_VIOLATION) {
       *refusal = "the contact list " + path + " is in use by " + readHolder(lockPath) + "; one host at a time";
-    else
-      *refusal = "the contact list's lock " + lockPath + " cannot be made: " + Quorlin::errorText(error);
-    return nullptr;
+      return nullptr;
+    }
+    std::unique_ptr<ContactsLock> none(new ContactsLock(Quorlin::FileHandle(), lockPath));
+    none->_warning = "the contact list is not locked against a second host: " + lockPath + " cannot be made: " +
+                     Quorlin::errorText(error);
+    return none;
   }
   const std::string holder = holderText();
   DWORD written = 0;

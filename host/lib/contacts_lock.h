@@ -18,19 +18,24 @@ namespace VardokHost {
 
 class ContactsLock {
  public:
-  // Takes the lock of the contact list at path. Null when another host
-  // holds it ("the contact list PATH is in use by vardok-desk.exe (process
-  // 1234); one host at a time") or the lock cannot be made, the reason in
-  // *refusal.
+  // Takes the lock of the contact list at path (named after the file the
+  // path leads to, through links, so that every host on one file meets the
+  // same lock). Null when another host holds it, the reason in *refusal
+  // ("the contact list PATH is in use by vardok-desk.exe (process 1234);
+  // one host at a time"). Where the lock cannot be made at all (a folder
+  // this user cannot write), a lock that holds nothing, with warning().
   static std::unique_ptr<ContactsLock> take(const std::string& path, std::string* refusal);
 
   const std::string& lockPath() const { return _path; }
+  // Why this lock holds nothing; empty when it holds the list.
+  const std::string& warning() const { return _warning; }
 
  private:
   ContactsLock(Quorlin::FileHandle file, std::string path) : _file(std::move(file)), _path(std::move(path)) {}
 
   Quorlin::FileHandle _file;
   std::string _path;
+  std::string _warning;
 };
 
 }  // namespace VardokHost
