@@ -11,9 +11,6 @@
 
 namespace VardokTest {
 
-// The plug-in's exit classes, as vardok-check exits.
-constexpr int kCheckWell = 0, kCheckProblem = 1, kCheckCritical = 10;
-
 struct TimedRun {
   ProgramRun run;
   DWORD ms = 0;  // from before the start until the output was read

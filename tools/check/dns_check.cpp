@@ -11,19 +11,17 @@
 
 #include <algorithm>
 #include <cctype>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "tools/check/error_words.h"
 #include "tools/check/checks.h"
 #include "tools/check/command_line.h"
 #include "tools/check/dns_client.h"
+#include "tools/check/error_words.h"
 #include "tools/check/network.h"
 #include "tools/check/remote_text.h"
+#include "tools/check/within.h"
 
 namespace VardokCheck {
 
@@ -126,38 +124,11 @@ DnsAnswer askInTurn(const std::string& name, uint16_t type, const std::vector<in
   return kept;
 }
 
-// The question asked on a thread of its own, as a last guard of the time
-// limit: the client keeps to it, and a question still open when the time
-// is up is left behind (the process ends soon after with the verdict).
-struct Question {
-  std::mutex lock;
-  std::condition_variable done;
-  bool answered = false;
+// What the system's servers said, or that it has none.
+struct Asked {
   bool noServers = false;
   DnsAnswer answer;
 };
-
-// servers: the caller's; empty for the system's own.
-std::shared_ptr<Question> ask(const std::string& name, uint16_t type, std::vector<in_addr> servers, int64_t timeoutMs) {
-  auto question = std::make_shared<Question>();
-  std::thread([question, name, type, servers = std::move(servers), timeoutMs]() mutable {
-    // Its own use of Winsock: the caller may have ended by the time a slow
-    // answer comes.
-    WSADATA data;
-    const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    const double start = nowMs();
-    if (servers.empty()) servers = systemNameServers();
-    const int64_t left = timeoutMs - static_cast<int64_t>(nowMs() - start);
-    DnsAnswer answer = askInTurn(name, type, servers, left);
-    if (started) WSACleanup();
-    std::lock_guard<std::mutex> guard(question->lock);
-    question->noServers = servers.empty();
-    question->answer = std::move(answer);
-    question->answered = true;
-    question->done.notify_all();
-  }).detach();
-  return question;
-}
 
 // The words for an answer without a value of the type.
 std::string failureText(const DnsAnswer& answer, int64_t timeoutMs) {
@@ -227,9 +198,19 @@ Outcome checkDns(const Args& args) {
   const std::string asked = name + " " + type->name + (server.empty() ? "" : " at " + server);
 
   const double start = nowMs();
-  const std::shared_ptr<Question> question = ask(name, type->type, servers, timeout);
-  std::unique_lock<std::mutex> guard(question->lock);
-  if (!question->done.wait_for(guard, std::chrono::milliseconds(timeout), [&] { return question->answered; })) {
+  // On a thread of its own, as a last guard of the time limit: the client
+  // keeps to it, and a question still open when the time is up is left
+  // behind. servers: the caller's; empty for the system's own.
+  const uint16_t asking = type->type;
+  const std::optional<Asked> question = answerWithin<Asked>(timeout, [name, asking, servers, timeout] {
+    const double begun = nowMs();
+    Asked asked;
+    const std::vector<in_addr> toAsk = servers.empty() ? systemNameServers() : servers;
+    asked.noServers = toAsk.empty();
+    asked.answer = askInTurn(name, asking, toAsk, timeout - static_cast<int64_t>(nowMs() - begun));
+    return asked;
+  });
+  if (!question) {
     const std::string failure = "no answer within " + std::to_string(timeout) + " ms";
     return {Level::Critical, "DNS " + asked + ": " + failure, failure};
   }

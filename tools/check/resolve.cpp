@@ -1,26 +1,14 @@
 #include "tools/check/resolve.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <memory>
-#include <mutex>
-#include <thread>
+#include <optional>
 
 #include "tools/check/error_words.h"
+#include "tools/check/within.h"
 
 namespace VardokCheck {
 
 namespace {
-
-// What the look-up thread hands over; shared, so that a thread left behind
-// still has it to write to.
-struct Question {
-  std::mutex lock;
-  std::condition_variable done;
-  bool answered = false;
-  Resolved resolved;
-};
 
 Resolved lookUp(const std::string& host, const std::string& port, const addrinfo& hints) {
   Resolved resolved;
@@ -64,24 +52,9 @@ Resolved resolveWithin(const std::string& hostName, const std::string& port, int
   if (numeric.result == Resolved::Result::Found) return numeric;
   hints.ai_flags = 0;
 
-  auto question = std::make_shared<Question>();
-  std::thread([question, host, port, hints] {
-    // Its own use of Winsock: the caller may have ended its own by the
-    // time a slow answer comes.
-    WSADATA data;
-    const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    Resolved resolved = lookUp(host, port, hints);
-    if (started) WSACleanup();
-    std::lock_guard<std::mutex> guard(question->lock);
-    question->resolved = std::move(resolved);
-    question->answered = true;
-    question->done.notify_all();
-  }).detach();
-  std::unique_lock<std::mutex> guard(question->lock);
-  if (!question->done.wait_for(guard, std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0),
-                               [&] { return question->answered; }))
-    return Resolved();
-  return question->resolved;
+  const std::optional<Resolved> answer =
+      answerWithin<Resolved>(timeoutMs, [host, port, hints] { return lookUp(host, port, hints); });
+  return answer ? *answer : Resolved();
 }
 
 std::string lookupFailureText(const std::string& host, const Resolved& resolved, int64_t timeoutMs) {
