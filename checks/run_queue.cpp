@@ -35,6 +35,10 @@ void RunQueue::open() {
     Locked locked(s.lock);
     if (s.rules.isOpen()) return;
     s.rules.open(s.nextBound, s.nextCeiling, s.nextReleaseWaitingMs);
+    // A new session with the host hears at once what is wrong.
+    s.lastRefusalLogMs = 0;
+    s.lastLatenessLogMs = 0;
+    s.workersRefused = false;
   }
   s.ensureThreads();
 }

@@ -131,7 +131,7 @@ struct RunQueue::State {
   void reportStarved(uint64_t run, bool gated);
   void reportDue(const RunLifecycle::Deadlines& due, bool gated);
   // Says, at most once a minute, that workers cannot start.
-  void logRefusal(unsigned waiting);
+  void logRefusal(unsigned generation, unsigned waiting);
   // Under the lock: whether the queue is behind by a second or more and
   // has not said so within a minute (toLog: what to say); answers when to
   // look again.

@@ -279,9 +279,13 @@ void RunQueue::State::reportDue(const RunLifecycle::Deadlines& due, bool gated) 
   for (uint64_t run : due.starved) reportStarved(run, gated);
 }
 
-void RunQueue::State::logRefusal(unsigned waiting) {
+void RunQueue::State::logRefusal(unsigned generation, unsigned waiting) {
   {
     Locked locked(lock);
+    // An ended generation's watchdog may still be refused as the host
+    // detaches: that is not said, and must not hold back what the next
+    // session says.
+    if (generation != this->generation || !rules.isOpen()) return;
     const uint64_t now = nowMs();
     if (lastRefusalLogMs && now - lastRefusalLogMs < kRefusalLogMs) return;
     lastRefusalLogMs = now;
@@ -398,7 +402,7 @@ void RunQueue::State::keepWatch(unsigned generation, HeldLock& held) {
       const unsigned started = missing ? startThreads(generation, missing, false) : 0;
       if (started < missing) {
         tryWorkersAt = now + kRetryMs;
-        logRefusal(waiting);
+        logRefusal(generation, waiting);
       }
       reportDue(due, true);
       held.lock();
@@ -439,7 +443,7 @@ void RunQueue::State::ensureThreads() {
   if (!failed) return;
   // No thread of the queue can start: say so, and try again in a second
   // (requests that come meanwhile leave the time as it is).
-  logRefusal(waiting);
+  logRefusal(current, waiting);
   {
     Locked locked(lock);
     if (retryPending) return;
