@@ -20,7 +20,14 @@ for n in $(seq 90 190); do
   pid=
 done
 [ -n "$pid" ] || { echo "with-display: no free display for Xvfb" >&2; exit 1; }
-( sleep 900; kill "$pid" 2> /dev/null ) > /dev/null 2>&1 &
+# The bound's own sleep ends with it: left behind, it would keep every
+# descriptor this script inherited (a caller's pipe, a lock) for 15 minutes.
+(
+  trap 'kill "$nap" 2> /dev/null; exit 0' TERM
+  sleep 900 &
+  nap=$!
+  wait "$nap" && kill "$pid" 2> /dev/null
+) > /dev/null 2>&1 < /dev/null &
 bound=$!
 DISPLAY=":$n" "$@"
 status=$?
