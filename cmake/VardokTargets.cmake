@@ -12,15 +12,20 @@ endfunction()
 # A GoogleTest executable; under the cross build each test runs under Wine
 # with the persistent wineserver fixture.
 function(vardok_add_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT;FILTER" "SOURCES;LIBS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   vardok_target_settings(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} vardok_test_main)
+  set(_filter)
+  if(ARG_FILTER)
+    set(_filter TEST_FILTER ${ARG_FILTER})
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
+    ${_filter}
     PROPERTIES FIXTURES_REQUIRED wine_server TIMEOUT ${ARG_TIMEOUT})
 endfunction()

@@ -11,6 +11,7 @@
 #include <tlhelp32.h>
 
 #include "host/lib/certificates.h"
+#include "host/lib/contacts_file.h"
 #include "support/threads/unique_handle.h"
 
 #include "tests/plugin_fixture.h"
@@ -20,9 +21,10 @@ namespace {
 using HostRun = VardokTest::ProgramRun;
 
 // Runs the console host with arguments and captures what it prints.
-HostRun runHost(const std::string& program, const std::string& arguments, const char* display = nullptr) {
+HostRun runHost(const std::string& program, const std::string& arguments, const char* display = nullptr,
+               DWORD timeoutMs = 60000) {
   SetEnvironmentVariableA("DISPLAY", display);  // none: message boxes go to the console
-  return VardokTest::runProgram("\"" + program + "\" " + arguments, true);
+  return VardokTest::runProgram("\"" + program + "\" " + arguments, true, timeoutMs);
 }
 
 std::string readFile(const std::string& path) {
@@ -222,6 +224,38 @@ TEST_F(DefaultListTest, TheDemoListIsWrittenOnlyWhereThereIsNoneAndItsPageIsServ
   write(script, "list\n");
   EXPECT_EQ(defaultHost("--script \"" + script + "\"").exitCode, 0);
   EXPECT_NE(readFile(userList).find("Status page | 82"), std::string::npos);
+}
+
+// A new user's first minute, on a Wine prefix made for it
+// (tests/servers/with-new-prefix.sh, which sets VARDOK_NEW_PREFIX and makes
+// the prefix trust the demo's certificate as scripts/run.sh does): the
+// console host with the demo list raises no notification of a failure, and
+// every check of the list is well at the end of the minute.
+TEST(FirstMinute, TheConsoleHostShowsTheDemoListWell) {
+  if (!getenv("VARDOK_NEW_PREFIX")) GTEST_SKIP() << "runs on a new Wine prefix (tests/servers/with-new-prefix.sh)";
+  char appData[MAX_PATH] = "";
+  GetEnvironmentVariableA("APPDATA", appData, MAX_PATH);
+  ASSERT_FALSE(exists(std::string(appData) + "\\Vardok\\contacts.txt")) << "a list is there already";
+  const std::string script = VardokTest::uniqueTempFile("vardok-first-minute", ".txt");
+  VardokTest::writeFile(script, "sleep 60000\nlist\n");
+  const HostRun run = runHost(VardokTest::programFolder() + "vardok-host.exe", "--no-color --script \"" + script + "\"", nullptr,
+                              180000);
+  DeleteFileA(script.c_str());
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.output.find("notification vardok"), std::string::npos) << run.output;
+  VardokHost::ContactsFile demo;
+  std::string error;
+  ASSERT_TRUE(VardokHost::parseContacts(VardokHost::kDefaultContacts, "demo", &demo, &error)) << error;
+  // The table at the end of the minute: each check of the list is well.
+  const size_t table = run.output.rfind("description");
+  ASSERT_NE(table, std::string::npos) << run.output;
+  for (const VardokHost::ContactEntry& entry : demo.contacts) {
+    if (entry.network != 82 || !entry.enabled) continue;
+    const size_t at = run.output.find(" " + entry.name + " ", table);
+    ASSERT_NE(at, std::string::npos) << entry.name << "\n" << run.output;
+    const std::string row = run.output.substr(at, run.output.find('\n', at) - at);
+    EXPECT_NE(row.find("well"), std::string::npos) << row;
+  }
 }
 
 // The Unix path of a Windows path, where Wine says it; empty elsewhere.

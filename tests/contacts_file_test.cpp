@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "host/lib/contacts_file.h"
+#include "host/lib/demo_list.h"
 
 using namespace VardokHost;
 
@@ -172,6 +173,39 @@ TEST(ContactsFile, AReadOnlyFileIsNotReplacedAndTheChangesAreKeptBeside) {
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   DeleteFileA(path.c_str());
   DeleteFileA((path + ".new").c_str());
+}
+
+// The demo list as a run fits it: only what this run cannot serve or has
+// not got is turned off, each with its reason; the rest stays as written.
+TEST(DemoList, ChecksOfWhatThisRunLacksAreTurnedOffWithTheReason) {
+  ContactsFile demo;
+  std::string error;
+  ASSERT_TRUE(parseContacts(kDefaultContacts, "demo", &demo, &error)) << error;
+  const auto offAfter = [&](const DemoReach& reach, std::vector<std::string>* said) {
+    std::vector<ContactEntry> contacts = demo.contacts;
+    *said = fitDemoList(reach, &contacts);
+    std::vector<std::string> off;
+    for (size_t i = 0; i < contacts.size(); ++i) {
+      EXPECT_EQ(contacts[i].changed, contacts[i].enabled != demo.contacts[i].enabled) << contacts[i].name;
+      if (demo.contacts[i].enabled && !contacts[i].enabled) off.push_back(contacts[i].name);
+    }
+    return off;
+  };
+  char appData[MAX_PATH] = "";
+  GetEnvironmentVariableA("APPDATA", appData, MAX_PATH);
+  // The list's check names its file as %APPDATA%\..., in any case.
+  const std::string listPath = std::string(appData) + "\\VARDOK\\Contacts.txt";
+  std::vector<std::string> said;
+  EXPECT_TRUE(offAfter({true, true, true, listPath}, &said).empty());
+  EXPECT_TRUE(said.empty());
+  EXPECT_EQ(offAfter({true, false, true, listPath}, &said),
+            (std::vector<std::string>{"Secure page", "Demo certificate"}));
+  ASSERT_EQ(said.size(), 2u);
+  EXPECT_NE(said[0].find("\"Secure page\" is off: the demo page is not served over HTTPS"), std::string::npos) << said[0];
+  EXPECT_EQ(offAfter({false, true, true, listPath}, &said),
+            (std::vector<std::string>{"Demo port", "Status page", "Demo users"}));
+  EXPECT_EQ(offAfter({true, true, false, listPath}, &said), (std::vector<std::string>{"List age"}));
+  EXPECT_NE(said[0].find("no file"), std::string::npos) << said[0];
 }
 
 }  // namespace

@@ -132,4 +132,29 @@ TEST(Package, EveryCheckCommandRunsFromTheArchive) {
   }
 }
 
+// A new user's one-shot run from the archive: no list of their own and no
+// test certificate, so the host turns off the demo's HTTPS checks and the
+// list's own age (--once saves no list), each with its reason, and all it
+// judges is well.
+TEST(Package, OnceOnANewMachineJudgesWhatItCanAndIsWell) {
+  const std::string folder = packagedFolder();
+  ASSERT_FALSE(folder.empty()) << "no unpacked archive";
+  const std::string appData = VardokTest::uniqueTempFile("vardok-package-appdata", "");
+  ASSERT_TRUE(CreateDirectoryA(appData.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  char saved[MAX_PATH] = "";
+  GetEnvironmentVariableA("APPDATA", saved, MAX_PATH);
+  SetEnvironmentVariableA("APPDATA", appData.c_str());
+  const VardokTest::ProgramRun run =
+      VardokTest::runProgram("\"" + folder + "vardok-host.exe\" --no-color --once", true, 120000);
+  SetEnvironmentVariableA("APPDATA", saved);
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  for (const char* off : {"\"Secure page\" is off", "\"Demo certificate\" is off", "\"List age\" is off"})
+    EXPECT_NE(run.output.find(off), std::string::npos) << off << "\n" << run.output;
+  EXPECT_EQ(run.output.find("critical"), std::string::npos) << run.output;
+  EXPECT_EQ(GetFileAttributesA((appData + "\\Vardok\\contacts.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+  DeleteFileA((appData + "\\Vardok\\vardok-host.log").c_str());
+  RemoveDirectoryA((appData + "\\Vardok").c_str());
+  RemoveDirectoryA(appData.c_str());
+}
+
 }  // namespace

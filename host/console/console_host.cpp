@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "host/lib/certificates.h"
+#include "host/lib/demo_list.h"
 #include "host/lib/demo_site.h"
 #include "hostapi/messages.h"
 #include "protocol/result_protocol.h"
@@ -68,6 +69,7 @@ bool ConsoleHost::loadContacts(std::string* error) {
   bool demo = false;
   if (!loadContactList(_options.contactsPath, &_filePath, &_file, &demo, error)) return false;
   _fileChanged = demo;  // the user's own copy is written at the end
+  _builtInList = demo;
   return true;
 }
 
@@ -102,6 +104,10 @@ int ConsoleHost::run() {
   _log.open(logPath, _options.logLimit);
   // The default list's status-page check asks for the demo page.
   if (_options.serveDemo || _options.contactsPath.empty()) startDemoServer();
+  if (_builtInList) {
+    const DemoReach reach{_demo.plain != nullptr, _demo.secure != nullptr, !_options.once, _filePath};
+    for (const std::string& line : fitDemoList(reach, &_file.contacts)) _out.line(line);
+  }
 
   // A host that runs for days keeps a bounded history; each contact's last
   // result stays in its columns, within the plug-in's own output bound.

@@ -101,6 +101,7 @@ class ConsoleHost {
   ContactsFile _file;
   std::string _filePath;
   bool _fileChanged = false;
+  bool _builtInList = false;  // the demo list, the user having none
   std::vector<Check> _checks;
   mutable std::mutex _checksLock;
   // The plug-in's last word that checks run late, and when (GetTickCount).

@@ -11,6 +11,7 @@
 #include "host/desk/desk_ui.h"
 #include "host/desk/popups.h"
 #include "host/desk/settings_window.h"
+#include "host/lib/demo_list.h"
 #include "host/lib/host_text.h"
 #include "hostapi/messages.h"
 #include "hostapi/protocol.h"
@@ -93,6 +94,7 @@ bool DeskHost::loadContacts(std::string* error) {
   bool demo = false;
   if (!loadContactList(_options.contactsPath, &_filePath, &_file, &demo, error)) return false;
   _fileChanged = demo;  // the demo list becomes the user's own file at once
+  _builtInList = demo;
   return true;
 }
 
@@ -122,6 +124,7 @@ bool DeskHost::start(std::string* error) {
     return false;
   }
   if (_options.serveDemo || _options.contactsPath.empty()) _demo = startDemoSite([](const std::string&) {});
+  if (_builtInList) fitDemoList({_demo.plain != nullptr, _demo.secure != nullptr, true, _filePath}, &_file.contacts);
   if (!createMainWindow()) {
     *error = "cannot create the main window (is there a display?)";
     _lock.reset();

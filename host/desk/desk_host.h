@@ -142,6 +142,7 @@ class DeskHost {
   ContactsFile _file;
   std::string _filePath;
   bool _fileChanged = false;
+  bool _builtInList = false;  // the demo list, the user having none
   std::vector<Check> _checks;
   int _enabledColumn = 0;  // the plug-in's column, once registered
 

@@ -10,37 +10,61 @@ namespace VardokHost {
 
 namespace {
 
-std::string demoPage(unsigned request) {
-  // Every fourth answer reports a slow back end, so the demo shows a change.
-  const bool slow = request % 4 == 3;
+// For its first two minutes the demo is well everywhere, so that a new
+// user's first look at the list shows working checks; only then does it
+// start to change now and then.
+constexpr ULONGLONG kCalmMs = 120000;
+
+// The status page. Past the calm start, every fourth answer of the plain
+// page reports a slow back end, so the demo shows a problem come and go;
+// the HTTPS page, which shows that HTTPS checks work, stays well.
+std::string demoPage(unsigned request, bool varies) {
+  const bool slow = varies && request % 4 == 3;
   std::string body = "<html><body><h1>Vardok demo status</h1><p>Requests served: " + std::to_string(request + 1) +
                      "</p><velkaro:info>" + (slow ? "Slow responses" : "Serving") + "</velkaro:info></body></html>\n";
   return LoopbackHttpServer::response(200, body, {std::string("Error: ") + (slow ? "2" : "0")});
 }
 
-// The same service's state as JSON, for the demo's JSON check: the users
-// climb by 7 a request and wrap, so the check passes its limits now and then.
-std::string demoJson(unsigned request) {
-  const unsigned users = 40 + request * 7 % 60;
+// The same service's state as JSON, for the demo's JSON check. Past the
+// calm start the users climb by 7 a request and wrap, so the check passes
+// its limits (80 and 95) now and then; before it they stay below 50.
+std::string demoJson(unsigned request, bool varies) {
+  const unsigned users = varies ? 40 + request * 7 % 60 : 40 + request % 10;
   return LoopbackHttpServer::response(200,
                                       "{\"service\": {\"state\": \"ok\", \"users\": " + std::to_string(users) +
                                           ", \"requests\": " + std::to_string(request + 1) + "}}\n",
                                       {"Content-Type: application/json"});
 }
 
+// Each page counts its own requests, so one page's checks do not move
+// another's turn.
+struct DemoCounters {
+  ULONGLONG startedAt = GetTickCount64();
+  std::atomic<unsigned> plainPage{0};
+  std::atomic<unsigned> securePage{0};
+  std::atomic<unsigned> json{0};
+
+  bool varies() const { return GetTickCount64() - startedAt >= kCalmMs; }
+};
+
+LoopbackHttpServer::Handler demoHandler(const std::shared_ptr<DemoCounters>& counters, bool secure) {
+  return [counters, secure](const std::string& head) {
+    const bool varies = counters->varies();
+    if (head.compare(0, 22, "GET /status.json HTTP/") == 0)
+      return LoopbackHttpServer::Reply{demoJson(counters->json++, varies)};
+    if (secure) return LoopbackHttpServer::Reply{demoPage(counters->securePage++, false)};
+    return LoopbackHttpServer::Reply{demoPage(counters->plainPage++, varies)};
+  };
+}
+
 }  // namespace
 
 DemoSite startDemoSite(const std::function<void(const std::string&)>& say) {
   DemoSite site;
-  // One page, counted across both servers.
-  auto served = std::make_shared<std::atomic<unsigned>>(0);
-  const auto page = [served](const std::string& head) {
-    const bool json = head.compare(0, 22, "GET /status.json HTTP/") == 0;
-    return LoopbackHttpServer::Reply{json ? demoJson((*served)++) : demoPage((*served)++)};
-  };
+  const auto counters = std::make_shared<DemoCounters>();
   site.plain.reset(new LoopbackHttpServer("127.0.0.82"));
   if (site.plain->listening()) {
-    site.plain->setHandler(page);
+    site.plain->setHandler(demoHandler(counters, false));
     say("Serving the demo status page at " + site.plain->url("/status"));
   } else {
     say("vardok-host: cannot serve the demo page on 127.0.0.82:80 (is the port free, and may this user bind it?)");
@@ -62,7 +86,7 @@ DemoSite startDemoSite(const std::function<void(const std::string&)>& say) {
     site.secure.reset();
     return site;
   }
-  site.secure->setHandler(page);
+  site.secure->setHandler(demoHandler(counters, true));
   say("Serving it over HTTPS at " + site.secure->url("/status"));
   return site;
 }

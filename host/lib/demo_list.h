@@ -1,0 +1,27 @@
+// The built-in demo list, fitted to what this run has, so that a new
+// user's first look shows working checks rather than failures that say
+// nothing about the plug-in.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/lib/contacts_file.h"
+
+namespace VardokHost {
+
+// What the demo list's checks need, and whether this run has it.
+struct DemoReach {
+  bool plainPage = true;   // the demo page on 127.0.0.82:80 is served
+  bool securePage = true;  // the demo page over HTTPS on localhost is served
+  bool listFile = true;    // the list is in its file (--once saves none)
+  std::string listPath;    // where the list's file is, or is to be
+};
+
+// Turns off (and marks changed) each enabled check of the list that asks
+// for what this run does not have: a demo page that is not served (a
+// release package carries no certificate, so no HTTPS page), or the list's
+// own file while it has none. Returns one line in words for each turned off.
+std::vector<std::string> fitDemoList(const DemoReach& reach, std::vector<ContactEntry>* contacts);
+
+}  // namespace VardokHost
