@@ -42,8 +42,18 @@ done
 
 src_list=/etc/apt/sources.list.d/vardok-deb-src.sources
 apt_updated=0
+# A mirror in the middle of a sync answers with an index of the wrong size:
+# asked again a little later it is whole. After three tries the indexes that
+# did come are used, and an install that still lacks a package says which.
 apt_update() {
-  if [ "$apt_updated" -eq 0 ]; then apt-get update -qq; apt_updated=1; fi
+  [ "$apt_updated" -eq 0 ] || return 0
+  local try
+  for try in 1 2 3; do
+    apt-get update -qq && break
+    echo "setup: apt-get update failed (try $try of 3)" >&2
+    [ "$try" -lt 3 ] && sleep $((try * 10))
+  done
+  apt_updated=1
 }
 
 if [ "${#missing[@]}" -gt 0 ]; then
@@ -53,7 +63,14 @@ if [ "${#missing[@]}" -gt 0 ]; then
   fi
   apt_update
   echo "setup: installing ${missing[*]}"
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  if ! apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; then
+    # Wine's 32-bit half needs each shared library at the same version in
+    # both architectures; when one architecture's index of the security
+    # suite could not be read, the two disagree. The release's own versions
+    # agree.
+    echo "setup: installing again from the release itself (-t bookworm)" >&2
+    apt-get install -y -qq --no-install-recommends -t bookworm "${missing[@]}" >/dev/null
+  fi
 fi
 
 # A Debian source package, unpacked (with Debian's patches) into
