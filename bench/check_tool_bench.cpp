@@ -13,8 +13,8 @@
 #include <windows.h>
 
 #include "bench/measure.h"
-#include "host/lib/certificates.h"
-#include "host/lib/http_server.h"
+#include "host/serve/certificates.h"
+#include "host/serve/http_server.h"
 #include "host/lib/plugin_module.h"
 #include "support/threads/unique_handle.h"
 #include "tests/local_servers.h"

@@ -29,8 +29,8 @@
 #include "bench/engine_bench.h"
 #include "bench/measure.h"
 #include "checks/run_queue.h"
-#include "host/lib/http_server.h"
-#include "host/lib/process_info.h"
+#include "host/serve/http_server.h"
+#include "host/testing/process_info.h"
 #include "hostapi/messages.h"
 #include "support/internet/internet.h"
 

@@ -89,7 +89,7 @@ double EngineBench::fireToReport(int contact) {
   int64_t reported = 0;
   _host.pumpUntil([&] {
     for (const auto& e : _host.messages(HM_CONTACT_REFRESH))
-      if (e.i32(22) == contact) reported = e.ticks;
+      if (e.p1() == contact) reported = e.ticks;
     return reported != 0;
   }, 60000);
   // The run ends on the main thread, where it re-arms; let that happen
@@ -149,7 +149,7 @@ ScaleResult EngineBench::scale(const std::string& command, int contacts, double 
 
   std::map<int, std::vector<int64_t>> reports, starts;
   for (const auto& e : _host.messages(HM_CONTACT_REFRESH))
-    if (e.ticks <= stop) reports[e.i32(22)].push_back(e.ticks);
+    if (e.ticks <= stop) reports[e.p1()].push_back(e.ticks);
   {
     std::lock_guard<std::mutex> guard(g_seenLock);
     for (const Seen& s : g_starts)

@@ -36,10 +36,9 @@
 
 #include "bench/bare_runs.h"
 #include "bench/measure.h"
-#include "host/lib/contact_host.h"
-#include "host/lib/http_server.h"
-#include "host/lib/plugin_module.h"
-#include "host/lib/process_info.h"
+#include "host/lib/host_session.h"
+#include "host/serve/http_server.h"
+#include "host/testing/process_info.h"
 #include "hostapi/messages.h"
 #include "protocol/result_protocol.h"
 #include "support/internet/internet.h"
@@ -212,10 +211,10 @@ int main(int argc, char** argv) {
   const double keptPerGet = withHttp ? bytesKeptPerGet(server.address(), "/status") : 0;
   const double perThread = bytesPerThread();
 
-  ContactHost host;
+  HostSession session;
+  ContactHost& host = session.host();
   std::string error;
-  std::unique_ptr<PluginModule> plugin = PluginModule::load(programFolder() + "Vardok.dll", &error);
-  if (!plugin) {
+  if (!session.loadPlugin(&error)) {
     std::printf("soak: %s\n", error.c_str());
     return 1;
   }
@@ -247,7 +246,7 @@ int main(int argc, char** argv) {
   host.setObserver([&](const HostEvent& event) {
     if (event.kind != HostEvent::Kind::Message || event.id != Vardok::HM_CONTACT_REFRESH) return;
     ++reports;
-    const int row = event.i32(22);
+    const int row = event.p1();
     std::lock_guard<std::mutex> guard(lock);
     if (isSet(httpRows, row)) ++httpReports;
     if (isSet(removed, row)) ++afterRemoval;
@@ -276,7 +275,7 @@ int main(int argc, char** argv) {
   std::vector<CheckContact> list;
   for (int i = 0; i < contacts; ++i) list.push_back(contactFor(i));
   std::vector<int> rows;
-  host.startChecks(plugin.get(), list, [&](const std::vector<int>& added) {
+  host.startChecks(session.plugin(), list, [&](const std::vector<int>& added) {
     rows = added;
     std::lock_guard<std::mutex> guard(lock);
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -464,8 +463,6 @@ int main(int argc, char** argv) {
               afterRemoval == 0 && whileDisabled == 0 ? "met" : "MISSED");
   probing = false;
   prober.join();
-  host.post(Vardok::HM_DETACH_CORE);
-  plugin->unload();
-  host.pumpUntil([] { return GetModuleHandleA("Vardok.dll") == nullptr; }, 10000);
+  session.detachAndWait(10000);
   return 0;
 }

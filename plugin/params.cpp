@@ -1,13 +1,10 @@
 #include "plugin/params.h"
 
+#include "hostapi/item_text.h"
+
 namespace Vardok {
 
 namespace {
-
-bool endsVisibleText(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte < 8 || c == kParamMark;
-}
 
 size_t skipToBreak(const std::string& text, size_t from) {
   while (from < text.size() && !endsVisibleText(text[from])) ++from;

@@ -3,7 +3,8 @@
 // After the visible text an item text may carry parameters: character 26,
 // a key, '=' and a value, up to the next parameter. A character below 8, or
 // 26, ends the visible text. Character 4, when present, marks where the
-// visible text ends for SetParam: keys are searched only after it.
+// visible text ends for SetParam: keys are searched only after it. The
+// grammar, and the hosts' reading of it, is hostapi/item_text.h.
 #pragma once
 
 #include <string>

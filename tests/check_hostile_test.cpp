@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include "host/lib/certificates.h"
-#include "host/lib/http_server.h"
+#include "host/serve/certificates.h"
+#include "host/serve/http_server.h"
 #include "tests/check_runs.h"
 #include "tests/plugin_fixture.h"
 #include "tools/check/error_words.h"

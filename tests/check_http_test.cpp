@@ -7,8 +7,8 @@
 
 #include "hostapi/messages.h"
 #include "checks/item.h"
-#include "host/lib/certificates.h"
-#include "host/lib/http_server.h"
+#include "host/serve/certificates.h"
+#include "host/serve/http_server.h"
 #include "tests/plugin_fixture.h"
 
 using namespace Vardok;
@@ -39,7 +39,7 @@ class HttpChecks : public CheckTest {
   int runScheduled(const std::string& url) {
     const int contact = addCheck(url, 0, 0);
     host.setObserver([this, contact](const VardokHost::HostEvent& e) {
-      if (e.kind == VardokHost::HostEvent::Kind::Message && e.id == HM_CONTACT_REFRESH && e.i32(22) == contact)
+      if (e.kind == VardokHost::HostEvent::Kind::Message && e.id == HM_CONTACT_REFRESH && e.p1() == contact)
         host.setInt(contact, enabledColumn, 0);
     });
     host.setInt(contact, enabledColumn, 1);

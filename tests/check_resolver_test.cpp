@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/lib/http_server.h"
+#include "host/serve/http_server.h"
 #include "tests/local_servers.h"
 #include "tests/check_runs.h"
 #include "tests/plugin_fixture.h"

@@ -13,8 +13,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include "host/lib/certificates.h"
-#include "host/lib/http_server.h"
+#include "host/serve/certificates.h"
+#include "host/serve/http_server.h"
 #include "support/threads/unique_handle.h"
 #include "tests/plugin_fixture.h"
 

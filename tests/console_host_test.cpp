@@ -10,8 +10,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include "host/lib/certificates.h"
 #include "host/lib/contacts_file.h"
+#include "host/serve/certificates.h"
 #include "support/threads/unique_handle.h"
 
 #include "tests/plugin_fixture.h"

@@ -29,7 +29,7 @@ TEST_F(ContactEvents, StartScansFromRowOneAndAddressesItemsById) {
   const int check = fresh.addContact(82);
   fresh.addContact(5);
   const int second = fresh.addContact(82);
-  fresh.attach(plugin.get());
+  fresh.attach(plugin);
   fresh.startUp();
   EXPECT_EQ(items().size(), 2u);
   EXPECT_EQ(items().count(check), 1u);

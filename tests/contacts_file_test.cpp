@@ -7,7 +7,7 @@
 #include <windows.h>
 
 #include "host/lib/contacts_file.h"
-#include "host/lib/demo_list.h"
+#include "host/serve/demo_list.h"
 
 using namespace VardokHost;
 

@@ -27,7 +27,8 @@
 #include "host/desk/desk_ui.h"
 #include "host/desk/popups.h"
 #include "host/lib/host_text.h"
-#include "host/lib/http_server.h"
+#include "host/serve/http_server.h"
+#include "hostapi/item_text.h"
 #include "hostapi/messages.h"
 #include "hostapi/protocol.h"
 #include "support/threads/unique_handle.h"
@@ -415,8 +416,8 @@ TEST_F(DeskTest, TheSettingsWindowIsMadeOfThePluginsItems) {
   std::vector<std::wstring> expected;
   std::vector<std::pair<int, int>> sizes;  // width, height asked for (0: any)
   for (const UiItemCopy& item : desk->host().uiItems()) {
-    if (item.i32(6) != kPageId) continue;
-    const int kind = item.i32(34), width = item.i16(70), height = item.i16(72), param = item.i32(62);
+    if (item.item.parent != kPageId) continue;
+    const int kind = item.item.kindOrState, width = item.item.width, height = item.item.height, param = item.item.param;
     const std::wstring visible = wideFromUtf8(fromHostText(visibleItemText(item.text)));
     std::wstring control;
     switch (kind) {
@@ -756,7 +757,7 @@ TEST_F(DeskTest, AddEditAndRemoveReachThePluginAndTheFile) {
   EXPECT_EQ(desk->checks().size(), 5u);
   desk->host().clearEvents();
   pump(3000);
-  for (const HostEvent& refresh : desk->host().messages(HM_CONTACT_REFRESH)) EXPECT_NE(refresh.i32(22), row);
+  for (const HostEvent& refresh : desk->host().messages(HM_CONTACT_REFRESH)) EXPECT_NE(refresh.p1(), row);
   EXPECT_EQ(VardokTest::readFile(contacts).find("echo edited"), std::string::npos);
   // The other lines are kept as they were.
   EXPECT_EQ(VardokTest::readFile(contacts).find("Well | 82 | 2 | yes | cmd /c echo all fine\n"), 0u);

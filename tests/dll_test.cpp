@@ -50,9 +50,7 @@ TEST_F(Dll, UnloadsAndLoadsAgain) {
   host.startUp();
   host.shutDown();
   std::string error;
-  plugin = VardokHost::PluginModule::load(VardokTest::programFolder() + "Vardok.dll", &error);
-  ASSERT_TRUE(plugin) << error;
-  host.attach(plugin.get());
+  ASSERT_TRUE(session.loadPlugin(&error)) << error;
   host.startUp();
   EXPECT_EQ(host.post(HM_PROBE_2), 59);
 }

@@ -10,7 +10,7 @@
 #include "checks/test_seams.h"
 #include "checks/output_text.h"
 #include "checks/registry.h"
-#include "host/lib/http_server.h"
+#include "host/serve/http_server.h"
 #include "tests/plugin_fixture.h"
 
 using namespace Vardok;
@@ -71,7 +71,7 @@ TEST_F(Faults, PipeCreationFailing) {
   EXPECT_EQ(host.getText(contact, 34).value_or("<unset>"), "");
   bool logged = false;
   for (const auto& e : host.messages(HM_LOG))
-    if (e.text == "Could not create pipe!" && e.i32(26) == 32) logged = true;
+    if (e.text == "Could not create pipe!" && e.p2() == kLogError) logged = true;
   EXPECT_TRUE(logged);
   EXPECT_TRUE(MessageBoxRecorder::shown().empty());
 }
@@ -135,7 +135,7 @@ TEST_F(Faults, AMessageWhoseHandlingRunsOutOfMemoryIsAnsweredAsNotHandledAndLogg
   EXPECT_EQ(host.post(HM_CONTACT_NEW, contact), 0);
   std::vector<std::string> lines;
   for (const auto& e : host.messages(HM_LOG))
-    if (e.i32(26) == kLogError) lines.push_back(e.text);
+    if (e.p2() == kLogError) lines.push_back(e.text);
   EXPECT_EQ(lines, std::vector<std::string>{"Vardok: IMessageProc(24003): brak pamięci"});
   EXPECT_EQ(items().count(contact), 0u);
   // The plug-in goes on: with memory back, the next event makes the item.

@@ -42,7 +42,7 @@ class FiringTest : public CheckTest {
   DWORD reportTime(int contact, size_t n) const {
     size_t seen = 0;
     for (const auto& e : host.messages(Vardok::HM_CONTACT_REFRESH))
-      if (e.i32(22) == contact && ++seen == n) return e.time;
+      if (e.p1() == contact && ++seen == n) return e.time;
     return 0;
   }
 };

@@ -9,9 +9,11 @@ the layers it lists):
   hostapi/          the host interface                 -> protocol, support
   checks/           the check engine                    -> protocol, hostapi, support
   plugin/           the plug-in shell                   -> checks, protocol, hostapi, support
-  host/lib/         the test host                       -> protocol, hostapi (and support's handle owners)
-  host/console/     the console host                    -> host/lib, protocol, hostapi (and the owners)
-  host/desk/        the desk host                       -> host/lib, protocol, hostapi (and the owners)
+  host/lib/         the host model and session          -> protocol, hostapi (and support's handle owners)
+  host/serve/       loopback HTTP(S), the demo site     -> host/lib, protocol, hostapi (and the owners)
+  host/testing/     process probes for tests            -> (the owners)
+  host/console/     the console host                    -> host/serve, host/lib, protocol, hostapi (and the owners)
+  host/desk/        the desk host                       -> host/serve, host/lib, protocol, hostapi (and the owners)
   tools/            vardok-check.exe                    -> protocol, support
 
 tests/, bench/ and fuzz/ may include anything.
@@ -30,6 +32,8 @@ LAYERS = [  # (prefix, name), most specific first
     ("checks/", "checks"),
     ("plugin/", "plugin"),
     ("host/lib/", "hostlib"),
+    ("host/serve/", "serve"),
+    ("host/testing/", "hosttesting"),
     ("host/console/", "console"),
     ("host/desk/", "desk"),
     ("tools/", "tools"),
@@ -42,8 +46,10 @@ ALLOWED = {
     "checks": {"checks", "protocol", "hostapi", "support"},
     "plugin": {"plugin", "checks", "protocol", "hostapi", "support"},
     "hostlib": {"hostlib", "protocol", "hostapi"},
-    "console": {"console", "hostlib", "protocol", "hostapi"},
-    "desk": {"desk", "hostlib", "protocol", "hostapi"},
+    "serve": {"serve", "hostlib", "protocol", "hostapi"},
+    "hosttesting": {"hosttesting"},
+    "console": {"console", "serve", "hostlib", "protocol", "hostapi"},
+    "desk": {"desk", "serve", "hostlib", "protocol", "hostapi"},
     "tools": {"tools", "protocol", "support"},
 }
 
@@ -94,7 +100,8 @@ def tree_files(root):
 def self_test():
     upward = [("checks/item.cpp", '#include "plugin/columns.h"\n'),
               ("host/lib/x.cpp", '#include "checks/item.h"\n'),
-              ("support/a.h", '#include "hostapi/host.h"\n')]
+              ("support/a.h", '#include "hostapi/host.h"\n'),
+              ("host/lib/y.cpp", '#include "host/serve/demo_site.h"\n')]
     downward = [("plugin/dispatch.cpp", '#include "checks/registry.h"\n#include "support/assert.h"\n'),
                 ("host/console/x.cpp", '#include "host/lib/contact_host.h"\n#include "support/threads/unique_handle.h"\n')]
     caught = violations(upward)

@@ -13,7 +13,7 @@
 #include "support/internet/internet.h"
 #include "support/win32_error.h"
 #include "support/internet/url.h"
-#include "host/lib/http_server.h"
+#include "host/serve/http_server.h"
 
 using namespace Quorlin;
 using VardokHost::LoopbackHttpServer;

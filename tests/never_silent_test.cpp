@@ -12,8 +12,8 @@
 
 #include "checks/run_queue.h"
 #include "checks/test_seams.h"
-#include "host/lib/http_server.h"
-#include "host/lib/process_info.h"
+#include "host/serve/http_server.h"
+#include "host/testing/process_info.h"
 #include "hostapi/messages.h"
 #include "hostapi/protocol.h"
 #include "tests/plugin_fixture.h"
@@ -56,7 +56,7 @@ void CALLBACK setEventApc(ULONG_PTR event) { SetEvent(reinterpret_cast<HANDLE>(e
 size_t countStatus(const VardokHost::ContactHost& host, int contact, const std::string& prefix) {
   size_t count = 0;
   for (const HostEvent& e : host.messages(HM_SET_STATUS))
-    if (e.i32(22) == contact && e.text.compare(0, prefix.size(), prefix) == 0) ++count;
+    if (e.p1() == contact && e.text.compare(0, prefix.size(), prefix) == 0) ++count;
   return count;
 }
 
@@ -161,7 +161,7 @@ TEST_F(NeverSilent, AHungCheckIsReportedBeforeAWaitingRequestEndsIt) {
   ASSERT_TRUE(host.pumpUntil([&] { return runStarts(stamps).size() >= 2; }, 30000)) << "the waiting request never ran";
   DWORD reportedAt = 0;
   for (const HostEvent& e : host.messages(HM_SET_STATUS))
-    if (e.i32(22) == contact && e.text.compare(0, 14, "Polecenie dzia") == 0) {
+    if (e.p1() == contact && e.text.compare(0, 14, "Polecenie dzia") == 0) {
       reportedAt = e.time;
       break;
     }

@@ -9,9 +9,9 @@
 
 #include <windows.h>
 
-#include "host/lib/certificates.h"
+#include "host/serve/certificates.h"
 #include "host/lib/contact_host.h"
-#include "host/lib/http_server.h"
+#include "host/serve/http_server.h"
 #include "host/lib/pe_image.h"
 #include "host/lib/plugin_module.h"
 #include "hostapi/messages.h"

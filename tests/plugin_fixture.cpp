@@ -28,17 +28,21 @@ struct KeepStandardHandlesToOurselves {
 
 }  // namespace
 
+namespace {
+
+// The linked plug-in has let go when the run queue's threads have ended:
+// the test program must not end under them.
+bool linkedLetGo() { return Vardok::runQueue().threads() == 0; }
+
+}  // namespace
+
 void LinkedPluginTest::SetUp() {
-  plugin = VardokHost::PluginModule::linked(&IMessageProc);
-  host.attach(plugin.get());
+  session.usePlugin(VardokHost::PluginModule::linked(&IMessageProc));
+  session.setLetGoTest(&linkedLetGo);
+  plugin = session.plugin();
 }
 
-void LinkedPluginTest::TearDown() {
-  host.post(Vardok::HM_DETACH_CORE);
-  // The run queue's threads end after detach; the test program must not
-  // end under them.
-  host.pumpUntil([] { return Vardok::runQueue().threads() == 0; }, 10000);
-}
+void LinkedPluginTest::TearDown() { session.detachAndWait(kLetGoMs); }
 
 void LinkedPluginTest::attachCore() {
   host.post(Vardok::HM_ATTACH_CORE,
@@ -47,15 +51,11 @@ void LinkedPluginTest::attachCore() {
 
 void LoadedPluginTest::SetUp() {
   std::string error;
-  plugin = VardokHost::PluginModule::load(programFolder() + "Vardok.dll", &error);
-  ASSERT_TRUE(plugin) << error;
-  host.attach(plugin.get());
+  ASSERT_TRUE(session.loadPlugin(&error)) << error;
+  plugin = session.plugin();
 }
 
-void LoadedPluginTest::TearDown() {
-  if (plugin && plugin->module()) host.shutDown();
-  waitForUnload(host);
-}
+void LoadedPluginTest::TearDown() { session.detachAndWait(kLetGoMs); }
 
 bool waitForUnload(VardokHost::ContactHost& host) {
   // The plug-in's threads and queued calls keep the DLL loaded after the
@@ -127,14 +127,14 @@ void MessageBoxRecorder::clear() {
 void CheckTest::SetUp() {
   if (_loaded) {
     std::string error;
-    plugin = VardokHost::PluginModule::load(programFolder() + "Vardok.dll", &error);
-    ASSERT_TRUE(plugin) << error;
-    boxes.reset(new MessageBoxRecorder(plugin->module()));
+    ASSERT_TRUE(session.loadPlugin(&error)) << error;
+    boxes.reset(new MessageBoxRecorder(session.pluginModule()));
   } else {
-    plugin = VardokHost::PluginModule::linked(&IMessageProc);
+    session.usePlugin(VardokHost::PluginModule::linked(&IMessageProc));
+    session.setLetGoTest(&linkedLetGo);
     boxes.reset(new MessageBoxRecorder(nullptr));
   }
-  host.attach(plugin.get());
+  plugin = session.plugin();
   host.startUp();
   commandColumn = host.columnId(Vardok::kCheckColumns[Vardok::kCommandColumn].name);
   intervalColumn = host.columnId(Vardok::kCheckColumns[Vardok::kIntervalColumn].name);
@@ -150,12 +150,7 @@ void CheckTest::TearDown() {
   // Removed contacts' runs are ended; detach ends the queue's threads, and
   // the test program must not end under them.
   host.pumpFor(50);
-  host.post(Vardok::HM_DETACH_CORE);
-  if (_loaded && plugin) plugin->unload();
-  if (_loaded)
-    EXPECT_TRUE(waitForUnload(host)) << "the plug-in's threads kept the DLL loaded";
-  else
-    EXPECT_TRUE(host.pumpUntil([] { return Vardok::runQueue().threads() == 0; }, 10000));
+  EXPECT_TRUE(session.detachAndWait(kLetGoMs)) << "the plug-in's threads kept it";
   host.pumpFor(50);
   boxes.reset();
 }
@@ -179,7 +174,7 @@ void CheckTest::setCommand(int contact, const std::string& command) {
 size_t CheckTest::reports(int contact) const {
   size_t count = 0;
   for (const auto& e : host.messages(Vardok::HM_CONTACT_REFRESH))
-    if (e.i32(22) == contact) ++count;
+    if (e.p1() == contact) ++count;
   return count;
 }
 
@@ -198,7 +193,7 @@ std::vector<VardokHost::HostEvent> CheckTest::reportEvents(int contact, size_t n
     if (e.thread == GetCurrentThreadId()) continue;  // the worker's calls only
     if (seen + 1 == n) selected.push_back(e);
     if (e.kind == VardokHost::HostEvent::Kind::Message && e.id == Vardok::HM_CONTACT_REFRESH &&
-        e.i32(22) == contact && ++seen == n)
+        e.p1() == contact && ++seen == n)
       break;
   }
   return selected;

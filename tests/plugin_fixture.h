@@ -11,7 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "host/lib/contact_host.h"
-#include "host/lib/process_info.h"
+#include "host/lib/host_session.h"
+#include "host/testing/process_info.h"
 #include "hostapi/messages.h"
 
 namespace VardokTest {
@@ -43,10 +44,15 @@ struct ProgramRun {
 };
 ProgramRun runProgram(const std::string& commandLine, bool mergeErrors = false, DWORD timeoutMs = 60000);
 
-// After the host's FreeLibrary: pumps until the DLL is really gone (its
-// threads and queued calls have let it go); false after 10 s.
+// After the host's FreeLibrary (for a test that takes the unload's steps
+// itself): pumps until the DLL is really gone (its threads and queued
+// calls have let it go); false after 10 s.
 bool waitForUnload(VardokHost::ContactHost& host);
+// How long a fixture's end waits for the plug-in to let go.
+constexpr DWORD kLetGoMs = 10000;
 
+// The fixtures are views over a HostSession: it holds the plug-in and the
+// host, and ends the test with its unload sequence.
 class LinkedPluginTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -54,8 +60,9 @@ class LinkedPluginTest : public ::testing::Test {
   // Sends HM_ATTACH_CORE only.
   void attachCore();
 
-  VardokHost::ContactHost host;
-  std::unique_ptr<VardokHost::PluginModule> plugin;
+  VardokHost::HostSession session;
+  VardokHost::ContactHost& host = session.host();
+  VardokHost::PluginModule* plugin = nullptr;  // the session's
 };
 
 class LoadedPluginTest : public ::testing::Test {
@@ -63,8 +70,9 @@ class LoadedPluginTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  VardokHost::ContactHost host;
-  std::unique_ptr<VardokHost::PluginModule> plugin;
+  VardokHost::HostSession session;
+  VardokHost::ContactHost& host = session.host();
+  VardokHost::PluginModule* plugin = nullptr;  // the session's
 };
 
 }  // namespace VardokTest
@@ -134,8 +142,9 @@ class CheckTest : public ::testing::Test {
   // its test settings (the linked plug-in only).
   void reopenQueue();
 
-  VardokHost::ContactHost host;
-  std::unique_ptr<VardokHost::PluginModule> plugin;
+  VardokHost::HostSession session;
+  VardokHost::ContactHost& host = session.host();
+  VardokHost::PluginModule* plugin = nullptr;  // the session's
   std::unique_ptr<MessageBoxRecorder> boxes;
   int commandColumn = 0, intervalColumn = 0, enabledColumn = 0;
 

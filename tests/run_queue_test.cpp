@@ -42,7 +42,7 @@ class Queue : public CheckTest {
   std::vector<int> reportOrder() const {
     std::vector<int> order;
     for (const auto& e : host.messages(HM_CONTACT_REFRESH))
-      if (std::find(order.begin(), order.end(), e.i32(22)) == order.end()) order.push_back(e.i32(22));
+      if (std::find(order.begin(), order.end(), e.p1()) == order.end()) order.push_back(e.p1());
     return order;
   }
   // A contact that runs once, at once, when enabled.

@@ -88,7 +88,7 @@ TEST_F(Stress, ManyContactsWhileTheHostChangesThem) {
   size_t reportsSeen = 0;
   for (const auto& e : host.messages(HM_CONTACT_REFRESH)) {
     ++reportsSeen;
-    EXPECT_EQ(existed.count(e.i32(22)), 1u) << "report for " << e.i32(22);
+    EXPECT_EQ(existed.count(e.p1()), 1u) << "report for " << e.p1();
   }
   // Under Wine the platform starts a few dozen processes a second: the
   // checks share that, so only some hundreds of runs happen here.

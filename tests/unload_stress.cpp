@@ -9,10 +9,11 @@
 //       round and the count; exit code 1 when a round failed.
 //   vardok-unload-stress --round [--seconds S] [--contacts N]
 //       One round: N contacts (200) checked every second for S seconds
-//       (20), with the host's calls served on the main thread; then
-//       HM_DETACH_CORE, FreeLibrary, and the main thread in an alertable
-//       wait (SleepEx(5, TRUE) in a loop) for 3 s, then for the DLL to be
-//       gone. Exit code 0 when all of it came back.
+//       (20), with the host's calls served on the main thread; then the
+//       session's unload: HM_DETACH_CORE, FreeLibrary, and the main thread
+//       in an alertable wait that serves nothing sent (SleepEx(5, TRUE) in
+//       a loop) for 3 s, then serving until the DLL is gone. Exit code 0
+//       when all of it came back.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -25,8 +26,7 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
-#include "host/lib/contact_host.h"
-#include "host/lib/plugin_module.h"
+#include "host/lib/host_session.h"
 #include "hostapi/messages.h"
 
 namespace {
@@ -75,9 +75,8 @@ void pumpMessagesFor(DWORD ms) {
 
 int runRound(const Options& options) {
   std::string error;
-  std::unique_ptr<VardokHost::PluginModule> plugin =
-      VardokHost::PluginModule::load(VardokHost::programFolder() + "Vardok.dll", &error);
-  if (!plugin) {
+  VardokHost::HostSession session;
+  if (!session.loadPlugin(&error)) {
     std::printf("round: %s\n", error.c_str());
     return 1;
   }
@@ -91,24 +90,16 @@ int runRound(const Options& options) {
     check.enabled = 1;
     checks.push_back(check);
   }
-  VardokHost::ContactHost host;
+  VardokHost::ContactHost& host = session.host();
   host.setEventLimits(10000, 1 << 20);
   host.serveCallsOnThisThread(true);
-  host.startChecks(plugin.get(), checks, [](const std::vector<int>&) {});
+  host.startChecks(session.plugin(), checks, [](const std::vector<int>&) {});
   pumpMessagesFor(static_cast<DWORD>(options.seconds) * 1000);
   const size_t reports = host.messages(Vardok::HM_CONTACT_REFRESH).size();
 
-  host.post(Vardok::HM_DETACH_CORE);
-  plugin->unload();
-  const DWORD start = GetTickCount();
-  while (GetTickCount() - start < 3000) SleepEx(5, TRUE);
-  // The plug-in's last threads and queued calls hold it a little longer;
-  // the host goes on serving what is sent to it.
-  bool gone = false;
-  for (int i = 0; i < 1000 && !gone; ++i) {
-    pumpMessagesFor(20);
-    gone = GetModuleHandleA("Vardok.dll") == nullptr;
-  }
+  // The plug-in's last threads and queued calls hold it a little longer
+  // than the 3 s; the host goes on serving what is sent to it.
+  const bool gone = session.detachAndWait(23000, 3000);
   host.serveCallsOnThisThread(false);
   std::printf("round: %zu reports in %d s; %s\n", reports, options.seconds,
               gone ? "unloaded" : "the DLL is still loaded 23 s after FreeLibrary");

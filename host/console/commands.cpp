@@ -35,7 +35,7 @@ bool boundedNumber(const std::string& text, int64_t maximum, int64_t* value) {
 
 using namespace Vardok;
 
-ConsoleHost::Check* ConsoleHost::checkAt(size_t index) {
+const ConsoleHost::Check* ConsoleHost::checkAt(size_t index) {
   if (index < 1 || index > _checks.size()) {
     _out.line("No contact " + std::to_string(index) + "; 'list' shows them.");
     return nullptr;
@@ -46,11 +46,7 @@ ConsoleHost::Check* ConsoleHost::checkAt(size_t index) {
 void ConsoleHost::printTable() {
   _out.line(padded("#", 3) + padded("name", 15) + padded("state", 12) + padded("status", 21) + padded("icon", 6) +
             padded("age", 6) + "description");
-  std::vector<Check> checks;
-  {
-    std::lock_guard<std::mutex> guard(_checksLock);
-    checks = _checks;
-  }
+  const std::vector<Check> checks = _checks;
   const int colors[] = {32, 33, 31};
   for (size_t i = 0; i < checks.size(); ++i) {
     const Check& check = checks[i];
@@ -73,7 +69,7 @@ void ConsoleHost::printTable() {
   std::string lateness;
   unsigned long at = 0;
   {
-    std::lock_guard<std::mutex> guard(_checksLock);
+    std::lock_guard<std::mutex> guard(_latenessLock);
     lateness = _lateness;
     at = _latenessAt;
   }
@@ -81,7 +77,7 @@ void ConsoleHost::printTable() {
 }
 
 void ConsoleHost::showPage(size_t index) {
-  Check* check = checkAt(index);
+  const Check* check = checkAt(index);
   if (!check) return;
   _out.line("Settings of " + visible(check->entry.name) + ":");
   printSettingsPage(_out, _host, check->row);
@@ -91,7 +87,7 @@ void ConsoleHost::showPage(size_t index) {
 }
 
 void ConsoleHost::setField(size_t index, const std::string& field, const std::string& written) {
-  Check* check = checkAt(index);
+  const Check* check = checkAt(index);
   if (!check) return;
   // A value as typed: surrounding spaces go, and around a number or a
   // switch a pair of quotes too (a command may well be quoted as a whole).
@@ -116,28 +112,22 @@ void ConsoleHost::setField(size_t index, const std::string& field, const std::st
     return;
   }
   const CheckColumn& column = kCheckColumns[which];
-  const int id = _host.columnId(column.name);
+  int number = 0;
   if (column.kind == ColumnKind::Text) {
     const std::string problem = commandProblem(value);
     if (!problem.empty()) {
       _out.line("set: " + problem);
       return;
     }
-    entryText(check->entry, static_cast<CheckColumnIndex>(which)) = value;
-    _host.setText(check->row, id, toHostText(value));
   } else {
-    int number = 0;
     const bool valid = column.control == ColumnControl::CheckBox ? parseSwitch(value, &number) : parseInt(value, &number);
     if (!valid) {
       _out.line("Not a valid " + field + ": " + value);
       return;
     }
-    entryNumber(check->entry, static_cast<CheckColumnIndex>(which)) = number;
-    _host.setInt(check->row, id, number);
   }
-  check->entry.changed = true;
-  _fileChanged = true;
-  _host.postChanged(check->row, 0, check->entry.network);
+  _session.setColumn(index - 1, static_cast<CheckColumnIndex>(which), value, number);
+  _session.tellChanged(index - 1);
   _out.line("Set the " + field + " of " + visible(check->entry.name) + " to " + visible(Quorlin::hidePasswords(value)));
 }
 
@@ -155,53 +145,31 @@ void ConsoleHost::addContact(const std::string& description) {
     _out.line("add name | network | interval | enabled | command");
     return;
   }
-  // Nothing is taken that could not be saved and loaded again.
-  std::string problem = nameProblem(parsed.contacts[0].name);
-  if (problem.empty()) problem = commandProblem(parsed.contacts[0].command);
+  const std::string problem = _session.add(parsed.contacts[0]);
   if (!problem.empty()) {
     _out.line("add: " + problem);
     return;
   }
-  Check check;
-  check.entry = parsed.contacts[0];
-  check.entry.line = -1;
-  check.entry.changed = true;
-  check.row = _host.addCheck(checkContactOf(check.entry), false);
-  size_t count;
-  {
-    std::lock_guard<std::mutex> guard(_checksLock);
-    _checks.push_back(check);
-    count = _checks.size();
-  }
-  _fileChanged = true;
-  _host.post(HM_CONTACT_NEW, check.row);
-  _out.line("Added " + visible(check.entry.name) + " as " + std::to_string(count));
+  _out.line("Added " + visible(parsed.contacts[0].name) + " as " + std::to_string(_checks.size()));
 }
 
 void ConsoleHost::removeContact(size_t index) {
-  Check* check = checkAt(index);
+  const Check* check = checkAt(index);
   if (!check) return;
-  const int row = check->row;
   const std::string name = check->entry.name;
-  _host.post(HM_CONTACT_REMOVING, row);
-  _host.removeContact(row);
-  {
-    std::lock_guard<std::mutex> guard(_checksLock);
-    _checks.erase(_checks.begin() + (index - 1));
-  }
-  _fileChanged = true;
+  _session.remove(index - 1);
   _out.line("Removed " + visible(name));
 }
 
 void ConsoleHost::runFromPage(size_t index) {
-  Check* check = checkAt(index);
+  const Check* check = checkAt(index);
   if (!check) return;
   ActionEvent event{sizeof(ActionEvent), kCheckActionId, kPageId, check->row, kEventActivated, {0, 0, 0}};
   _host.post(HM_ACTION, reinterpret_cast<int32_t>(&event));
 }
 
 void ConsoleHost::runFromMenu(size_t index) {
-  Check* check = checkAt(index);
+  const Check* check = checkAt(index);
   if (!check) return;
   ActionEvent shown{sizeof(ActionEvent), kCheckActionId, kContactMenuGroup, check->row, kEventQueryShown, {0, 0, 0}};
   if (!_host.post(HM_ACTION, reinterpret_cast<int32_t>(&shown))) {
@@ -213,11 +181,11 @@ void ConsoleHost::runFromMenu(size_t index) {
 }
 
 bool ConsoleHost::waitForResult(size_t index, DWORD timeoutMs) {
-  Check* check = checkAt(index);
+  const Check* check = checkAt(index);
   if (!check) return false;
   const int row = check->row;
-  const size_t before = resultsOf(row);
-  if (_host.pumpUntil([&] { return resultsOf(row) > before || interrupted(); }, timeoutMs)) return !interrupted();
+  const size_t before = _session.resultsOf(row);
+  if (_host.pumpUntil([&] { return _session.resultsOf(row) > before || interrupted(); }, timeoutMs)) return !interrupted();
   _out.line("No new result from " + visible(check->entry.name) + " in " + std::to_string(timeoutMs / 1000) + " s");
   return false;
 }
@@ -253,7 +221,7 @@ bool ConsoleHost::execute(const std::string& input) {
   } else if (command == "menu") {
     runFromMenu(index);
   } else if (command == "activate") {
-    if (Check* check = checkAt(index)) _host.post(HM_CONTACT_ACTIVATE, check->row);
+    if (const Check* check = checkAt(index)) _host.post(HM_CONTACT_ACTIVATE, check->row);
   } else if (command == "wait") {
     std::istringstream args(rest);
     std::string number, seconds = "30";

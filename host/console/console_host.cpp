@@ -3,11 +3,10 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <atomic>
 
-#include "host/lib/certificates.h"
-#include "host/lib/demo_list.h"
-#include "host/lib/demo_site.h"
+#include "host/serve/demo_list.h"
 #include "hostapi/messages.h"
 #include "protocol/result_protocol.h"
 #include "hostapi/protocol.h"
@@ -61,27 +60,20 @@ ConsoleHost::ConsoleHost(const ConsoleOptions& options) : _options(options) {
 ConsoleHost::~ConsoleHost() = default;
 
 bool ConsoleHost::loadContacts(std::string* error) {
-  if (!_options.once) {
-    _lock = ContactsLock::take(_options.contactsPath.empty() ? defaultContactsPath() : _options.contactsPath, error);
-    if (!_lock) return false;
-    if (!_lock->warning().empty()) _out.line("vardok-host: " + _lock->warning());
-  }
-  bool demo = false;
-  if (!loadContactList(_options.contactsPath, &_filePath, &_file, &demo, error)) return false;
-  _fileChanged = demo;  // the user's own copy is written at the end
-  _builtInList = demo;
+  if (!_session.openContacts(_options.contactsPath, !_options.once, error)) return false;
+  const ContactsLock* lock = _session.contactsLock();
+  if (lock && !lock->warning().empty()) _out.line("vardok-host: " + lock->warning());
   return true;
 }
 
 bool ConsoleHost::loadPlugin(std::string* error) {
-  _plugin = PluginModule::load(programFolder() + "Vardok.dll", error);
-  if (!_plugin) return false;
-  _boxes.install(_plugin->module());
+  if (!_session.loadPlugin(error)) return false;
+  _boxes.install(_session.pluginModule());
   return true;
 }
 
 void ConsoleHost::startDemoServer() {
-  _demo = startDemoSite([this](const std::string& line) { _out.line(line); });
+  serveDemo(_session, !_options.once, [this](const std::string& line) { _out.line(line); });
 }
 
 int ConsoleHost::run() {
@@ -98,53 +90,32 @@ int ConsoleHost::run() {
     _out.line("vardok-host: " + error);
     return 3;
   }
+  const std::string& filePath = _session.filePath();
   const std::string logPath = _options.logPath.empty()
-                                  ? _filePath.substr(0, _filePath.find_last_of("\\/") + 1) + "vardok-host.log"
+                                  ? filePath.substr(0, filePath.find_last_of("\\/") + 1) + "vardok-host.log"
                                   : _options.logPath;
   _log.open(logPath, _options.logLimit);
   // The default list's status-page check asks for the demo page.
   if (_options.serveDemo || _options.contactsPath.empty()) startDemoServer();
-  if (_builtInList) {
-    const DemoReach reach{_demo.plain != nullptr, _demo.secure != nullptr, !_options.once, _filePath};
-    for (const std::string& line : fitDemoList(reach, &_file.contacts)) _out.line(line);
-  }
 
   // A host that runs for days keeps a bounded history; each contact's last
   // result stays in its columns, within the plug-in's own output bound.
-  _host.setEventLimits(kEventHistory, kEventTextBytes);
-  _host.setObserver([this](const HostEvent& event) { onEvent(event); });
-  std::vector<CheckContact> contacts;
-  for (const ContactEntry& entry : _file.contacts) contacts.push_back(checkContactOf(entry));
-  _host.startChecks(_plugin.get(), contacts, [this](const std::vector<int>& rows) {
-    std::lock_guard<std::mutex> guard(_checksLock);
-    for (size_t i = 0; i < rows.size(); ++i) {
-      Check check;
-      check.entry = _file.contacts[i];
-      check.row = rows[i];
-      _checks.push_back(check);
-    }
-  });
-  _intervalColumn = _host.columnId(kCheckColumns[kIntervalColumn].name);
-  _enabledColumn = _host.columnId(kCheckColumns[kEnabledColumn].name);
+  _session.setEventSink([this](const PluginEvent& event) { onEvent(event); });
+  _session.start(kEventHistory, kEventTextBytes);
 
-  _out.line("Vardok console host: " + std::to_string(_checks.size()) + " contacts from " + _filePath +
+  _out.line("Vardok console host: " + std::to_string(_checks.size()) + " contacts from " + filePath +
             "; plug-in log in " + logPath);
   // The built-in list becomes the user's own file at once (not with
   // --once, which saves nothing), so that its checks find it.
-  if (_fileChanged && _options.contactsPath.empty() && !_options.once && save()) _fileChanged = false;
+  if (_session.changed() && _options.contactsPath.empty() && !_options.once) save();
   if (_options.once) return runOnce();
   if (!_options.scriptPath.empty()) return runScript();
   return runInteractive();
 }
 
 void ConsoleHost::quit() {
-  // Detach ends every run with its process tree; the plug-in's threads then
-  // let the DLL go. Wait for that (alertably, as the plug-in needs), so no
-  // child and no thread of the plug-in outlives the host.
-  _host.post(HM_DETACH_CORE);
-  _plugin->unload();
-  _host.pumpUntil([] { return GetModuleHandleA("Vardok.dll") == nullptr; }, kUnloadWaitMs);
-  _demo = DemoSite();
+  // No child and no thread of the plug-in outlives the host.
+  _session.detachAndWait(kUnloadWaitMs);
   listLeftovers();
 }
 
@@ -169,47 +140,27 @@ void ConsoleHost::listLeftovers() {
 }
 
 bool ConsoleHost::save() {
-  if (!_fileChanged) return true;
-  std::vector<ContactEntry> current;
-  for (const Check& check : _checks) current.push_back(check.entry);
+  if (!_session.changed()) return true;
   std::string error;
-  if (!replaceTextFile(_filePath, renderContacts(_file, current), &error)) {
+  if (!_session.save(&error)) {
     _out.line("vardok-host: " + error);
     return false;
   }
-  _out.line("Saved " + _filePath);
+  _out.line("Saved " + _session.filePath());
   return true;
 }
 
 // --- what the plug-in reports ---
 
-size_t ConsoleHost::resultsOf(int row) {
-  std::lock_guard<std::mutex> guard(_checksLock);
-  for (const Check& check : _checks)
-    if (check.row == row) return check.results;
-  return 0;
-}
-
-std::string ConsoleHost::nameOf(int row) {
-  std::lock_guard<std::mutex> guard(_checksLock);
-  for (const Check& check : _checks)
-    if (check.row == row) return check.entry.name;
-  return std::string();
-}
-
 std::string ConsoleHost::stateText(int row, int* severity) {
-  *severity = 0;
-  if (resultsOf(row) == 0) return "waiting";
-  switch (_host.getInt(row, kColumnStatus)) {
-    case kStatusOk: return "well";
-    case kStatusProblem: *severity = 1; return "problem";
-    case kStatusCritical: *severity = 2; return "critical";
-    default: *severity = 2; return "unknown";
-  }
+  const int status = _host.getInt(row, kColumnStatus);
+  const CheckState state = _session.resultsOf(row) == 0 ? CheckState::Waiting : stateOfStatus(status);
+  *severity = std::max(0, static_cast<int>(state));
+  return stateWord(state, status);
 }
 
 void ConsoleHost::reportLine(int row) {
-  const std::string name = nameOf(row);
+  const std::string name = _session.nameOf(row);
   int severity = 0;
   const std::string state = stateText(row, &severity);
   const int colors[] = {32, 33, 31};
@@ -224,44 +175,25 @@ void ConsoleHost::reportLine(int row) {
              " icon " + icon + " " + fittedFirstLine(description, room));
 }
 
-void ConsoleHost::onEvent(const HostEvent& event) {
-  if (event.kind != HostEvent::Kind::Message) return;
-  switch (event.id) {
-    case HM_CONTACT_REFRESH: {
-      const int row = event.i32(22);
-      {
-        std::lock_guard<std::mutex> guard(_checksLock);
-        for (Check& check : _checks)
-          if (check.row == row) {
-            ++check.results;
-            check.lastResult = event.time;
-          }
-      }
-      // With --once a check is disabled as soon as it has reported, before
-      // the plug-in re-arms it.
-      if (_options.once) _host.setInt(row, _enabledColumn, 0);
-      reportLine(row);
-      break;
+void ConsoleHost::onEvent(const PluginEvent& event) {
+  if (const auto* refreshed = std::get_if<ContactRefreshed>(&event.what)) {
+    // With --once a check is disabled as soon as it has reported, before
+    // the plug-in re-arms it.
+    if (_options.once) _host.setInt(refreshed->row, _session.columnOf(kEnabledColumn), 0);
+    reportLine(refreshed->row);
+  } else if (const auto* popup = std::get_if<PopupShown>(&event.what)) {
+    _out.event(_out.paint("pop-up:", 1) + " " + fittedFirstLine(fromHostText(popup->text), consoleWidth() - 20));
+  } else if (const auto* raised = std::get_if<NotificationRaised>(&event.what)) {
+    _out.event(_out.paint("notification " + visible(raised->name), 1) + " for " + visible(_session.nameOf(raised->row)));
+  } else if (const auto* log = std::get_if<LogLine>(&event.what)) {
+    const std::string text = fromHostText(log->text);
+    if (log->saysLate()) {
+      std::lock_guard<std::mutex> guard(_latenessLock);
+      _lateness = text;
+      _latenessAt = event.time;
     }
-    case HM_NOTIFY_SHOW:
-      _out.event(_out.paint("pop-up:", 1) + " " + fittedFirstLine(fromHostText(event.text), consoleWidth() - 20));
-      break;
-    case HM_NOTIFY_RAISE:
-      _out.event(_out.paint("notification " + visible(event.text), 1) + " for " + visible(nameOf(event.i32(26))));
-      break;
-    case HM_LOG: {
-      const std::string line = clockTime() + " [" + std::to_string(event.i32(26)) + "] " + fromHostText(event.text) + "\n";
-      if (event.text.compare(0, sizeof kLatenessLogPrefix - 1, kLatenessLogPrefix) == 0) {
-        std::lock_guard<std::mutex> guard(_checksLock);
-        _lateness = fromHostText(event.text);
-        _latenessAt = event.time;
-      }
-      _log.write(line);
-      if (_options.verbose) _out.event("log: " + fittedFirstLine(fromHostText(event.text), consoleWidth()));
-      break;
-    }
-    default:
-      break;
+    _log.write(clockTime() + " [" + std::to_string(log->level) + "] " + text + "\n");
+    if (_options.verbose) _out.event("log: " + fittedFirstLine(text, consoleWidth()));
   }
 }
 

@@ -5,13 +5,14 @@
 // from a text file, speaks to it as the host interface fixes it from one
 // main thread that waits alertably, and shows what the checks report.
 //
+// A view over a HostSession, which holds the list, the plug-in and the
+// checks.
+//
 // Threads: everything runs on the main thread except onEvent and what it
-// calls (reportLine, stateText, resultsOf), which run on whichever thread
-// the plug-in called the host from, mostly its worker threads. Those read
-// and write the checks' results (_checks' results and lastResult) only
-// under _checksLock, and so does every main-thread read of them; the
-// check list itself (adding, removing) changes only on the main thread,
-// under the same lock.
+// calls (reportLine, stateText), which run on whichever thread the plug-in
+// called the host from, mostly its worker threads; they read the checks
+// through the session's any-thread readers, and the plug-in's word that
+// checks run late under _latenessLock.
 #pragma once
 
 #include <memory>
@@ -22,13 +23,10 @@
 #include <windows.h>
 
 #include "host/console/console_output.h"
-#include "host/lib/contacts_file.h"
 #include "host/console/rotating_log.h"
 #include "host/console/message_boxes.h"
 #include "host/console/options.h"
-#include "host/lib/contact_host.h"
-#include "host/lib/contacts_lock.h"
-#include "host/lib/demo_site.h"
+#include "host/lib/host_session.h"
 #include "support/threads/unique_handle.h"
 
 namespace VardokHost {
@@ -43,12 +41,7 @@ class ConsoleHost {
   int run();
 
  private:
-  struct Check {
-    int row = 0;  // the host's row id
-    ContactEntry entry;
-    size_t results = 0;
-    DWORD lastResult = 0;
-  };
+  using Check = HostSession::Check;
 
   // --- start and end (console_host.cpp) ---
   bool loadContacts(std::string* error);
@@ -66,11 +59,9 @@ class ConsoleHost {
   bool save();
 
   // --- what the plug-in reports (any thread) ---
-  void onEvent(const HostEvent& event);
+  void onEvent(const PluginEvent& event);
   void reportLine(int row);
   std::string stateText(int row, int* severity);
-  size_t resultsOf(int row);
-  std::string nameOf(int row);
 
   // --- commands (commands.cpp; main thread) ---
   bool execute(const std::string& line);  // false: quit
@@ -82,7 +73,8 @@ class ConsoleHost {
   void runFromPage(size_t index);
   void runFromMenu(size_t index);
   bool waitForResult(size_t index, DWORD timeoutMs);
-  Check* checkAt(size_t index);
+  // The contact at a 1-based index, or null (said).
+  const Check* checkAt(size_t index);
 
   // --- run modes (run_modes.cpp; main thread) ---
   int runOnce();
@@ -90,28 +82,21 @@ class ConsoleHost {
   int runScript();
 
   ConsoleOptions _options;
-  // Held from before the list is read until after it is saved (--once,
-  // which never saves, takes none): the last member to go.
-  std::unique_ptr<ContactsLock> _lock;
   ConsoleOutput _out;
   ConsoleMessageBoxes _boxes{_out};
-  ContactHost _host;
-  std::unique_ptr<PluginModule> _plugin;
-  DemoSite _demo;
-  ContactsFile _file;
-  std::string _filePath;
-  bool _fileChanged = false;
-  bool _builtInList = false;  // the demo list, the user having none
-  std::vector<Check> _checks;
-  mutable std::mutex _checksLock;
+  // The list (its lock taken unless --once, which never saves), the
+  // plug-in and the checks.
+  HostSession _session;
+  ContactHost& _host = _session.host();
+  const std::vector<Check>& _checks = _session.checks();
   // The plug-in's last word that checks run late, and when (GetTickCount).
+  std::mutex _latenessLock;
   std::string _lateness;
   unsigned long _latenessAt = 0;
   RotatingLog _log;
   // Every process started from this host is in this job (a run's own job
   // nests in it), so on quit the host can name what checks left running.
   Quorlin::JobHandle _everything;
-  int _intervalColumn = 0, _enabledColumn = 0;  // the plug-in's columns, once registered
 };
 
 }  // namespace VardokHost

@@ -15,10 +15,11 @@ using namespace Vardok;
 int ConsoleHost::runOnce() {
   // Every enabled check runs at once as a scheduled run (no message boxes)
   // and is stopped after its first result; the file is left as it is.
+  const int intervalColumn = _session.columnOf(kIntervalColumn), enabledColumn = _session.columnOf(kEnabledColumn);
   std::vector<int> pending;
   for (const Check& check : _checks) {
     if (check.entry.network != kNetwork || !check.entry.enabled) continue;
-    _host.setInt(check.row, _intervalColumn, 0);
+    _host.setInt(check.row, intervalColumn, 0);
     _host.postChanged(check.row, 0, kNetwork);
     pending.push_back(check.row);
   }
@@ -26,11 +27,11 @@ int ConsoleHost::runOnce() {
   while (!pending.empty() && !interrupted() && static_cast<LONG>(deadline - GetTickCount()) > 0) {
     _host.pumpFor(20);
     for (auto it = pending.begin(); it != pending.end();) {
-      if (resultsOf(*it) == 0) {
+      if (_session.resultsOf(*it) == 0) {
         ++it;
         continue;
       }
-      _host.setInt(*it, _enabledColumn, 0);
+      _host.setInt(*it, enabledColumn, 0);
       _host.postChanged(*it, 0, kNetwork);
       it = pending.erase(it);
     }
@@ -39,9 +40,8 @@ int ConsoleHost::runOnce() {
   printTable();
   int worst = pending.empty() ? 0 : 2;
   for (const Check& check : _checks) {
-    if (check.entry.network != kNetwork || !check.entry.enabled || !resultsOf(check.row)) continue;
-    const int status = _host.getInt(check.row, kColumnStatus);
-    worst = std::max(worst, status == kStatusOk ? 0 : status == kStatusProblem ? 1 : 2);
+    if (check.entry.network != kNetwork || !check.entry.enabled) continue;
+    worst = std::max(worst, static_cast<int>(_session.stateOf(check)));
   }
   if (!pending.empty()) _out.line(std::to_string(pending.size()) + " check(s) gave no result in time");
   quit();

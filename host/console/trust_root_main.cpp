@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "host/lib/certificates.h"
+#include "host/serve/certificates.h"
 
 int main(int argc, char** argv) {
   const std::string file = argc > 1 ? argv[1] : VardokHost::certificateFolder() + "ca.pem";

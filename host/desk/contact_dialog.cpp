@@ -4,6 +4,7 @@
 #include <string>
 
 #include "host/desk/desk_ui.h"
+#include "host/desk/ui_handles.h"
 #include "host/lib/host_text.h"
 
 namespace VardokHost {
@@ -102,13 +103,13 @@ bool editContact(HWND owner, const wchar_t* title, ContactEntry* entry) {
                                   ownerFrame.left + 60, ownerFrame.top + 60, frame.right - frame.left,
                                   frame.bottom - frame.top, owner, nullptr, GetModuleHandleW(nullptr), &dialog);
   if (!dialog.window) return false;
-  HFONT font = createUiFont(false);
+  const FontHandle font(createUiFont(false));
   const auto add = [&](const wchar_t* windowClass, const std::wstring& text, DWORD style, int x, int y, int w, int h,
                        int id) {
     HWND control = CreateWindowExW(std::wstring(windowClass) == L"EDIT" ? WS_EX_CLIENTEDGE : 0, windowClass,
                                    text.c_str(), WS_CHILD | WS_VISIBLE | style, x, y, w, h, dialog.window,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
     return control;
   };
   const struct {
@@ -157,7 +158,6 @@ bool editContact(HWND owner, const wchar_t* title, ContactEntry* entry) {
   EnableWindow(owner, TRUE);
   SetWindowLongPtrW(dialog.window, GWLP_USERDATA, 0);
   DestroyWindow(dialog.window);
-  DeleteObject(font);
   SetForegroundWindow(owner);
   return dialog.accepted;
 }

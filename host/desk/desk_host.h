@@ -16,28 +16,35 @@
 //  - pop-ups for the plug-in's HM_NOTIFY_SHOW (popups.cpp);
 //  - the contact dialog for adding and editing (contact_dialog.cpp).
 //
+// A view over a HostSession, which holds the list, the plug-in and the
+// checks.
+//
+// Its parts: the contact list view (contact_list_view.h), the contact menu
+// (contact_menu.h), the notifications pane (notification_pane.h), the
+// title and tray icon (tray_status.h) and the inbox that carries the
+// plug-in's events to the main thread (event_inbox.h).
+//
 // Threads: everything runs on the main thread, which waits alertably, as
 // the plug-in needs, except onEvent, which runs on whichever thread the
-// plug-in called the host from. It only queues what happened (under
-// _pendingLock) and posts one message to the main window.
+// plug-in called the host from. It only queues what happened in the inbox,
+// which posts one message to the main window.
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include <windows.h>
-#include <commctrl.h>
 
-#include "host/lib/contact_host.h"
-#include "host/lib/contacts_file.h"
-#include "host/lib/contacts_lock.h"
-#include "host/lib/demo_site.h"
-#include "support/threads/unique_handle.h"
+#include "host/desk/contact_list_view.h"
+#include "host/desk/contact_menu.h"
+#include "host/desk/event_inbox.h"
+#include "host/desk/notification_pane.h"
+#include "host/desk/plugin_icons.h"
+#include "host/desk/tray_status.h"
+#include "host/desk/ui_handles.h"
+#include "host/lib/host_session.h"
 
 namespace VardokHost {
 
@@ -67,20 +74,15 @@ class DeskHost {
   bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
 
   // --- for the windows of this host and for tests (main thread) ---
-  struct Check {
-    int row = 0;  // the host's row id
-    ContactEntry entry;
-    size_t results = 0;
-    DWORD lastResult = 0;  // GetTickCount of the last result
-  };
+  using Check = HostSession::Check;
   HWND mainWindow() const { return _window; }
-  HWND listView() const { return _list; }
-  HWND notificationList() const { return _notifications; }
+  HWND listView() const { return _list.window(); }
+  HWND notificationList() const { return _notifications.list(); }
   // The settings window open for the contact at index, or null.
   HWND settingsWindowOf(size_t index) const;
   const std::vector<Check>& checks() const { return _checks; }
   ContactHost& host() { return _host; }
-  HMODULE pluginModule() const;
+  HMODULE pluginModule() const { return _session.pluginModule(); }
 
   // The host's own actions on the contact at index (0-based).
   void openSettings(size_t index);
@@ -90,7 +92,7 @@ class DeskHost {
   void toggleEnabled(size_t index);
   void showContactMenu(size_t index, POINT at);
   // The contact menu while it is up (any thread may ask), else null.
-  HMENU shownMenu() const { return _shownMenu.load(); }
+  HMENU shownMenu() const { return _menu.shown(); }
   // Takes an edited entry (a new one when index is -1), tells the plug-in
   // as the console host does, and saves the file.
   void applyEntry(int index, const ContactEntry& entry);
@@ -98,98 +100,46 @@ class DeskHost {
   void writeColumn(int row, int column, bool isText, const std::string& utf8, int number);
   void columnsWritten(int row);
 
-  // The state the plug-in gives one of its items for a contact, asked as
-  // the host asks (HM_ACTION code 10, answered with HM_UI_SET_STATE): 0
-  // shown and usable, anything else hidden or greyed.
-  int askItemState(int itemId, int parent, int row);
-
+  // The state the plug-in gives one of its items for a contact (see
+  // ContactMenu::askItemState).
+  int askItemState(int itemId, int parent, int row) { return _menu.askItemState(itemId, parent, row); }
   // The image of an icon id the plug-in registered, at 16 or 32 pixels.
-  HICON iconOf(int iconId, int size);
+  HICON iconOf(int iconId, int size) const { return _icons.iconOf(iconId, size); }
 
  private:
-  friend class SettingsWindow;
   static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
   bool createMainWindow();
   void layout();
   void onCommand(int id);
-  void onNotify(NMHDR* header, LRESULT* result);
-
-  bool loadContacts(std::string* error);
-  bool save();
-  int indexOfRow(int row) const;
-  int selectedIndex() const;
-
-  // --- what the plug-in reports ---
   // The main window's accelerators, for messages of that window and its
   // children only; true when the message was one.
   bool translateShortcut(MSG* message);
-  void onEvent(const HostEvent& event);  // any thread
+  // Dispatches what is queued for this thread; false on WM_QUIT (which it
+  // posts again for pumpUntil's caller when asked).
+  bool dispatchWaiting(bool keepQuit);
+  bool save();
+
+  void onEvent(const PluginEvent& event);  // any thread
   void takeEvents();                      // main thread
-  void refreshRow(size_t index);
-  void refreshAges();
-  void refreshWorstState();
-  int stateOf(const Check& check) const;  // -1 waiting or not a check, 0 well, 1 problem, 2 critical
-  int imageOf(int iconId);
 
   DeskOptions _options;
-  // Held from before the list is read until after it is saved: the last
-  // member to go.
-  std::unique_ptr<ContactsLock> _lock;
-  ContactHost _host;
-  std::unique_ptr<PluginModule> _plugin;
-  DemoSite _demo;
-  ContactsFile _file;
-  std::string _filePath;
-  bool _fileChanged = false;
-  bool _builtInList = false;  // the demo list, the user having none
-  std::vector<Check> _checks;
-  int _enabledColumn = 0;  // the plug-in's column, once registered
+  // The list (its lock held while the host runs), the plug-in and the checks.
+  HostSession _session;
+  ContactHost& _host = _session.host();
+  const std::vector<Check>& _checks = _session.checks();
 
-  HWND _window = nullptr, _list = nullptr, _notifications = nullptr, _notificationsLabel = nullptr;
-  HFONT _font = nullptr;
-  HIMAGELIST _smallImages = nullptr, _largeImages = nullptr;
-  std::map<int, int> _imageOfIcon;  // icon id -> image list index
-  HACCEL _accelerators = nullptr;
-  bool _trayIcon = false;
-  int _worst = -2;
+  PluginIcons _icons;
+  ContactListView _list{_session, _icons};
+  NotificationPane _notifications;
+  ContactMenu _menu{_host};
+  TrayStatus _tray{_session, _icons};
+  EventInbox _inbox;
+  FontHandle _font;
+  AcceleratorHandle _accelerators;
+  HWND _window = nullptr;
   std::map<int, std::unique_ptr<SettingsWindow>> _settings;  // by row id
   std::unique_ptr<Popups> _popups;
-
-  // Filled by onEvent on any thread, taken by the main thread.
-  struct Pending {
-    std::vector<int> refreshedRows;
-    struct Popup {
-      std::string text;  // Windows-1250
-      int iconId = 0;
-      bool well = false;
-      bool exitedWell = false;
-    };
-    std::vector<Popup> popups;
-    struct Raised {
-      DWORD time = 0;
-      int row = 0;
-      std::string kind;
-    };
-    std::vector<Raised> raised;
-    struct Icon {
-      int iconId = 0;
-      HMODULE module = nullptr;
-      int resourceId = 0;
-    };
-    std::vector<Icon> icons;
-    std::string lateness;
-  };
-  std::mutex _pendingLock;
-  Pending _pending;
-  bool _posted = false;  // a take-events message is on its way
-  std::map<int, Pending::Icon> _icons;  // by icon id, main thread
-  // The contact menu last shown: its contact and the plug-in's item ids.
-  int _menuRow = 0;
-  std::atomic<HMENU> _shownMenu{nullptr};
-  std::vector<int> _menuItemIds;
-  std::map<std::pair<int, int>, int> _uiStates;  // (item id, contact) -> state (HM_UI_SET_STATE)
-  std::mutex _statesLock;
 };
 
 }  // namespace VardokHost

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "host/desk/ui_handles.h"
 #include "hostapi/protocol.h"
 
 namespace VardokHost {
@@ -108,8 +109,8 @@ int layoutRuns(HDC dc, const std::vector<Run>& runs, int width, bool paint) {
       lineHeight = 0;
       continue;
     }
-    HFONT font = runFont(run);
-    HGDIOBJ old = SelectObject(dc, font);
+    const FontHandle font(runFont(run));
+    HGDIOBJ old = SelectObject(dc, font.get());
     TEXTMETRICW metrics;
     GetTextMetricsW(dc, &metrics);
     size_t at = 0;
@@ -131,7 +132,6 @@ int layoutRuns(HDC dc, const std::vector<Run>& runs, int width, bool paint) {
       at = end;
     }
     SelectObject(dc, old);
-    DeleteObject(font);
   }
   return y + lineHeight;
 }
@@ -212,6 +212,13 @@ void addListColumns(HWND list, std::initializer_list<std::pair<const wchar_t*, i
   }
 }
 
+void setListItemText(HWND list, int item, int column, const std::wstring& text) {
+  LVITEMW lv{};
+  lv.iSubItem = column;
+  lv.pszText = const_cast<wchar_t*>(text.c_str());
+  SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lv));
+}
+
 HFONT createUiFont(bool bold) {
   Run run;
   run.bold = bold;
@@ -229,21 +236,6 @@ bool isDialogMessageOfDesk(MSG* message) {
   for (HWND window : dialogWindows())
     if (window == message->hwnd || IsChild(window, message->hwnd)) return IsDialogMessageW(window, message) != FALSE;
   return false;
-}
-
-std::string visibleItemText(const std::string& text) {
-  size_t end = 0;
-  while (end < text.size() && static_cast<unsigned char>(text[end]) >= 8 && text[end] != Vardok::kParamMark) ++end;
-  return text.substr(0, end);
-}
-
-std::string itemParam(const std::string& text, const std::string& key) {
-  const std::string marker = std::string(1, Vardok::kParamMark) + key + "=";
-  const size_t at = text.find(marker);
-  if (at == std::string::npos) return std::string();
-  const size_t from = at + marker.size();
-  const size_t end = text.find(Vardok::kParamMark, from);
-  return text.substr(from, end == std::string::npos ? std::string::npos : end - from);
 }
 
 std::wstring plainFromHtml(const std::wstring& html) {

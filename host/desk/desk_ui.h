@@ -1,6 +1,7 @@
-// What the desk host's windows share: the font, texts of interface items,
-// the rich-text control that shows the plug-in's small HTML, and the
-// routing of keyboard messages to the host's dialog-like windows.
+// What the desk host's windows share: the font, the rich-text control that
+// shows the plug-in's small HTML, and the routing of keyboard messages to
+// the host's dialog-like windows. (The texts of interface items are read
+// by hostapi/item_text.h.)
 #pragma once
 
 #include <initializer_list>
@@ -17,6 +18,8 @@ void registerDeskWindowClasses();
 void registerWindowClass(const wchar_t* name, WNDPROC procedure, HBRUSH background);
 // Adds report columns (title, width) to a list view.
 void addListColumns(HWND list, std::initializer_list<std::pair<const wchar_t*, int>> columns);
+// Sets the text of one column (0: the label) of a list view's item.
+void setListItemText(HWND list, int item, int column, const std::wstring& text);
 // The system's message font, bold when asked.
 HFONT createUiFont(bool bold);
 // Marks a window as dialog-like: Tab and Enter move between its controls.
@@ -24,11 +27,6 @@ void addDialogWindow(HWND window);
 void removeDialogWindow(HWND window);
 bool isDialogMessageOfDesk(MSG* message);
 
-// The visible part of an interface item's text (Windows-1250): up to a
-// character below 8 or the parameter mark.
-std::string visibleItemText(const std::string& text);
-// The value of a "\x1A" key "=" value parameter of an item's text.
-std::string itemParam(const std::string& text, const std::string& key);
 // The plug-in's small HTML (b, i, small, br, div, &copy; and the like) as
 // plain text, line breaks kept.
 std::wstring plainFromHtml(const std::wstring& html);

@@ -28,17 +28,16 @@ struct PopupData {
 
 Popups::Popups(DeskHost& desk) : _desk(desk) {
   registerWindowClass(kPopupClass, windowProc, GetSysColorBrush(COLOR_INFOBK));
-  _font = createUiFont(false);
+  _font.reset(createUiFont(false));
 }
 
 Popups::~Popups() {
   for (HWND window : std::vector<HWND>(_windows)) DestroyWindow(window);
-  if (_font) DeleteObject(_font);
 }
 
 void Popups::show(const std::wstring& text, int iconId, bool well, bool) {
   while (_windows.size() >= kMostShown) DestroyWindow(_windows.front());
-  auto* data = new PopupData{this, _desk.iconOf(iconId, 32), well, _font};
+  auto* data = new PopupData{this, _desk.iconOf(iconId, 32), well, _font.get()};
   HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kPopupClass,
                                 boundedTipText(text, 2000).c_str(), WS_POPUP | WS_BORDER, 0, 0, kWidth, kHeight,
                                 _desk.mainWindow(), nullptr, GetModuleHandleW(nullptr), data);
@@ -80,9 +79,8 @@ LRESULT CALLBACK Popups::windowProc(HWND window, UINT message, WPARAM wParam, LP
       GetClientRect(window, &client);
       // A stripe for the flags: green when the status is well, red when not.
       RECT stripe{0, 0, 5, client.bottom};
-      HBRUSH brush = CreateSolidBrush(data && data->well ? RGB(40, 160, 60) : RGB(200, 40, 40));
-      FillRect(dc, &stripe, brush);
-      DeleteObject(brush);
+      const BrushHandle brush(CreateSolidBrush(data && data->well ? RGB(40, 160, 60) : RGB(200, 40, 40)));
+      FillRect(dc, &stripe, brush.get());
       if (data && data->icon) DrawIconEx(dc, 14, 10, data->icon, 32, 32, 0, nullptr, DI_NORMAL);
       const int length = GetWindowTextLengthW(window);
       std::wstring text(static_cast<size_t>(length) + 1, L'\0');

@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include "host/desk/ui_handles.h"
+
 namespace VardokHost {
 
 class DeskHost;
@@ -31,7 +33,7 @@ class Popups {
   void restack();
 
   DeskHost& _desk;
-  HFONT _font = nullptr;
+  FontHandle _font;
   std::vector<HWND> _windows;
 };
 

@@ -7,6 +7,7 @@
 #include "host/desk/desk_host.h"
 #include "host/desk/desk_ui.h"
 #include "host/lib/host_text.h"
+#include "hostapi/item_text.h"
 #include "hostapi/messages.h"
 #include "hostapi/protocol.h"
 
@@ -27,16 +28,13 @@ constexpr int kRowHeight = 24;
 constexpr int kGroupTitleRoom = 18;
 constexpr int kTextLineHeight = 15;
 
-// Offsets of the interface-item record.
-constexpr size_t kItemId = 2, kItemParent = 6, kItemKind = 34, kItemParam = 62, kItemWidth = 70, kItemHeight = 72;
-
 std::wstring wide(const std::string& cp1250) { return wideFromUtf8(fromHostText(cp1250)); }
 
 }  // namespace
 
 SettingsWindow::SettingsWindow(DeskHost& desk, int row, const std::string& contactName) : _desk(desk), _row(row) {
   registerWindowClass(kSettingsClass, windowProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
-  _font = createUiFont(false);
+  _font.reset(createUiFont(false));
   _window = CreateWindowExW(WS_EX_DLGMODALFRAME, kSettingsClass, (wideFromUtf8(contactName) + L" - Properties").c_str(),
                             WS_CAPTION | WS_SYSMENU, 120, 80, 200, 200, desk.mainWindow(), nullptr,
                             GetModuleHandleW(nullptr), this);
@@ -58,7 +56,6 @@ SettingsWindow::~SettingsWindow() {
     SetWindowLongPtrW(_window, GWLP_USERDATA, 0);
     DestroyWindow(_window);
   }
-  if (_font) DeleteObject(_font);
 }
 
 HWND SettingsWindow::addControl(const wchar_t* windowClass, const std::wstring& text, DWORD style, int x, int y,
@@ -66,7 +63,7 @@ HWND SettingsWindow::addControl(const wchar_t* windowClass, const std::wstring& 
   HWND control = CreateWindowExW(0, windowClass, text.c_str(), WS_CHILD | WS_VISIBLE | style, x, y, width, height,
                                  _window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
                                  nullptr);
-  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(_font), TRUE);
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(_font.get()), TRUE);
   return control;
 }
 
@@ -98,9 +95,9 @@ void SettingsWindow::build() {
   // The information box's image: the text beside it starts to its right.
   int imageRight = -1, imageTop = 0, imageBottom = 0;
   for (const UiItemCopy& item : pageShown ? host.uiItems() : std::vector<UiItemCopy>()) {
-    const int id = item.i32(kItemId), kind = item.i32(kItemKind), param = item.i32(kItemParam);
-    const int width = item.i16(kItemWidth), height = item.i16(kItemHeight);
-    if (item.i32(kItemParent) != kPageId) continue;
+    const int id = item.item.id, kind = item.item.kindOrState, param = item.item.param;
+    const int width = item.item.width, height = item.item.height;
+    if (item.item.parent != kPageId) continue;
     const std::string text = item.text;
     const std::wstring visible = wide(visibleItemText(text));
     const int innerLeft = left + static_cast<int>(groupStarts.size()) * 8;

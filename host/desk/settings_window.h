@@ -15,6 +15,8 @@
 
 #include <windows.h>
 
+#include "host/desk/ui_handles.h"
+
 namespace VardokHost {
 
 class DeskHost;
@@ -52,7 +54,7 @@ class SettingsWindow {
   DeskHost& _desk;
   int _row;
   HWND _window = nullptr, _tips = nullptr;
-  HFONT _font = nullptr;
+  FontHandle _font;
   std::vector<Bound> _bound;
   std::vector<int> _buttonItems;  // control id - kFirstButton -> item id
 };

@@ -180,7 +180,7 @@ LRESULT CALLBACK ContactHost::windowProc(HWND window, UINT message, WPARAM wPara
 }
 
 void ContactHost::serveCallsOnThisThread(bool on) {
-  if (on && !_window) {
+  if (on && !_window.load()) {
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = &ContactHost::windowProc;
     windowClass.hInstance = GetModuleHandleA(nullptr);
@@ -188,15 +188,15 @@ void ContactHost::serveCallsOnThisThread(bool on) {
     RegisterClassA(&windowClass);
     _windowThread = GetCurrentThreadId();
     _window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
-  } else if (!on && _window) {
-    DestroyWindow(_window);
-    _window = nullptr;
+  } else if (!on) {
+    // Calls made from now on are served on their own threads.
+    if (HWND window = _window.exchange(nullptr)) DestroyWindow(window);
   }
 }
 
 int ContactHost::served(const std::function<int()>& call) {
-  HWND window = _window;
-  if (!window || GetCurrentThreadId() == _windowThread) return call();
+  HWND window = _window.load();
+  if (!window || GetCurrentThreadId() == _windowThread.load()) return call();
   ++_callsWaiting;
   const int answer = static_cast<int>(SendMessageA(window, kServeCall, 0, reinterpret_cast<LPARAM>(&call)));
   --_callsWaiting;
@@ -266,7 +266,8 @@ int ContactHost::answer(HostMessage* message, const HostEvent& event, bool* deli
     }
     case HM_UI_INSERT: {
       UiItemCopy copy;
-      copy.record = event.payload;
+      copy.item = event.payloadAs<UiItem>();
+      copy.item.text = nullptr;  // the plug-in's; the copy is text
       copy.hasText = event.hasText;
       copy.text = event.text;
       _uiItems.push_back(std::move(copy));

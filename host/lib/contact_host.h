@@ -201,8 +201,10 @@ class ContactHost final : public Vardok::HostCore {
 
   PluginModule* _plugin = nullptr;
 
-  HWND _window = nullptr;
-  DWORD _windowThread = 0;
+  // The message-only window that serves calls, and its thread: set and
+  // cleared on the main thread, read by every thread that calls the host.
+  std::atomic<HWND> _window{nullptr};
+  std::atomic<DWORD> _windowThread{0};
   std::atomic<int> _callsWaiting{0};
 };
 

@@ -23,56 +23,54 @@ std::vector<uint8_t> copyBytes(const void* data, size_t size) {
   return std::vector<uint8_t>(bytes, bytes + size);
 }
 
-const char* pointerAt(const void* record, size_t offset) {
-  int32_t value;
-  std::memcpy(&value, static_cast<const uint8_t*>(record) + offset, sizeof value);
-  return reinterpret_cast<const char*>(value);
-}
-
 void copyText(HostEvent& event, const char* text) {
   event.hasText = text != nullptr;
   if (text) event.text = text;
 }
 
+// The message as its struct, when it is that long; else null.
+template <typename Record>
+const Record* asRecord(const HostMessage* message) {
+  return message->size >= sizeof(Record) ? reinterpret_cast<const Record*>(message) : nullptr;
+}
+
 // Copies what the message points to, while the plug-in keeps it alive.
 void describe(const HostMessage* message, HostEvent& event) {
-  const size_t size = message->size;
-  auto pointer = [&](size_t offset) -> const char* {
-    return size >= offset + 4 ? pointerAt(message, offset) : nullptr;
-  };
+  const HostMessage* head = asRecord<HostMessage>(message);
+  const char* p1 = head ? reinterpret_cast<const char*>(head->p1) : nullptr;
   switch (message->id) {
     case HM_LOG:
     case HM_NOTIFY_RAISE:
-      copyText(event, pointer(22));
+      copyText(event, p1);
       break;
     case HM_SET_STATUS:
-      copyText(event, pointer(30));
+      if (const auto* status = asRecord<StatusMessage>(message)) copyText(event, status->text);
       break;
     case HM_NOTIFY_SHOW:
-      copyText(event, pointer(24));
+      if (const auto* show = asRecord<NotifyShow>(message)) copyText(event, show->text);
       break;
     case HM_NOTIFY_DEFINE:
-      copyText(event, pointer(28));
-      if (const char* description = pointer(32)) event.text2 = description;
+      if (const auto* define = asRecord<NotifyDefine>(message)) {
+        copyText(event, define->name);
+        if (define->description) event.text2 = define->description;
+      }
       break;
     case HM_COLUMN_REGISTER:
-      copyText(event, pointer(35));
+      if (const auto* reg = asRecord<ColumnRegister>(message)) copyText(event, reg->name);
       break;
     case HM_UI_INSERT:
     case HM_UI_GET_VALUE:
     case HM_UI_SET_STATE:
-      if (const auto* item = reinterpret_cast<const uint8_t*>(pointer(22))) {
-        uint16_t itemSize;
-        std::memcpy(&itemSize, item, sizeof itemSize);
-        event.payload = copyBytes(item, std::min<size_t>(itemSize, sizeof(UiItemWide)));
-        if (itemSize >= 54) copyText(event, pointerAt(item, 50));
+      if (const auto* item = reinterpret_cast<const UiItem*>(p1)) {
+        event.payload = copyBytes(item, std::min<size_t>(item->size, sizeof(UiItemWide)));
+        if (item->size >= offsetof(UiItem, text) + sizeof item->text) copyText(event, item->text);
       }
       break;
     case HM_ICON_REGISTER:
-      if (const char* icon = pointer(22)) event.payload = copyBytes(icon, sizeof(IconRecord));
+      if (p1) event.payload = copyBytes(p1, sizeof(IconRecord));
       break;
     case HM_UI_CALL:
-      if (const char* action = pointer(22)) event.payload = copyBytes(action, sizeof(ActionEvent));
+      if (p1) event.payload = copyBytes(p1, sizeof(ActionEvent));
       break;
     default:
       break;
@@ -87,8 +85,6 @@ uint16_t HostEvent::u16(size_t offset) const { return readAt<uint16_t>(record, o
 uint8_t HostEvent::u8(size_t offset) const { return readAt<uint8_t>(record, offset); }
 int32_t HostEvent::payloadI32(size_t offset) const { return readAt<int32_t>(payload, offset); }
 int16_t HostEvent::payloadI16(size_t offset) const { return readAt<int16_t>(payload, offset); }
-int32_t UiItemCopy::i32(size_t offset) const { return readAt<int32_t>(record, offset); }
-int16_t UiItemCopy::i16(size_t offset) const { return readAt<int16_t>(record, offset); }
 
 HostEvent messageEvent(const HostMessage* message) {
   HostEvent event;

@@ -41,10 +41,10 @@
 #include <windows.h>
 
 #include "host/lib/contact_host.h"
-#include "host/lib/http_server.h"
+#include "host/serve/http_server.h"
 #include "host/lib/pe_image.h"
 #include "host/lib/plugin_module.h"
-#include "host/lib/process_info.h"
+#include "host/testing/process_info.h"
 #include "hostapi/messages.h"
 #include "hostapi/protocol.h"
 #include "hostapi/texts.h"

@@ -1,4 +1,4 @@
-#include "host/lib/process_info.h"
+#include "host/testing/process_info.h"
 
 #include <windows.h>
 #include <tlhelp32.h>

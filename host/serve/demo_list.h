@@ -3,10 +3,12 @@
 // nothing about the plug-in.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "host/lib/contacts_file.h"
+#include "host/lib/host_session.h"
 
 namespace VardokHost {
 
@@ -23,5 +25,10 @@ struct DemoReach {
 // release package carries no certificate, so no HTTPS page), or the list's
 // own file while it has none. Returns one line in words for each turned off.
 std::vector<std::string> fitDemoList(const DemoReach& reach, std::vector<ContactEntry>* contacts);
+
+// Serves the demo site for a session that has read its list and not yet
+// started, and fits the list to it when it is the built-in demo list
+// (listFile: whether this run saves the list). say hears each line in words.
+void serveDemo(HostSession& session, bool listFile, const std::function<void(const std::string&)>& say);
 
 }  // namespace VardokHost

@@ -1,8 +1,8 @@
-#include "host/lib/http_server.h"
+#include "host/serve/http_server.h"
 
 #include <ws2tcpip.h>
 
-#include "host/lib/tls_channel.h"
+#include "host/serve/tls_channel.h"
 
 namespace VardokHost {
 

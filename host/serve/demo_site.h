@@ -8,14 +8,15 @@
 #include <memory>
 #include <string>
 
-#include "host/lib/http_server.h"
+#include "host/lib/served_site.h"
+#include "host/serve/http_server.h"
 
 namespace VardokHost {
 
 // The demo page's HTTPS port on 127.0.0.1 (https://localhost:48282/).
 constexpr int kDemoHttpsPort = 48282;
 
-struct DemoSite {
+struct DemoSite final : iServedSite {
   std::unique_ptr<LoopbackHttpServer> plain;
   std::unique_ptr<LoopbackHttpServer> secure;
 };

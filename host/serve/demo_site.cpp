@@ -1,10 +1,10 @@
-#include "host/lib/demo_site.h"
+#include "host/serve/demo_site.h"
 
 #include <windows.h>
 
 #include <atomic>
 
-#include "host/lib/certificates.h"
+#include "host/serve/certificates.h"
 
 namespace VardokHost {
 

@@ -1,4 +1,4 @@
-#include "host/lib/tls_channel.h"
+#include "host/serve/tls_channel.h"
 
 #include <mbedtls/ctr_drbg.h>
 #include <mbedtls/entropy.h>

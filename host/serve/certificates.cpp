@@ -1,4 +1,4 @@
-#include "host/lib/certificates.h"
+#include "host/serve/certificates.h"
 
 #include <fstream>
 #include <sstream>

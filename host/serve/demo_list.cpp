@@ -1,11 +1,12 @@
-#include "host/lib/demo_list.h"
+#include "host/serve/demo_list.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 
-#include "host/lib/demo_site.h"
+#include "host/serve/demo_site.h"
 
 namespace VardokHost {
 
@@ -49,6 +50,15 @@ std::vector<std::string> fitDemoList(const DemoReach& reach, std::vector<Contact
     said.push_back("\"" + entry.name + "\" is off: " + why);
   }
   return said;
+}
+
+void serveDemo(HostSession& session, bool listFile, const std::function<void(const std::string&)>& say) {
+  auto site = std::make_unique<DemoSite>(startDemoSite(say));
+  if (session.builtInList()) {
+    const DemoReach reach{site->plain != nullptr, site->secure != nullptr, listFile, session.filePath()};
+    for (const std::string& line : fitDemoList(reach, &session.listContacts())) say(line);
+  }
+  session.serve(std::move(site));
 }
 
 }  // namespace VardokHost

@@ -1,0 +1,148 @@
+#include "host/desk/contact_list_view.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <string>
+
+#include "host/desk/desk_ui.h"
+#include "host/lib/host_text.h"
+#include "hostapi/messages.h"
+#include "hostapi/protocol.h"
+
+namespace VardokHost {
+
+using namespace Vardok;
+
+namespace {
+
+enum Column : int { kName, kStatusText, kInterval, kLastResult, kDescription };
+
+// "12 s ago", "5 min ago", "-" before the first result.
+std::wstring ageText(size_t results, DWORD lastResult) {
+  if (results == 0) return L"-";
+  const DWORD seconds = (GetTickCount() - lastResult) / 1000;
+  if (seconds < 120) return std::to_wstring(seconds) + L" s ago";
+  if (seconds < 7200) return std::to_wstring(seconds / 60) + L" min ago";
+  return std::to_wstring(seconds / 3600) + L" h ago";
+}
+
+}  // namespace
+
+void ContactListView::create(HWND parent, int id, HFONT font) {
+  _list = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+                          WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SINGLESEL |
+                              LVS_SHAREIMAGELISTS,
+                          0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
+                          nullptr);
+  SendMessageW(_list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+               LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
+  // The image lists are this view's own: the list view only shows them
+  // (LVS_SHAREIMAGELISTS), so it does not free them when it goes.
+  _smallImages.reset(ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 4, 4));
+  _largeImages.reset(ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 4, 4));
+  SendMessageW(_list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(_smallImages.get()));
+  SendMessageW(_list, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(_largeImages.get()));
+  addListColumns(_list, {{L"Name", 170}, {L"Status", 230}, {L"Interval", 70}, {L"Last result", 90}, {L"Description", 300}});
+  SendMessageW(_list, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
+void ContactListView::insert(size_t index) {
+  const HostSession::Check& check = _session.checks()[index];
+  LVITEMW item{};
+  item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE;
+  item.iItem = static_cast<int>(index);
+  const std::wstring name = wideFromUtf8(check.entry.name);
+  item.pszText = const_cast<wchar_t*>(name.c_str());
+  item.lParam = check.row;
+  item.iImage = I_IMAGENONE;
+  SendMessageW(_list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  refresh(index);
+}
+
+void ContactListView::remove(size_t index) { SendMessageW(_list, LVM_DELETEITEM, index, 0); }
+
+int ContactListView::selected() const {
+  return static_cast<int>(SendMessageW(_list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+POINT ContactListView::menuPointOf(int index) const {
+  RECT row{LVIR_BOUNDS, 0, 0, 0};
+  SendMessageW(_list, LVM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&row));
+  POINT at{row.left + 20, row.bottom};
+  ClientToScreen(_list, &at);
+  return at;
+}
+
+void ContactListView::onNotify(NMHDR* header) {
+  const auto& checks = _session.checks();
+  ContactHost& host = _session.host();
+  switch (header->code) {
+    case NM_DBLCLK: {
+      const int index = reinterpret_cast<NMITEMACTIVATE*>(header)->iItem;
+      if (index >= 0 && static_cast<size_t>(index) < checks.size())
+        host.post(HM_CONTACT_ACTIVATE, checks[static_cast<size_t>(index)].row);
+      return;
+    }
+    case LVN_GETINFOTIPW: {
+      // The whole description, bounded, with its control characters shown
+      // as spaces.
+      auto* tip = reinterpret_cast<NMLVGETINFOTIPW*>(header);
+      if (tip->iItem < 0 || static_cast<size_t>(tip->iItem) >= checks.size() || tip->cchTextMax <= 1) return;
+      std::wstring text = wideFromUtf8(
+          fromHostText(host.getText(checks[static_cast<size_t>(tip->iItem)].row, kColumnDescription).value_or("")));
+      text = boundedTipText(text, static_cast<size_t>(std::min(tip->cchTextMax - 1, 1024)));
+      if (!text.empty()) lstrcpynW(tip->pszText, text.c_str(), tip->cchTextMax);
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+int ContactListView::imageOf(int iconId) {
+  const auto known = _imageOfIcon.find(iconId);
+  if (known != _imageOfIcon.end()) return known->second;
+  HICON small = _icons.iconOf(iconId, 16), large = _icons.iconOf(iconId, 32);
+  if (!small || !large) return I_IMAGENONE;
+  const int image = ImageList_AddIcon(_smallImages.get(), small);
+  ImageList_AddIcon(_largeImages.get(), large);
+  _imageOfIcon[iconId] = image;
+  return image;
+}
+
+void ContactListView::refresh(size_t index) {
+  const HostSession::Check& check = _session.checks()[index];
+  ContactHost& host = _session.host();
+  const int item = static_cast<int>(index);
+  LVITEMW image{};
+  image.mask = LVIF_IMAGE;
+  image.iItem = item;
+  // The icon the plug-in registered for the contact's status.
+  image.iImage = _session.stateOf(check) == CheckState::Waiting
+                     ? I_IMAGENONE
+                     : imageOf(static_cast<int>(StatusIconId(static_cast<uint8_t>(host.getInt(check.row, kColumnStatus)))));
+  SendMessageW(_list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&image));
+  std::wstring status;
+  if (check.entry.network != kNetwork)
+    status = L"(not a check)";
+  else if (check.results == 0)
+    status = check.entry.enabled ? L"(waiting)" : L"(disabled)";
+  else
+    status = firstLineOf(wideFromUtf8(fromHostText(host.statusText(check.row))), 200);
+  setListItemText(_list, item, kName, wideFromUtf8(check.entry.name));
+  setListItemText(_list, item, kStatusText, status);
+  setListItemText(_list, item, kInterval, std::to_wstring(check.entry.interval) + L" s");
+  setListItemText(_list, item, kLastResult, ageText(check.results, check.lastResult));
+  setListItemText(_list, item, kDescription,
+                  firstLineOf(wideFromUtf8(fromHostText(host.getText(check.row, kColumnDescription).value_or(""))), 300));
+}
+
+void ContactListView::refreshAges() {
+  const auto& checks = _session.checks();
+  for (size_t i = 0; i < checks.size(); ++i)
+    if (checks[i].results)
+      setListItemText(_list, static_cast<int>(i), kLastResult, ageText(checks[i].results, checks[i].lastResult));
+}
+
+}  // namespace VardokHost

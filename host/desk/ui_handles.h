@@ -1,0 +1,57 @@
+// Owners of the desk host's user-interface handles: fonts, brushes, image
+// lists, accelerator tables and menus each have one owner that frees them
+// with the function that matches how they were made. Main thread.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "support/threads/unique_handle.h"
+
+namespace VardokHost {
+
+struct GdiObjectTraits {
+  using Type = HGDIOBJ;
+  static Type invalid() noexcept { return nullptr; }
+  static void close(Type object) noexcept { DeleteObject(object); }
+};
+
+struct ImageListTraits {
+  using Type = HIMAGELIST;
+  static Type invalid() noexcept { return nullptr; }
+  static void close(Type list) noexcept { ImageList_Destroy(list); }
+};
+
+struct AcceleratorTraits {
+  using Type = HACCEL;
+  static Type invalid() noexcept { return nullptr; }
+  static void close(Type table) noexcept { DestroyAcceleratorTable(table); }
+};
+
+struct MenuTraits {
+  using Type = HMENU;
+  static Type invalid() noexcept { return nullptr; }
+  static void close(Type menu) noexcept { DestroyMenu(menu); }
+};
+
+// A GDI object of one kind: get() answers the kind's own handle type.
+template <typename Handle, typename Tag>
+class GdiObject {
+ public:
+  GdiObject() = default;
+  explicit GdiObject(Handle object) : _object(object) {}
+  Handle get() const { return static_cast<Handle>(_object.get()); }
+  explicit operator bool() const { return static_cast<bool>(_object); }
+  void reset(Handle object = nullptr) { _object.reset(object); }
+
+ private:
+  Quorlin::UniqueHandle<GdiObjectTraits, Tag> _object;
+};
+
+using FontHandle = GdiObject<HFONT, struct FontTag>;
+using BrushHandle = GdiObject<HBRUSH, struct BrushTag>;
+using ImageListHandle = Quorlin::UniqueHandle<ImageListTraits>;
+using AcceleratorHandle = Quorlin::UniqueHandle<AcceleratorTraits>;
+using MenuHandle = Quorlin::UniqueHandle<MenuTraits>;
+
+}  // namespace VardokHost
