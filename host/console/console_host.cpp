@@ -17,17 +17,6 @@ using namespace Vardok;
 
 namespace {
 
-// The events the console host keeps, and how much of each event's texts.
-constexpr size_t kEventHistory = 1000;
-constexpr size_t kEventTextBytes = 1024;
-
-// How long quitting waits for the plug-in to let its DLL go.
-constexpr DWORD kUnloadWaitMs = 5000;
-
-}  // namespace
-
-namespace {
-
 std::atomic<bool> g_interrupted{false};
 Quorlin::EventHandle g_interruption{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
 Quorlin::EventHandle g_finished{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
@@ -101,7 +90,7 @@ int ConsoleHost::run() {
   // A host that runs for days keeps a bounded history; each contact's last
   // result stays in its columns, within the plug-in's own output bound.
   _session.setEventSink([this](const PluginEvent& event) { onEvent(event); });
-  _session.start(kEventHistory, kEventTextBytes);
+  _session.start();
 
   _out.line("Vardok console host: " + std::to_string(_checks.size()) + " contacts from " + filePath +
             "; plug-in log in " + logPath);
@@ -115,7 +104,7 @@ int ConsoleHost::run() {
 
 void ConsoleHost::quit() {
   // No child and no thread of the plug-in outlives the host.
-  _session.detachAndWait(kUnloadWaitMs);
+  _session.detachAndWait();
   listLeftovers();
 }
 

@@ -16,23 +16,13 @@ namespace VardokHost {
 
 using namespace Vardok;
 
-namespace {
-
-// The events the desk host keeps, and how much of each event's texts.
-constexpr size_t kEventHistory = 1000;
-constexpr size_t kEventTextBytes = 1024;
-// How long closing waits for the plug-in to let its DLL go.
-constexpr DWORD kUnloadWaitMs = 5000;
-
-}  // namespace
-
 DeskHost::DeskHost(const DeskOptions& options) : _options(options) {}
 
 DeskHost::~DeskHost() {
   // The plug-in goes first: until it has, it may report to the parts below.
   _settings.clear();
   _popups.reset();
-  if (_session.running()) _session.detachAndWait(kUnloadWaitMs);
+  if (_session.running()) _session.detachAndWait();
   _inbox.setTarget(nullptr, 0);
   if (_window) DestroyWindow(_window);
 }
@@ -62,7 +52,7 @@ bool DeskHost::start(std::string* error) {
     return false;
   }
   _session.setEventSink([this](const PluginEvent& event) { onEvent(event); });
-  _session.start(kEventHistory, kEventTextBytes);
+  _session.start();
   // The rows, once the plug-in has registered its icons.
   takeEvents();
   for (size_t i = 0; i < _checks.size(); ++i) _list.insert(i);
@@ -114,7 +104,7 @@ int DeskHost::runUntilClosed() {
     MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_ALERTABLE | MWMO_INPUTAVAILABLE);
   _settings.clear();
   _popups.reset();
-  _session.detachAndWait(kUnloadWaitMs);
+  _session.detachAndWait();
   return save() ? 0 : 1;
 }
 

@@ -18,10 +18,9 @@ class DeskHost;
 
 class Popups {
  public:
+  // Not copied: its font and windows have one owner.
   explicit Popups(DeskHost& desk);
   ~Popups();
-  Popups(const Popups&) = delete;
-  Popups& operator=(const Popups&) = delete;
 
   void show(const std::wstring& text, int iconId, bool well, bool exitedWell);
   // The pop-ups now on the screen, newest last.

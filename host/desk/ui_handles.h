@@ -10,29 +10,18 @@
 
 namespace VardokHost {
 
-struct GdiObjectTraits {
-  using Type = HGDIOBJ;
+// Handles that their maker answers null for on failure, freed by Free.
+template <typename Handle, auto Free>
+struct NullIsInvalidTraits {
+  using Type = Handle;
   static Type invalid() noexcept { return nullptr; }
-  static void close(Type object) noexcept { DeleteObject(object); }
+  static void close(Type handle) noexcept { Free(handle); }
 };
 
-struct ImageListTraits {
-  using Type = HIMAGELIST;
-  static Type invalid() noexcept { return nullptr; }
-  static void close(Type list) noexcept { ImageList_Destroy(list); }
-};
-
-struct AcceleratorTraits {
-  using Type = HACCEL;
-  static Type invalid() noexcept { return nullptr; }
-  static void close(Type table) noexcept { DestroyAcceleratorTable(table); }
-};
-
-struct MenuTraits {
-  using Type = HMENU;
-  static Type invalid() noexcept { return nullptr; }
-  static void close(Type menu) noexcept { DestroyMenu(menu); }
-};
+using GdiObjectTraits = NullIsInvalidTraits<HGDIOBJ, DeleteObject>;
+using ImageListTraits = NullIsInvalidTraits<HIMAGELIST, ImageList_Destroy>;
+using AcceleratorTraits = NullIsInvalidTraits<HACCEL, DestroyAcceleratorTable>;
+using MenuTraits = NullIsInvalidTraits<HMENU, DestroyMenu>;
 
 // A GDI object of one kind: get() answers the kind's own handle type.
 template <typename Handle, typename Tag>

@@ -12,9 +12,6 @@ using namespace Vardok;
 
 namespace {
 
-// How long a session that ends without being told waits for the plug-in.
-constexpr DWORD kUnloadWaitMs = 5000;
-
 // Serves what is sent and posted to this thread, and its APCs, for at most
 // ms; answers whether done() held.
 bool serveUntil(const std::function<bool()>& done, DWORD ms) {
@@ -43,7 +40,7 @@ HostSession::Check& HostSession::Check::operator=(const Check& other) {
 }
 
 HostSession::~HostSession() {
-  if (_started && !_detached) detachAndWait(kUnloadWaitMs);
+  if (running()) detachAndWait();
 }
 
 // --- the contact list ---

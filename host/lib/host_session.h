@@ -51,6 +51,13 @@ class HostSession {
     Check& operator=(const Check& other);
   };
 
+  // What a host keeps of the plug-in's events (the last 1000, at most
+  // 1 KiB of text each), and how long its end waits for the plug-in to let
+  // its DLL go.
+  static constexpr size_t kEventsKept = 1000;
+  static constexpr size_t kEventTextBytes = 1024;
+  static constexpr DWORD kUnloadWaitMs = 5000;
+
   HostSession() = default;
   // Detaches a started plug-in and waits for it, when that has not been
   // done.
@@ -97,7 +104,7 @@ class HostSession {
   // Adds the list's contacts as checks and starts the plug-in with them
   // (ContactHost::startChecks), keeping at most maxEvents events of at most
   // maxTextBytes of text each. Main thread.
-  void start(size_t maxEvents, size_t maxTextBytes);
+  void start(size_t maxEvents = kEventsKept, size_t maxTextBytes = kEventTextBytes);
 
   // --- the checks (main thread, but for resultsOf and nameOf) ---
   const std::vector<Check>& checks() const { return _checks; }
@@ -130,7 +137,7 @@ class HostSession {
   // the plug-in queues; the served site stops then. For quietMs first it
   // only waits alertably, serving nothing sent (a host busy elsewhere).
   // False when timeoutMs passed first.
-  bool detachAndWait(DWORD timeoutMs, DWORD quietMs = 0);
+  bool detachAndWait(DWORD timeoutMs = kUnloadWaitMs, DWORD quietMs = 0);
   // Started and not yet detached.
   bool running() const { return _started && !_detached; }
 
