@@ -958,6 +958,30 @@ TEST(FirstMinute, TheDeskHostShowsTheDemoListWell) {
   EXPECT_EQ(WaitForSingleObject(desk.get(), 15000), WAIT_OBJECT_0);
 }
 
+// A desk host ended without its window being closed first (a test's, or
+// an embedding program's, end) while reports and their pop-ups still wait
+// to be taken: the window goes first, then the plug-in, then the parts it
+// reported to; nothing waiting is taken by a part already gone.
+TEST(DeskProgram, EndedWhileReportsWaitItLetsThePluginGoFirst) {
+  const std::string contacts = VardokTest::uniqueTempFile("vardok-desk-end", ".txt");
+  VardokTest::writeFile(contacts, "Critical | 82 | 1 | yes | cmd /c echo database down & exit 10\n");
+  DeskOptions options;
+  options.contactsPath = contacts;
+  auto desk = std::make_unique<DeskHost>(options);
+  std::string error;
+  ASSERT_TRUE(desk->start(&error)) << error;
+  ASSERT_TRUE(desk->pumpUntil([&] { return desk->checks()[0].results > 0; }, 20000));
+  // Reports come in (the thread waits alertably) but none is taken.
+  const size_t before = desk->checks()[0].results;
+  for (int i = 0; i < 1000 && desk->checks()[0].results < before + 2; ++i) SleepEx(20, TRUE);
+  MSG waiting;
+  ASSERT_TRUE(PeekMessageW(&waiting, desk->mainWindow(), WM_APP + 1, WM_APP + 1, PM_NOREMOVE))
+      << "no report waits to be taken";
+  desk.reset();
+  EXPECT_EQ(GetModuleHandleA("Vardok.dll"), nullptr) << "the plug-in was not let go";
+  DeleteFileA(contacts.c_str());
+}
+
 // The program itself: closing its window detaches the plug-in, and no
 // process a check started outlives it.
 TEST(DeskProgram, ClosingTheWindowEndsEveryCheck) {

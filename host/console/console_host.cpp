@@ -104,7 +104,8 @@ int ConsoleHost::run() {
 
 void ConsoleHost::quit() {
   // No child and no thread of the plug-in outlives the host.
-  _session.detachAndWait();
+  if (!_session.detachAndWait())
+    _out.line("Vardok did not let its DLL go within 5 s; what it still holds is left to the end of this process");
   listLeftovers();
 }
 

@@ -133,7 +133,8 @@ void ContactListView::refresh(size_t index) {
   setListItemText(_list, item, kName, wideFromUtf8(check.entry.name));
   setListItemText(_list, item, kStatusText, status);
   setListItemText(_list, item, kInterval, std::to_wstring(check.entry.interval) + L" s");
-  setListItemText(_list, item, kLastResult, ageText(check.results, check.lastResult));
+  const size_t results = check.results;  // before its time (see HostSession::Check)
+  setListItemText(_list, item, kLastResult, ageText(results, check.lastResult));
   setListItemText(_list, item, kDescription,
                   firstLineOf(wideFromUtf8(fromHostText(host.getText(check.row, kColumnDescription).value_or(""))), 300));
 }
@@ -141,8 +142,8 @@ void ContactListView::refresh(size_t index) {
 void ContactListView::refreshAges() {
   const auto& checks = _session.checks();
   for (size_t i = 0; i < checks.size(); ++i)
-    if (checks[i].results)
-      setListItemText(_list, static_cast<int>(i), kLastResult, ageText(checks[i].results, checks[i].lastResult));
+    if (const size_t results = checks[i].results)
+      setListItemText(_list, static_cast<int>(i), kLastResult, ageText(results, checks[i].lastResult));
 }
 
 }  // namespace VardokHost

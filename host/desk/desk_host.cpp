@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "host/desk/contact_dialog.h"
 #include "host/desk/desk_ui.h"
@@ -19,12 +20,13 @@ using namespace Vardok;
 DeskHost::DeskHost(const DeskOptions& options) : _options(options) {}
 
 DeskHost::~DeskHost() {
-  // The plug-in goes first: until it has, it may report to the parts below.
+  // The window first: its end takes the tray icon away and stops the inbox
+  // posting to it, so that nothing queued for it runs while the plug-in is
+  // let go. Then the plug-in, before the parts it reports to.
+  if (_window) DestroyWindow(_window);
   _settings.clear();
   _popups.reset();
   if (_session.running()) _session.detachAndWait();
-  _inbox.setTarget(nullptr, 0);
-  if (_window) DestroyWindow(_window);
 }
 
 // --- start and end ---
@@ -104,7 +106,8 @@ int DeskHost::runUntilClosed() {
     MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_ALERTABLE | MWMO_INPUTAVAILABLE);
   _settings.clear();
   _popups.reset();
-  _session.detachAndWait();
+  if (!_session.detachAndWait())
+    std::fprintf(stderr, "vardok-desk: Vardok did not let its DLL go within 5 s; what it still holds is left to the end of this process\n");
   return save() ? 0 : 1;
 }
 
@@ -204,7 +207,7 @@ void DeskHost::takeEvents() {
     if (index >= 0) _list.refresh(static_cast<size_t>(index));
   }
   for (const PopupShown& popup : taken.popups)
-    _popups->show(wideFromUtf8(fromHostText(popup.text)), popup.iconId, popup.well, popup.exitedWell);
+    if (_popups) _popups->show(wideFromUtf8(fromHostText(popup.text)), popup.iconId, popup.well, popup.exitedWell);
   for (const DeskEvents::Raised& raised : taken.raised) {
     const int index = _session.indexOfRow(raised.row);
     _notifications.add(index < 0 ? L"(removed)" : wideFromUtf8(_checks[static_cast<size_t>(index)].entry.name),

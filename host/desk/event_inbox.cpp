@@ -28,8 +28,13 @@ bool EventInbox::put(const PluginEvent& event) {
     _posted = true;
   }
   // Posted outside the lock: the main thread may be waiting for it to take.
-  // With no window (not yet made, or gone), the events wait for take().
-  if (HWND target = _target.load()) PostMessageW(target, _message.load(), 0, 0);
+  // With no window (not yet made, or gone), or a post refused, the events
+  // wait for take() and the next event posts again.
+  const HWND target = _target.load();
+  if (!target || !PostMessageW(target, _message.load(), 0, 0)) {
+    std::lock_guard<std::mutex> guard(_lock);
+    _posted = false;
+  }
   return true;
 }
 

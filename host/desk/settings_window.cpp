@@ -368,6 +368,10 @@ LRESULT SettingsWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       ShowWindow(_window, SW_HIDE);
       _desk.closeSettings(_row);  // deletes this
       return 0;
+    case WM_NCDESTROY:
+      // Gone with its owner, the main window: nothing is left to free.
+      _window = nullptr;
+      return DefWindowProcW(window(), message, wParam, lParam);
     default:
       return DefWindowProcW(_window, message, wParam, lParam);
   }

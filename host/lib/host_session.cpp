@@ -41,6 +41,11 @@ HostSession::Check& HostSession::Check::operator=(const Check& other) {
 
 HostSession::~HostSession() {
   if (running()) detachAndWait();
+  if (_letGoFailed) {
+    // The plug-in's threads may still call its host and run its code.
+    (void)_hostOwner.release();
+    (void)_plugin.release();
+  }
 }
 
 // --- the contact list ---
@@ -62,8 +67,12 @@ bool HostSession::openContacts(const std::string& path, bool lock, std::string* 
 
 bool HostSession::save(std::string* error) {
   if (!_changed) return true;
+  // Before start the list is as read (the checks are made at start).
   std::vector<ContactEntry> current;
-  for (const Check& check : _checks) current.push_back(check.entry);
+  if (_started)
+    for (const Check& check : _checks) current.push_back(check.entry);
+  else
+    current = _file.contacts;
   if (!replaceTextFile(_filePath, renderContacts(_file, current), error)) return false;
   _changed = false;
   return true;
@@ -94,7 +103,11 @@ void HostSession::usePlugin(std::unique_ptr<PluginModule> plugin) {
 
 void HostSession::start(size_t maxEvents, size_t maxTextBytes) {
   _host.setEventLimits(maxEvents, maxTextBytes);
-  _host.setObserver([this](const HostEvent& event) { onHostEvent(event); });
+  _gate->session = this;
+  _host.setObserver([gate = _gate](const HostEvent& event) {
+    std::lock_guard<std::recursive_mutex> guard(gate->lock);
+    if (gate->session) gate->session->onHostEvent(event);
+  });
   std::vector<CheckContact> contacts;
   for (const ContactEntry& entry : _file.contacts) contacts.push_back(checkContactOf(entry));
   _started = true;
@@ -115,8 +128,9 @@ void HostSession::onHostEvent(const HostEvent& event) {
   if (const auto* refreshed = std::get_if<ContactRefreshed>(&decoded.what)) {
     std::lock_guard<std::mutex> guard(_checksLock);
     if (Check* check = checkOfRow(refreshed->row)) {
-      ++check->results;
+      // The time first: a reader that sees the count sees its time.
       check->lastResult = decoded.time;
+      ++check->results;
     }
   }
   if (_sink) _sink(decoded);
@@ -242,6 +256,11 @@ bool HostSession::detachAndWait(DWORD timeoutMs, DWORD quietMs) {
   while (GetTickCount() - start < std::min(quietMs, timeoutMs)) SleepEx(5, TRUE);
   const DWORD passed = GetTickCount() - start;
   const bool gone = serveUntil(letGo, timeoutMs > passed ? timeoutMs - passed : 0);
+  {
+    std::lock_guard<std::recursive_mutex> guard(_gate->lock);
+    _gate->session = nullptr;
+  }
+  _letGoFailed = !gone;
   _site.reset();
   return gone;
 }

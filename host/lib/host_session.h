@@ -42,7 +42,8 @@ class HostSession {
     int row = 0;  // the host's row id
     ContactEntry entry;
     // Counted by the event intake on any thread (under the session's
-    // lock); read on the main thread as they stand.
+    // lock), the time stored before the count: a reader that loads the
+    // count first and sees a result sees its time.
     std::atomic<size_t> results{0};
     std::atomic<DWORD> lastResult{0};  // GetTickCount of the last result
 
@@ -136,13 +137,23 @@ class HostSession {
   // (its DLL is gone), serving what is sent to this thread and the APCs
   // the plug-in queues; the served site stops then. For quietMs first it
   // only waits alertably, serving nothing sent (a host busy elsewhere).
-  // False when timeoutMs passed first.
+  // Either way the event sink hears nothing more once this returns. False
+  // when timeoutMs passed first: then what the plug-in may still call (the
+  // ContactHost, the module) is left to the process's end rather than
+  // freed under its threads.
   bool detachAndWait(DWORD timeoutMs = kUnloadWaitMs, DWORD quietMs = 0);
   // Started and not yet detached.
   bool running() const { return _started && !_detached; }
 
  private:
-  void onHostEvent(const HostEvent& event);  // any thread
+  // The plug-in's threads reach the session through this gate, which the
+  // ContactHost's observer shares: closed, it lets nothing through, and a
+  // call in flight ends before it closes. It outlives the session.
+  struct EventGate {
+    std::recursive_mutex lock;
+    HostSession* session = nullptr;  // null: closed
+  };
+  void onHostEvent(const HostEvent& event);  // any thread, through the gate
   Check* checkOfRow(int row);                // under _checksLock
 
   // Held from before the list is read until after it is saved: the last
@@ -153,7 +164,11 @@ class HostSession {
   bool _changed = false;
   bool _builtInList = false;
   std::unique_ptr<iServedSite> _site;
-  ContactHost _host;
+  std::shared_ptr<EventGate> _gate = std::make_shared<EventGate>();
+  // Owned here, and left alone by a session whose plug-in did not let go.
+  std::unique_ptr<ContactHost> _hostOwner = std::make_unique<ContactHost>();
+  ContactHost& _host = *_hostOwner;
+  bool _letGoFailed = false;
   std::unique_ptr<PluginModule> _plugin;
   std::string _pluginPath;  // of a loaded DLL
   bool _started = false, _detached = false;
