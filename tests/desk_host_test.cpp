@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include "host/desk/desk_host.h"
+#include "host/desk/event_inbox.h"
 #include "host/desk/desk_ui.h"
 #include "host/desk/popups.h"
 #include "host/lib/host_text.h"
@@ -373,6 +374,54 @@ class DeskTest : public ::testing::Test {
   std::string contacts;
   std::unique_ptr<DeskHost> desk;
 };
+
+// The inbox between the plug-in's threads and the main window: however
+// many threads report at once, every row reported reaches the main thread,
+// each batch names a row once, and a message is posted only for a batch
+// that is then taken (never one per report).
+TEST(EventInbox, EveryReportArrivesOncePerBatchWithAMessageEach) {
+  HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(window);
+  constexpr UINT kTake = WM_APP + 7, kAllPut = WM_APP + 8;
+  constexpr int kThreads = 4, kEach = 2000, kRows = 50;
+  EventInbox inbox;
+  inbox.setTarget(window, kTake);
+  std::atomic<int> done{0};
+  std::vector<std::thread> reporters;
+  for (int t = 0; t < kThreads; ++t)
+    reporters.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        PluginEvent event;
+        event.what = ContactRefreshed{(t * kEach + i) % kRows};
+        inbox.put(event);
+      }
+      if (++done == kThreads) PostMessageW(window, kAllPut, 0, 0);
+    });
+  std::vector<int> seen(kRows, 0);
+  int messages = 0, batches = 0;
+  auto takeOne = [&] {
+    const DeskEvents taken = inbox.take();
+    if (taken.refreshedRows.empty()) return;
+    ++batches;
+    EXPECT_TRUE(std::is_sorted(taken.refreshedRows.begin(), taken.refreshedRows.end()));
+    EXPECT_EQ(std::adjacent_find(taken.refreshedRows.begin(), taken.refreshedRows.end()), taken.refreshedRows.end());
+    for (int row : taken.refreshedRows) ++seen[static_cast<size_t>(row)];
+  };
+  MSG message;
+  while (GetMessageW(&message, window, kTake, kAllPut) > 0 && message.message == kTake) {
+    ++messages;
+    takeOne();
+  }
+  for (std::thread& reporter : reporters) reporter.join();
+  while (PeekMessageW(&message, window, kTake, kTake, PM_REMOVE)) ++messages;
+  takeOne();  // what came after the last message
+  // Each post is made by the report that found nothing waiting, and the
+  // next take holds that report: so no more messages than batches.
+  EXPECT_LE(messages, batches);
+  for (int row = 0; row < kRows; ++row) EXPECT_EQ(seen[static_cast<size_t>(row)] > 0, true) << "row " << row;
+  inbox.setTarget(nullptr, 0);
+  DestroyWindow(window);
+}
 
 TEST_F(DeskTest, EachRowShowsTheIconOfItsStateInItsColour) {
   ASSERT_NO_FATAL_FAILURE(start());
