@@ -204,6 +204,13 @@ TEST(DemoList, ChecksOfWhatThisRunLacksAreTurnedOffWithTheReason) {
   EXPECT_NE(said[0].find("\"Secure page\" is off: the demo page is not served over HTTPS"), std::string::npos) << said[0];
   EXPECT_EQ(offAfter({false, true, true, listPath}, &said),
             (std::vector<std::string>{"Demo port", "Status page", "Demo users"}));
+  // A port another program holds: that program is not the demo's to judge.
+  EXPECT_EQ(offAfter({false, false, true, listPath, "cannot listen on 127.0.0.82 port 80 (in use)",
+                      "cannot listen on 127.0.0.1 port 48282 (in use)"},
+                     &said),
+            (std::vector<std::string>{"Demo port", "Status page", "Secure page", "Demo certificate", "Demo users"}));
+  EXPECT_NE(said[0].find("not served (cannot listen on 127.0.0.82 port 80 (in use))"), std::string::npos) << said[0];
+  EXPECT_NE(said[2].find("over HTTPS (cannot listen on 127.0.0.1 port 48282 (in use))"), std::string::npos) << said[2];
   EXPECT_EQ(offAfter({true, true, false, listPath}, &said), (std::vector<std::string>{"List age"}));
   EXPECT_NE(said[0].find("no file"), std::string::npos) << said[0];
 }

@@ -29,9 +29,10 @@ std::string expanded(const std::string& command) {
 std::string missing(const DemoReach& reach, const std::string& command) {
   const std::string text = expanded(command);
   if (!reach.plainPage && text.find("127.0.0.82") != std::string::npos)
-    return "the demo page on 127.0.0.82 is not served";
+    return "the demo page on 127.0.0.82 is not served" + (reach.plainWhy.empty() ? "" : " (" + reach.plainWhy + ")");
   if (!reach.securePage && text.find("localhost:" + std::to_string(kDemoHttpsPort)) != std::string::npos)
-    return "the demo page is not served over HTTPS (no test certificate here)";
+    return "the demo page is not served over HTTPS (" +
+           (reach.secureWhy.empty() ? std::string("no test certificate here") : reach.secureWhy) + ")";
   if (!reach.listFile && !reach.listPath.empty() && text.find(lowered(reach.listPath)) != std::string::npos)
     return "the list has no file in this run";
   return std::string();
@@ -55,7 +56,8 @@ std::vector<std::string> fitDemoList(const DemoReach& reach, std::vector<Contact
 void serveDemo(HostSession& session, bool listFile, const std::function<void(const std::string&)>& say) {
   auto site = std::make_unique<DemoSite>(startDemoSite(say));
   if (session.builtInList()) {
-    const DemoReach reach{site->plain != nullptr, site->secure != nullptr, listFile, session.filePath()};
+    const DemoReach reach{site->plain != nullptr, site->secure != nullptr, listFile, session.filePath(),
+                          site->plainWhy, site->secureWhy};
     for (const std::string& line : fitDemoList(reach, &session.listContacts())) say(line);
   }
   session.serve(std::move(site));

@@ -18,6 +18,8 @@ struct DemoReach {
   bool securePage = true;  // the demo page over HTTPS on localhost is served
   bool listFile = true;    // the list is in its file (--once saves none)
   std::string listPath;    // where the list's file is, or is to be
+  // Why a page is not served, when the run knows (a port in use).
+  std::string plainWhy, secureWhy;
 };
 
 // Turns off (and marks changed) each enabled check of the list that asks

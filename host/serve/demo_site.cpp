@@ -67,7 +67,11 @@ DemoSite startDemoSite(const std::function<void(const std::string&)>& say) {
     site.plain->setHandler(demoHandler(counters, false));
     say("Serving the demo status page at " + site.plain->url("/status"));
   } else {
-    say("vardok-host: cannot serve the demo page on 127.0.0.82:80 (is the port free, and may this user bind it?)");
+    // Another program may serve there: the demo's checks would judge it.
+    site.plainWhy = site.plain->error();
+    site.plain.reset();
+    say("vardok-host: cannot serve the demo page on 127.0.0.82:80: " + site.plainWhy +
+        " (is the port free, and may this user bind it?)");
   }
   // Over HTTPS with the certificate made for this build, when it is there
   // (a release package carries none).
@@ -77,12 +81,14 @@ DemoSite startDemoSite(const std::function<void(const std::string&)>& say) {
   secure.certificateFile = certificateFolder() + "server.pem";
   secure.keyFile = certificateFolder() + "server.key";
   if (GetFileAttributesA(secure.keyFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    site.secureWhy = "no test certificate here";
     say("Not serving it over HTTPS: no certificate in " + certificateFolder());
     return site;
   }
   site.secure.reset(new LoopbackHttpServer(secure));
   if (!site.secure->listening()) {
-    say("vardok-host: cannot serve the demo page over HTTPS: " + site.secure->error());
+    site.secureWhy = site.secure->error();
+    say("vardok-host: cannot serve the demo page over HTTPS: " + site.secureWhy);
     site.secure.reset();
     return site;
   }

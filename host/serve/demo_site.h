@@ -17,8 +17,10 @@ namespace VardokHost {
 constexpr int kDemoHttpsPort = 48282;
 
 struct DemoSite final : iServedSite {
+  // Null when not served, with the reason in words.
   std::unique_ptr<LoopbackHttpServer> plain;
   std::unique_ptr<LoopbackHttpServer> secure;
+  std::string plainWhy, secureWhy;
 };
 
 // Starts both servers; say hears, in words, where each serves or why it
