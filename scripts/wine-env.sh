@@ -12,6 +12,21 @@ wine_prefix_ready() {
     wineboot -i </dev/null >/dev/null 2>&1 || true
     wineserver -w </dev/null >/dev/null 2>&1 || true
   fi
+  wine_fonts_ready
+}
+
+# Wine draws the title bars' buttons with its own Marlett font (fonts-wine
+# puts it in /usr/share/wine/fonts). Debian's Wine 8 does not load the fonts
+# of that folder: a program there finds no Marlett (nor Tahoma), and the
+# buttons draw as the letters "0 1 r" in a fallback font. It does load the
+# prefix's own C:\windows\Fonts, so Marlett is put there. Only Marlett:
+# the other fonts would change the look (and the text widths) of every
+# window.
+wine_fonts_ready() {
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts" marlett=/usr/share/wine/fonts/marlett.ttf
+  if [ -d "$fonts" ] && [ -f "$marlett" ] && [ ! -f "$fonts/marlett.ttf" ]; then
+    cp "$marlett" "$fonts/marlett.ttf"
+  fi
 }
 
 wine_server_start() {

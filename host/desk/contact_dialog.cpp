@@ -5,6 +5,7 @@
 
 #include "host/desk/desk_ui.h"
 #include "host/desk/ui_handles.h"
+#include "host/lib/display_text.h"
 #include "host/lib/host_text.h"
 
 namespace VardokHost {
@@ -12,7 +13,7 @@ namespace VardokHost {
 namespace {
 
 constexpr wchar_t kDialogClass[] = L"VardokContactDialog";
-enum Field : int { kName = 10, kNetwork, kInterval, kEnabled, kCommand };
+enum Field : int { kName = 10, kNetwork, kInterval, kEnabled, kCommand, kIntervalWords };
 
 struct Dialog {
   ContactEntry* entry = nullptr;
@@ -27,6 +28,29 @@ std::string textOf(HWND window, int id) {
   GetWindowTextW(control, &text[0], length + 1);
   text.resize(static_cast<size_t>(length));
   return utf8FromWide(text);
+}
+
+// Why a field's text is no whole number the file holds ("the interval
+// is too large"), or empty when *value took it.
+std::string numberProblem(const std::string& text, const std::string& what, const std::string& unit, int* value) {
+  if (parseInt(text, value)) return std::string();
+  const bool negative = text.compare(0, 1, "-") == 0;
+  const bool digits = text.size() > (negative ? 1u : 0u) && text.find_first_not_of("0123456789", negative ? 1 : 0) == std::string::npos;
+  if (!digits) return "the " + what + " must be a whole number" + (unit.empty() ? "" : " of " + unit);
+  return negative ? "the " + what + " is too small: the least is -2147483648"
+                  : "the " + what + " is too large: the most is 2147483647" + (unit.empty() ? "" : " " + unit);
+}
+
+// What an interval typed means, in words beside the field.
+std::wstring intervalMeaning(const std::string& text) {
+  int seconds = 0;
+  const std::string problem = numberProblem(text, "interval", "seconds", &seconds);
+  if (problem.find("too large") != std::string::npos) return L"too large for the list";
+  if (problem.find("too small") != std::string::npos) return L"too small for the list";
+  if (!problem.empty()) return L"";
+  if (seconds < 0) return L"not again for " + wideFromUtf8(intervalWords(seconds));
+  if (seconds == 0) return L"back to back, without a pause";
+  return L"every " + wideFromUtf8(intervalWords(seconds));
 }
 
 // Takes the fields into the entry; false (and says why) when one is wrong.
@@ -47,17 +71,25 @@ bool take(Dialog& dialog) {
   } else if (!commandWrong.empty()) {
     wrong = commandWrong;
     field = kCommand;
-  } else if (!parseInt(textOf(dialog.window, kNetwork), &edited.network)) {
-    wrong = "the network must be a whole number";
+  } else if (!(wrong = numberProblem(textOf(dialog.window, kNetwork), "network", "", &edited.network)).empty()) {
     field = kNetwork;
-  } else if (!parseInt(textOf(dialog.window, kInterval), &edited.interval)) {
-    wrong = "the interval must be a whole number of seconds";
+  } else if (!(wrong = numberProblem(textOf(dialog.window, kInterval), "interval", "seconds", &edited.interval))
+                  .empty()) {
     field = kInterval;
   }
   if (!wrong.empty()) {
     wrong[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(wrong[0])));
     MessageBoxW(dialog.window, wideFromUtf8(wrong + ".").c_str(), L"Vardok", MB_OK | MB_ICONWARNING);
     SetFocus(GetDlgItem(dialog.window, field));
+    return false;
+  }
+  // Back to back is asked for on purpose or not at all.
+  if (edited.interval == 0 && dialog.entry->interval != 0 &&
+      askAlertably(dialog.window,
+                   L"An interval of 0 runs the check back to back: each run starts as soon as the one before it "
+                   L"has ended, without a pause.\n\nTake it?",
+                   MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) {
+    SetFocus(GetDlgItem(dialog.window, kInterval));
     return false;
   }
   edited.enabled = SendDlgItemMessageW(dialog.window, kEnabled, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
@@ -73,6 +105,10 @@ LRESULT CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
                         reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
       break;
     case WM_COMMAND:
+      if (LOWORD(wParam) == kInterval && HIWORD(wParam) == EN_CHANGE) {
+        SetDlgItemTextW(window, kIntervalWords, intervalMeaning(textOf(window, kInterval)).c_str());
+        return 0;
+      }
       if (LOWORD(wParam) == IDOK && dialog && take(*dialog)) {
         dialog->accepted = true;
         dialog->done = true;
@@ -130,6 +166,8 @@ bool editContact(HWND owner, const wchar_t* title, ContactEntry* entry) {
     }
     add(L"STATIC", field.caption, SS_LEFT, 14, y + 3, 90, 18, 0);
     add(L"EDIT", field.value, WS_TABSTOP | ES_AUTOHSCROLL, 110, y, field.width, 22, field.id);
+    if (field.id == kInterval)
+      add(L"STATIC", intervalMeaning(utf8FromWide(field.value)), SS_LEFT, 200, y + 3, 246, 18, kIntervalWords);
     y += 32;
   }
   add(L"BUTTON", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON, 270, y + 4, 80, 25, IDOK);

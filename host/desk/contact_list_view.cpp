@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/desk/desk_ui.h"
+#include "host/lib/display_text.h"
 #include "host/lib/host_text.h"
 #include "hostapi/messages.h"
 #include "hostapi/protocol.h"
@@ -36,7 +37,7 @@ void ContactListView::create(HWND parent, int id, HFONT font) {
                           0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
                           nullptr);
   SendMessageW(_list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
-               LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
+               LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP | LVS_EX_DOUBLEBUFFER);
   // The image lists are this view's own: the list view only shows them
   // (LVS_SHAREIMAGELISTS), so it does not free them when it goes.
   _smallImages.reset(ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 4, 4));
@@ -84,17 +85,6 @@ void ContactListView::onNotify(NMHDR* header) {
         host.post(HM_CONTACT_ACTIVATE, checks[static_cast<size_t>(index)].row);
       return;
     }
-    case LVN_GETINFOTIPW: {
-      // The whole description, bounded, with its control characters shown
-      // as spaces.
-      auto* tip = reinterpret_cast<NMLVGETINFOTIPW*>(header);
-      if (tip->iItem < 0 || static_cast<size_t>(tip->iItem) >= checks.size() || tip->cchTextMax <= 1) return;
-      std::wstring text = wideFromUtf8(
-          fromHostText(host.getText(checks[static_cast<size_t>(tip->iItem)].row, kColumnDescription).value_or("")));
-      text = boundedTipText(text, static_cast<size_t>(std::min(tip->cchTextMax - 1, 1024)));
-      if (!text.empty()) lstrcpynW(tip->pszText, text.c_str(), tip->cchTextMax);
-      return;
-    }
     default:
       return;
   }
@@ -129,14 +119,13 @@ void ContactListView::refresh(size_t index) {
   else if (check.results == 0)
     status = check.entry.enabled ? L"(waiting)" : L"(disabled)";
   else
-    status = firstLineOf(wideFromUtf8(fromHostText(host.statusText(check.row))), 200);
+    status = listLineOf(host.statusText(check.row));
   setListItemText(_list, item, kName, wideFromUtf8(check.entry.name));
   setListItemText(_list, item, kStatusText, status);
-  setListItemText(_list, item, kInterval, std::to_wstring(check.entry.interval) + L" s");
+  setListItemText(_list, item, kInterval, wideFromUtf8(intervalWords(check.entry.interval)));
   const size_t results = check.results;  // before its time (see HostSession::Check)
   setListItemText(_list, item, kLastResult, ageText(results, check.lastResult));
-  setListItemText(_list, item, kDescription,
-                  firstLineOf(wideFromUtf8(fromHostText(host.getText(check.row, kColumnDescription).value_or(""))), 300));
+  setListItemText(_list, item, kDescription, listLineOf(host.getText(check.row, kColumnDescription).value_or("")));
 }
 
 void ContactListView::refreshAges() {

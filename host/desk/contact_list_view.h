@@ -1,9 +1,10 @@
 // The main window's list of contacts: one row per check of the session, in
 // its order, with the icon the plug-in registered for the contact's
 // status, its status text, interval, the time since its last result and
-// its description. Activating a row is the plug-in's to answer (it runs
-// the check); the whole description shows in the row's tool-tip. Main
-// thread.
+// its description, each as the plain line a person reads (no markup, no
+// control characters), the interval in words from an hour on. Activating
+// a row is the plug-in's to answer (it runs the check); the whole
+// description shows in the main window's detail pane. Main thread.
 #pragma once
 
 #include <map>

@@ -10,12 +10,35 @@
 #include "host/desk/desk_ui.h"
 #include "host/desk/popups.h"
 #include "host/desk/settings_window.h"
+#include "host/lib/display_text.h"
 #include "host/lib/host_text.h"
+#include "hostapi/messages.h"
 #include "host/serve/demo_list.h"
 
 namespace VardokHost {
 
 using namespace Vardok;
+
+namespace {
+
+// What a list shows of the source of one line, at most (one byte a
+// character in the host's texts).
+constexpr size_t kLineSourceBytes = 1u << 20;
+
+// Why a notification was raised for a contact, as its report left it: the
+// line of its status text and, when the report wrote an output, that
+// output's first line where it says more (an untagged output's status text
+// is only the plug-in's word for a problem). UTF-8. Any thread.
+std::string notificationReason(const ContactHost& host, int row, bool withOutput) {
+  const std::string status = displayLine(fromHostText(host.statusText(row)));
+  if (!withOutput) return status;
+  const std::string output =
+      displayLine(fromHostText(host.getText(row, kColumnDescription).value_or("").substr(0, kLineSourceBytes)));
+  if (output.empty() || output == status) return status;
+  return status.empty() ? output : status + " \xE2\x80\x94 " + output;  // an em dash
+}
+
+}  // namespace
 
 DeskHost::DeskHost(const DeskOptions& options) : _options(options) {}
 
@@ -53,6 +76,8 @@ bool DeskHost::start(std::string* error) {
     _session.releaseContacts();
     return false;
   }
+  _inbox.setReasonReader(
+      [this](int row, bool withOutput) { return notificationReason(_host, row, withOutput); });
   _session.setEventSink([this](const PluginEvent& event) { onEvent(event); });
   _session.start();
   // The rows, once the plug-in has registered its icons.
@@ -133,11 +158,30 @@ void DeskHost::openSettings(size_t index) {
 
 void DeskHost::removeContact(size_t index) {
   if (index >= _checks.size()) return;
-  _settings.erase(_checks[index].row);
+  const int row = _checks[index].row;
+  _settings.erase(row);
   _session.remove(index);
+  _inbox.forget(row);
   _list.remove(index);
   save();
   _tray.refresh();
+  showDetail();
+}
+
+bool DeskHost::removalConfirmed(size_t index) {
+  if (index >= _checks.size()) return false;
+  const Check& check = _checks[index];
+  const std::wstring what = check.entry.network == kNetwork ? L"check" : L"contact";
+  const std::wstring question = L"Remove the " + what + L" \"" + wideFromUtf8(check.entry.name) + L"\"?\n\nIts " +
+                                L"settings and its last result go, and the list is saved without it.";
+  return askAlertably(_window, question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
+void DeskHost::showDetail() {
+  const int index = _list.selected();
+  if (index < 0 || static_cast<size_t>(index) >= _checks.size()) return _detail.show(0, std::string());
+  const int row = _checks[static_cast<size_t>(index)].row;
+  _detail.show(row, _host.getText(row, kColumnDescription).value_or(""));
 }
 
 void DeskHost::toggleEnabled(size_t index) {
@@ -210,9 +254,12 @@ void DeskHost::takeEvents() {
     if (_popups) _popups->show(wideFromUtf8(fromHostText(popup.text)), popup.iconId, popup.well, popup.exitedWell);
   for (const DeskEvents::Raised& raised : taken.raised) {
     const int index = _session.indexOfRow(raised.row);
+    // The kind in the words the plug-in defined for it.
     _notifications.add(index < 0 ? L"(removed)" : wideFromUtf8(_checks[static_cast<size_t>(index)].entry.name),
-                       raised.kind);
+                       wideFromUtf8(fromHostText(_host.notificationWords(raised.kind))), raised.kind,
+                       wideFromUtf8(raised.reason));
   }
+  if (std::binary_search(taken.refreshedRows.begin(), taken.refreshedRows.end(), _detail.row())) showDetail();
   if (!taken.lateness.empty()) _notifications.setLateness(wideFromUtf8(fromHostText(taken.lateness)));
   if (!taken.refreshedRows.empty()) _tray.refresh();
 }

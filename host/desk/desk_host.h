@@ -8,9 +8,11 @@
 // kept. Its windows:
 //  - the main window: a list of the contacts with the icons the plug-in
 //    registered for their states, their status texts, intervals, the time
-//    since their last result and their descriptions, and below it the
-//    notifications the plug-in raised; its title, icon and notification
-//    area icon show the worst state;
+//    since their last result and their descriptions, as plain lines;
+//    below it the selected contact's whole output, and below that the
+//    notifications the plug-in raised, in the plug-in's words with their
+//    reasons; its title, icon and notification area icon show the worst
+//    state;
 //  - a contact's settings window, built from the interface items the
 //    plug-in sent (settings_window.cpp);
 //  - pop-ups for the plug-in's HM_NOTIFY_SHOW (popups.cpp);
@@ -39,6 +41,7 @@
 
 #include "host/desk/contact_list_view.h"
 #include "host/desk/contact_menu.h"
+#include "host/desk/detail_pane.h"
 #include "host/desk/event_inbox.h"
 #include "host/desk/notification_pane.h"
 #include "host/desk/plugin_icons.h"
@@ -78,6 +81,8 @@ class DeskHost {
   HWND mainWindow() const { return _window; }
   HWND listView() const { return _list.window(); }
   HWND notificationList() const { return _notifications.list(); }
+  HWND notificationTip() const { return _notifications.tip(); }
+  HWND detailPane() const { return _detail.window(); }
   // The settings window open for the contact at index, or null.
   HWND settingsWindowOf(size_t index) const;
   const std::vector<Check>& checks() const { return _checks; }
@@ -88,6 +93,8 @@ class DeskHost {
   void openSettings(size_t index);
   // Closes the contact's settings window (from the window itself, later).
   void closeSettings(int row);
+  // Removes the contact at once and saves: the direct action (the
+  // commands ask first, see onCommand).
   void removeContact(size_t index);
   void toggleEnabled(size_t index);
   void showContactMenu(size_t index, POINT at);
@@ -111,6 +118,12 @@ class DeskHost {
   LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
   bool createMainWindow();
   void layout();
+  // The smallest window that still shows the list above the panes.
+  void minimumSize(MINMAXINFO* limits) const;
+  // The question the Remove command asks first; true for Yes.
+  bool removalConfirmed(size_t index);
+  // The detail pane shows the selected contact's output.
+  void showDetail();
   void onCommand(int id);
   // The main window's accelerators, for messages of that window and its
   // children only; true when the message was one.
@@ -132,6 +145,7 @@ class DeskHost {
   PluginIcons _icons;
   ContactListView _list{_session, _icons};
   NotificationPane _notifications;
+  DetailPane _detail;
   ContactMenu _menu{_host};
   TrayStatus _tray{_session, _icons};
   EventInbox _inbox;

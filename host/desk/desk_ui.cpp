@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "host/desk/ui_handles.h"
+#include "host/lib/display_text.h"
+#include "host/lib/host_text.h"
 #include "hostapi/protocol.h"
 
 namespace VardokHost {
@@ -244,12 +246,36 @@ std::wstring plainFromHtml(const std::wstring& html) {
   return out;
 }
 
-std::wstring firstLineOf(const std::wstring& text, size_t most) {
-  std::wstring line = text.substr(0, text.find_first_of(L"\r\n"));
-  for (wchar_t& c : line)
-    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) c = L' ';
-  if (line.size() > most) line = line.substr(0, most) + L"...";
-  return line;
+namespace {
+
+VOID CALLBACK runQueuedCalls(HWND, UINT, UINT_PTR, DWORD) { SleepEx(0, TRUE); }
+
+}  // namespace
+
+int askAlertably(HWND owner, const std::wstring& text, UINT style) {
+  // The box's own loop never waits alertably: a timer of this thread, which
+  // that loop dispatches, runs the calls queued meanwhile.
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, runQueuedCalls);
+  const int answer = MessageBoxW(owner, text.c_str(), L"Vardok", style);
+  if (timer) KillTimer(nullptr, timer);
+  return answer;
+}
+
+std::wstring listLineOf(const std::string& hostText) {
+  // One byte a character: the first MiB is a whole number of characters.
+  constexpr size_t kLineSourceBytes = 1u << 20;
+  return wideFromUtf8(displayLine(fromHostText(hostText.substr(0, kLineSourceBytes))));
+}
+
+std::wstring detailTextOf(const std::string& hostText) {
+  const std::wstring text = wideFromUtf8(displayText(fromHostText(hostText)));
+  std::wstring lines;
+  lines.reserve(text.size() + text.size() / 16);
+  for (wchar_t c : text) {
+    if (c == L'\n') lines += L'\r';
+    lines += c;
+  }
+  return lines;
 }
 
 std::wstring boundedTipText(const std::wstring& text, size_t most) {

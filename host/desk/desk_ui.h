@@ -27,12 +27,22 @@ void addDialogWindow(HWND window);
 void removeDialogWindow(HWND window);
 bool isDialogMessageOfDesk(MSG* message);
 
+// A message box of the host (caption "Vardok") during which the main
+// thread still runs what the plug-in queues for it (its timers, its
+// finished runs); the button pressed.
+int askAlertably(HWND owner, const std::wstring& text, UINT style);
+
 // The plug-in's small HTML (b, i, small, br, div, &copy; and the like) as
 // plain text, line breaks kept.
 std::wstring plainFromHtml(const std::wstring& html);
 
-// The first line of text, at most most characters ("..." when cut).
-std::wstring firstLineOf(const std::wstring& text, size_t most);
+// What a list shows of a host's text (Windows-1250: a status text, an
+// output): its first line with anything in it, markup and control
+// characters gone (host/lib/display_text.h), read from its first MiB.
+std::wstring listLineOf(const std::string& hostText);
+// What a detail view shows of it: the whole text so cleaned, bounded,
+// with the line ends an edit control takes.
+std::wstring detailTextOf(const std::string& hostText);
 // text for a tool-tip: at most most characters, control characters other
 // than line breaks shown as spaces.
 std::wstring boundedTipText(const std::wstring& text, size_t most);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "hostapi/messages.h"
+
 namespace VardokHost {
 
 void EventInbox::setTarget(HWND window, UINT message) {
@@ -9,22 +11,11 @@ void EventInbox::setTarget(HWND window, UINT message) {
   _target = window;
 }
 
-bool EventInbox::put(const PluginEvent& event) {
+void EventInbox::ready(const std::function<void(DeskEvents&)>& add) {
   {
     std::lock_guard<std::mutex> guard(_lock);
-    if (const auto* refreshed = std::get_if<ContactRefreshed>(&event.what))
-      _events.refreshedRows.push_back(refreshed->row);
-    else if (const auto* popup = std::get_if<PopupShown>(&event.what))
-      _events.popups.push_back(*popup);
-    else if (const auto* raised = std::get_if<NotificationRaised>(&event.what))
-      _events.raised.push_back({event.time, raised->row, raised->name});
-    else if (const auto* icon = std::get_if<IconRegistered>(&event.what))
-      _events.icons.push_back(*icon);
-    else if (const auto* log = std::get_if<LogLine>(&event.what); log && log->saysLate())
-      _events.lateness = log->text;
-    else
-      return false;
-    if (_posted) return true;
+    add(_events);
+    if (_posted) return;
     _posted = true;
   }
   // Posted outside the lock: the main thread may be waiting for it to take.
@@ -35,7 +26,63 @@ bool EventInbox::put(const PluginEvent& event) {
     std::lock_guard<std::mutex> guard(_lock);
     _posted = false;
   }
+}
+
+bool EventInbox::put(const PluginEvent& event) {
+  if (const auto* written = std::get_if<ColumnWritten>(&event.what)) {
+    if (written->column != Vardok::kColumnDescription) return false;
+    std::lock_guard<std::mutex> guard(_lock);
+    _outputWritten.insert(written->row);
+    return true;
+  }
+  if (const auto* raised = std::get_if<NotificationRaised>(&event.what)) {
+    std::lock_guard<std::mutex> guard(_lock);
+    _held.push_back({{event.time, raised->row, raised->name, std::string()}, _outputWritten.count(raised->row) != 0});
+    return true;
+  }
+  if (const auto* refreshed = std::get_if<ContactRefreshed>(&event.what)) {
+    // The report has ended: its notifications go with what it left.
+    const int row = refreshed->row;
+    std::vector<Held> ended;
+    {
+      std::lock_guard<std::mutex> guard(_lock);
+      _outputWritten.erase(row);
+      const auto ofRow = std::stable_partition(_held.begin(), _held.end(), [row](const Held& h) { return h.raised.row != row; });
+      ended.assign(ofRow, _held.end());
+      _held.erase(ofRow, _held.end());
+    }
+    for (Held& held : ended)
+      if (_reasonOf) held.raised.reason = _reasonOf(row, held.withOutput);
+    ready([&](DeskEvents& events) {
+      events.refreshedRows.push_back(row);
+      for (Held& held : ended) events.raised.push_back(std::move(held.raised));
+    });
+    return true;
+  }
+  if (const auto* popup = std::get_if<PopupShown>(&event.what))
+    ready([&](DeskEvents& events) { events.popups.push_back(*popup); });
+  else if (const auto* icon = std::get_if<IconRegistered>(&event.what))
+    ready([&](DeskEvents& events) { events.icons.push_back(*icon); });
+  else if (const auto* log = std::get_if<LogLine>(&event.what); log && log->saysLate())
+    ready([&](DeskEvents& events) { events.lateness = log->text; });
+  else
+    return false;
   return true;
+}
+
+void EventInbox::forget(int row) {
+  std::vector<Held> gone;
+  {
+    std::lock_guard<std::mutex> guard(_lock);
+    _outputWritten.erase(row);
+    const auto ofRow = std::stable_partition(_held.begin(), _held.end(), [row](const Held& h) { return h.raised.row != row; });
+    gone.assign(ofRow, _held.end());
+    _held.erase(ofRow, _held.end());
+  }
+  if (gone.empty()) return;
+  ready([&](DeskEvents& events) {
+    for (Held& held : gone) events.raised.push_back(std::move(held.raised));
+  });
 }
 
 DeskEvents EventInbox::take() {

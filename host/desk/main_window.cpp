@@ -1,5 +1,6 @@
 // The desk host's main window: its menu bar and keys, the contact list
-// above the notifications pane, and the messages that reach it.
+// above the detail pane and the notifications pane, and the messages that
+// reach it.
 #include <windows.h>
 #include <commctrl.h>
 #include <windowsx.h>
@@ -21,7 +22,11 @@ constexpr UINT kTakeEvents = WM_APP + 1;
 constexpr UINT kTrayMessage = WM_APP + 2;
 constexpr UINT kCloseSettings = WM_APP + 3;
 constexpr UINT_PTR kAgeTimer = 1;
-constexpr int kListId = 1, kNotificationsId = 2;
+constexpr int kListId = 1, kNotificationsId = 2, kDetailId = 3;
+// The least each part of the window gets, in client pixels: the list its
+// header and four rows, the detail pane three lines, the notifications
+// pane its label, header and two rows.
+constexpr int kListLeast = 110, kDetailLeast = 48, kPaneLeast = 92, kLeastWidth = 420;
 
 HMENU createMenuBar() {
   HMENU contacts = CreatePopupMenu();
@@ -62,6 +67,7 @@ bool DeskHost::createMainWindow() {
     return false;
   }
   _list.create(_window, kListId, _font.get());
+  _detail.create(_window, kDetailId, _font.get());
   _notifications.create(_window, kNotificationsId, _font.get());
   _tray.attach(_window, kTrayMessage);
   _inbox.setTarget(_window, kTakeEvents);
@@ -75,10 +81,21 @@ void DeskHost::layout() {
   RECT client;
   GetClientRect(_window, &client);
   const int width = client.right, height = client.bottom;
-  const int paneHeight = std::max(80, height * 28 / 100) + 22;
-  const int listHeight = height - paneHeight;
+  // The list takes its share first; the panes share what is left, in
+  // their proportions, down to their least.
+  const int paneWanted = std::max(kPaneLeast, height * 26 / 100), detailWanted = std::max(kDetailLeast, height * 18 / 100);
+  const int listHeight = std::min(height, std::max(kListLeast, height - paneWanted - detailWanted));
+  const int rest = height - listHeight;
+  const int detailHeight = rest >= paneWanted + detailWanted ? detailWanted : rest * detailWanted / (paneWanted + detailWanted);
   MoveWindow(_list.window(), 0, 0, width, listHeight, TRUE);
-  _notifications.place(0, listHeight, width, paneHeight);
+  _detail.place(0, listHeight, width, detailHeight);
+  _notifications.place(0, listHeight + detailHeight, width, rest - detailHeight);
+}
+
+void DeskHost::minimumSize(MINMAXINFO* limits) const {
+  RECT least{0, 0, kLeastWidth, kListLeast + kDetailLeast + kPaneLeast};
+  AdjustWindowRectEx(&least, GetWindowLongW(_window, GWL_STYLE), TRUE, GetWindowLongW(_window, GWL_EXSTYLE));
+  limits->ptMinTrackSize = {least.right - least.left, least.bottom - least.top};
 }
 
 void DeskHost::closeSettings(int row) {
@@ -102,12 +119,20 @@ LRESULT DeskHost::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SIZE:
       if (_list.window()) layout();
       return 0;
+    case WM_GETMINMAXINFO:
+      minimumSize(reinterpret_cast<MINMAXINFO*>(lParam));
+      return 0;
     case WM_COMMAND:
       onCommand(LOWORD(wParam));
       return 0;
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
-      if (header->hwndFrom == _list.window()) _list.onNotify(header);
+      if (header->hwndFrom != _list.window()) return 0;
+      _list.onNotify(header);
+      if (header->code == LVN_ITEMCHANGED) {
+        const auto* change = reinterpret_cast<NMLISTVIEW*>(lParam);
+        if ((change->uNewState ^ change->uOldState) & LVIS_SELECTED) showDetail();
+      }
       return 0;
     }
     case WM_CONTEXTMENU: {
@@ -173,7 +198,8 @@ void DeskHost::onCommand(int id) {
       if (index >= 0) openSettings(static_cast<size_t>(index));
       return;
     case kRemove:
-      if (index >= 0) removeContact(static_cast<size_t>(index));
+      // Asked first, from the menu, the key and the contact menu alike.
+      if (index >= 0 && removalConfirmed(static_cast<size_t>(index))) removeContact(static_cast<size_t>(index));
       return;
     case kToggle:
       if (index >= 0) toggleEnabled(static_cast<size_t>(index));

@@ -172,8 +172,13 @@ void SettingsWindow::build() {
         if ((id & kBoundControlMask) == kBoundControlId)
           value = number ? std::to_wstring(host.getInt(_row, param)) : wide(host.getText(_row, param).value_or(""));
         const int controlId = kFirstButton + 500 + static_cast<int>(_bound.size());
-        HWND edit = addControl(L"EDIT", value, WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | (number ? ES_NUMBER : 0), x, y,
-                               w, height > 0 ? height : 21, controlId);
+        // A text wraps rather than scrolls: Wine draws nothing of a line
+        // wider than 32,767 pixels (about 4,700 characters), so a long
+        // command showed as an empty field. The text has no line break
+        // (apply refuses one), and Enter still presses OK.
+        const DWORD shape = number ? ES_AUTOHSCROLL | ES_NUMBER : ES_MULTILINE | ES_AUTOVSCROLL;
+        HWND edit = addControl(L"EDIT", value, WS_TABSTOP | WS_BORDER | shape, x, y, w, height > 0 ? height : 21,
+                               controlId);
         SetWindowLongPtrW(edit, GWL_EXSTYLE, GetWindowLongPtrW(edit, GWL_EXSTYLE) | WS_EX_CLIENTEDGE);
         addTip(edit, wide(itemParam(text, "tip")));
         // A bound control is asked for by its id with its column.
@@ -307,6 +312,10 @@ bool SettingsWindow::apply() {
           return false;
         }
         value.number = std::atoi(value.text.c_str());
+      } else if (value.text.find_first_of("\r\n") != std::string::npos) {
+        MessageBoxW(_window, L"The text may not hold a line break.", L"Vardok", MB_OK | MB_ICONWARNING);
+        SetFocus(bound.control);
+        return false;
       } else if (!fitsHostText(value.text)) {
         MessageBoxW(_window, L"The text has a character that Windows-1250 cannot hold.", L"Vardok",
                     MB_OK | MB_ICONWARNING);
@@ -357,7 +366,11 @@ LRESULT SettingsWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
       }
       if (id >= kFirstButton && id < kFirstButton + static_cast<int>(_buttonItems.size())) {
-        // The page's button: its item, on this page, for this contact.
+        // The page's button: its item, on this page, for this contact, with
+        // the fields' live texts as they are now (a multi-line field says
+        // nothing of a text set in it without typing).
+        for (const Bound& bound : _bound)
+          if (bound.kind == kKindTextEdit) liveValueChanged(bound);
         ActionEvent pressed{sizeof(ActionEvent), _buttonItems[static_cast<size_t>(id - kFirstButton)], kPageId, _row,
                             kEventActivated, {0, 0, 0}};
         _desk.host().post(HM_ACTION, reinterpret_cast<int32_t>(&pressed));

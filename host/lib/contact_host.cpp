@@ -106,6 +106,12 @@ std::vector<UiItemCopy> ContactHost::uiItems() const {
   return _uiItems;
 }
 
+std::string ContactHost::notificationWords(const std::string& name) const {
+  std::lock_guard<std::mutex> guard(_lock);
+  const auto kind = _notificationWords.find(name);
+  return kind == _notificationWords.end() ? std::string() : kind->second;
+}
+
 // --- the plug-in ---
 
 void ContactHost::attach(PluginModule* plugin) { _plugin = plugin; }
@@ -273,6 +279,9 @@ int ContactHost::answer(HostMessage* message, const HostEvent& event, bool* deli
       _uiItems.push_back(std::move(copy));
       return 0;
     }
+    case HM_NOTIFY_DEFINE:
+      if (event.hasText) _notificationWords[event.text] = event.text2;
+      return 0;
     case HM_UI_CALL:
       *deliver = p1 != 0;
       return 0;

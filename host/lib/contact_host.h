@@ -132,6 +132,9 @@ class ContactHost final : public Vardok::HostCore {
   std::vector<HostEvent> columnWrites(int rowId, int column) const { return _log.columnWrites(rowId, column); }
   size_t notHandledCount() const { return _log.notHandledCount(); }
   std::vector<UiItemCopy> uiItems() const;
+  // The words the plug-in gave a notification kind when it defined it
+  // (HM_NOTIFY_DEFINE), in Windows-1250; empty for a kind it never defined.
+  std::string notificationWords(const std::string& name) const;
   std::vector<std::string> logLines() const { return _log.logLines(); }
   void clearEvents() { _log.clear(); }
   // Bounds what the host keeps of the plug-in's doings (see EventLog).
@@ -190,6 +193,7 @@ class ContactHost final : public Vardok::HostCore {
   // Scripted answers and the inserted items.
   mutable std::mutex _lock;
   std::vector<UiItemCopy> _uiItems;
+  std::map<std::string, std::string> _notificationWords;  // by the kind's name
   bool _popupService = true;
   bool _allLogLevels = true;
   std::map<int, bool> _logLevels;

@@ -30,6 +30,7 @@ bool LogLine::saysLate() const { return text.compare(0, sizeof kLatenessLogPrefi
 PluginEvent decodeEvent(const HostEvent& event) {
   PluginEvent decoded;
   decoded.time = event.time;
+  if (event.kind == HostEvent::Kind::ColumnWrite && event.answer) decoded.what = ColumnWritten{event.row, event.column};
   if (event.kind != HostEvent::Kind::Message) return decoded;
   switch (event.id) {
     case HM_CONTACT_REFRESH:

@@ -30,6 +30,13 @@ struct ContactRefreshed {
   int row = 0;
 };
 
+// A column of a contact written (SetValue): the contact's description
+// (its last output), icon or a check column.
+struct ColumnWritten {
+  int row = 0;
+  int column = 0;
+};
+
 // HM_NOTIFY_SHOW: a pop-up.
 struct PopupShown {
   std::string text;  // Windows-1250
@@ -68,8 +75,8 @@ struct ItemStateSet {
 
 struct PluginEvent {
   DWORD time = 0;  // GetTickCount when the plug-in sent it
-  std::variant<std::monostate, ContactRefreshed, PopupShown, NotificationRaised, LogLine, IconRegistered,
-               ItemStateSet>
+  std::variant<std::monostate, ContactRefreshed, ColumnWritten, PopupShown, NotificationRaised, LogLine,
+               IconRegistered, ItemStateSet>
       what;
 };
 
