@@ -318,6 +318,13 @@ const auto* const kDesktop = ::testing::AddGlobalTestEnvironment(new OwnDesktop)
 
 class DeskTest : public ::testing::Test {
  protected:
+  // Selects and focuses a row, as a click on it does.
+  void selectRow(int index) {
+    LVITEMW select{};
+    select.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    select.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(desk->listView(), LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&select));
+  }
   void SetUp() override {
     contacts = VardokTest::uniqueTempFile("vardok-desk", ".txt");
     VardokTest::writeFile(contacts,
@@ -868,10 +875,7 @@ TEST_F(DeskTest, AddEditAndRemoveReachThePluginAndTheFile) {
 
   // Edited through the same dialog: the plug-in runs the new command.
   SendMessageW(desk->listView(), LVM_ENSUREVISIBLE, 5, FALSE);
-  LVITEMW select{};
-  select.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-  select.state = LVIS_SELECTED | LVIS_FOCUSED;
-  SendMessageW(desk->listView(), LVM_SETITEMSTATE, 5, reinterpret_cast<LPARAM>(&select));
+  selectRow(5);
   {
     const DialogFiller filler(std::map<std::wstring, std::wstring>{{L"Command", L"cmd /c echo edited"}});
     PostMessageW(desk->mainWindow(), WM_COMMAND, 101 /* Edit */, 0);
@@ -907,10 +911,7 @@ TEST_F(DeskTest, TheMainWindowsShortcutsTypedInPropertiesAreTheFieldsOwn) {
   const std::string before = VardokTest::readFile(contacts);
   const int enabled = desk->checks()[0].entry.enabled;
   // Its row selected in the list, as when a person opened it from there.
-  LVITEMW select{};
-  select.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-  select.state = LVIS_SELECTED | LVIS_FOCUSED;
-  SendMessageW(desk->listView(), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&select));
+  selectRow(0);
   desk->openSettings(0);
   HWND settings = desk->settingsWindowOf(0);
   ASSERT_TRUE(settings);
@@ -951,10 +952,7 @@ TEST_F(DeskTest, PropertiesWriteBackOnlyWhatWasChangedInThem) {
   desk->openSettings(0);
   HWND settings = desk->settingsWindowOf(0);
   ASSERT_TRUE(settings);
-  LVITEMW select{};
-  select.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-  select.state = LVIS_SELECTED | LVIS_FOCUSED;
-  SendMessageW(desk->listView(), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&select));
+  selectRow(0);
   const std::string edited = "cmd /c echo edited elsewhere";
   {
     const DialogFiller filler(std::map<std::wstring, std::wstring>{{L"Command", wideFromUtf8(edited)}});
@@ -1094,10 +1092,7 @@ TEST(DeskFonts, TheTitleBarsButtonsHaveWinesMarlett) {
 TEST_F(DeskTest, RemovingAsksFirstWithNoAsTheDefault) {
   ASSERT_NO_FATAL_FAILURE(start());
   const std::string before = VardokTest::readFile(contacts);
-  LVITEMW select{};
-  select.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-  select.state = LVIS_SELECTED | LVIS_FOCUSED;
-  SendMessageW(desk->listView(), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&select));
+  selectRow(0);
   const std::wstring question = L"Remove the check \"Well\"?";
   for (const int answer : {IDNO, IDYES}) {
     int defaultButton = 0;
@@ -1273,10 +1268,7 @@ TEST_F(DeskTest, ALongCommandShowsWholeInProperties) {
 TEST_F(DeskTest, TheMainWindowsShortcutsTypedInTheAddDialogAreTheFieldsOwn) {
   ASSERT_NO_FATAL_FAILURE(start());
   const std::string before = VardokTest::readFile(contacts);
-  LVITEMW select{};
-  select.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-  select.state = LVIS_SELECTED | LVIS_FOCUSED;
-  SendMessageW(desk->listView(), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&select));
+  selectRow(0);
   const struct {
     UINT key;
     bool control;
