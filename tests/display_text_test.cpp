@@ -171,6 +171,9 @@ TEST(DisplayText, HugeHostileInputsEndAndStayBounded) {
       {"nested tags", repeated("<div><b><i>")},
       {"text and tags", repeated("<p>word</p>")},
       {"only spaces", repeated(" \t\r\n")},
+      // An icon tag looks ahead for its closing tag: left open on every
+      // line, each must not search the rest again.
+      {"icon tags never closed", repeated("<velkaro:icon>2\n")},
   };
   for (const auto& shape : shapes) {
     const std::string text = displayText(shape.input);

@@ -92,9 +92,11 @@ bool DeskHost::start(std::string* error) {
 }
 
 bool DeskHost::translateShortcut(MSG* message) {
-  // The main window's shortcuts (Delete, F2, Ctrl+E, Ctrl+N) are its own:
-  // typed in a Properties window or a dialog, they are that window's keys.
-  if (!_accelerators || !_window || (message->hwnd != _window && !IsChild(_window, message->hwnd))) return false;
+  // The main window's shortcuts (Delete, F2, Ctrl+E, Ctrl+N) act on the
+  // selected contact: they are the list's and the window's own. Typed in a
+  // Properties window, a dialog, the detail pane or the notifications, they
+  // are that window's keys.
+  if (!_accelerators || !_window || (message->hwnd != _window && message->hwnd != _list.window())) return false;
   return TranslateAcceleratorW(_window, _accelerators.get(), message) != 0;
 }
 

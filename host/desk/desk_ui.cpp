@@ -268,7 +268,10 @@ std::wstring listLineOf(const std::string& hostText) {
 }
 
 std::wstring detailTextOf(const std::string& hostText) {
-  const std::wstring text = wideFromUtf8(displayText(fromHostText(hostText)));
+  // Enough source for the bounded text however much markup it holds, and
+  // not 16 MiB turned over twice for each refresh of the selected row.
+  constexpr size_t kDetailSourceBytes = 4u << 20;
+  const std::wstring text = wideFromUtf8(displayText(fromHostText(hostText.substr(0, kDetailSourceBytes))));
   std::wstring lines;
   lines.reserve(text.size() + text.size() / 16);
   for (wchar_t c : text) {

@@ -213,8 +213,10 @@ bool partsLines(std::string_view name) {
 }
 
 // Markup at text[at] ('<'): acts on it (line breaks, a space) and answers
-// where the text goes on after it, or 0 when the '<' is text.
-size_t skipMarkup(std::string_view text, size_t at, Writer& out) {
+// where the text goes on after it, or 0 when the '<' is text. lastIconClose
+// is where the text's last closing icon tag begins (npos: none), so that an
+// icon tag left open is passed over without a search through the rest.
+size_t skipMarkup(std::string_view text, size_t at, size_t lastIconClose, Writer& out) {
   if (text.compare(at, 4, "<!--") == 0) {
     const size_t end = text.find("-->", at + 4);
     return end == std::string_view::npos ? text.size() : end + 3;
@@ -252,6 +254,7 @@ size_t skipMarkup(std::string_view text, size_t at, Writer& out) {
     if (tag != result.opening && tag != result.closing) continue;
     out.lineBreak();
     if (result.read || closing) return end + 1;
+    if (lastIconClose == std::string_view::npos || lastIconClose <= end) return end + 1;
     const size_t value = text.find(result.closing, end + 1);
     return value == std::string_view::npos ? end + 1 : value + result.closing.size();
   }
@@ -270,10 +273,12 @@ size_t skipMarkup(std::string_view text, size_t at, Writer& out) {
 }
 
 std::string clean(std::string_view text, Writer out) {
+  static const std::string kIconClose = Vardok::closingTag(Vardok::kIconTag);
+  const size_t lastIconClose = text.rfind(kIconClose);
   size_t at = 0;
   while (at < text.size() && !out.full()) {
     if (text[at] == '<') {
-      if (const size_t next = skipMarkup(text, at, out)) {
+      if (const size_t next = skipMarkup(text, at, lastIconClose, out)) {
         at = next;
         continue;
       }
