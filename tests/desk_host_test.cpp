@@ -1087,6 +1087,32 @@ TEST(DeskFonts, TheTitleBarsButtonsHaveWinesMarlett) {
   EXPECT_STREQ(face, L"Marlett") << "Wine has no Marlett: the title bars' buttons draw as letters";
 }
 
+// One list, one host: a second desk host on the list this one holds is
+// refused with a box naming the holder, exits 3, and the list is as it was.
+TEST_F(DeskTest, ASecondDeskHostOnTheListIsRefusedNamingTheFirst) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  const std::string before = VardokTest::readFile(contacts);
+  std::wstring command = wideFromUtf8("\"" + programFolder() + "vardok-desk.exe\" --contacts \"" + contacts + "\"");
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
+  const Quorlin::ProcessHandle second(started.hProcess);
+  const Quorlin::ThreadHandle secondThread(started.hThread);
+  const std::wstring holder =
+      L"is in use by desk_host_test.exe (process " + std::to_wstring(GetCurrentProcessId()) + L")";
+  HWND box = nullptr;
+  ASSERT_TRUE(desk->pumpUntil([&] { return (box = boxSaying(holder)) != nullptr; }, 30000))
+      << "no box names the holder";
+  PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+  ASSERT_TRUE(desk->pumpUntil([&] { return WaitForSingleObject(second.get(), 0) == WAIT_OBJECT_0; }, 30000))
+      << "the second host did not end";
+  DWORD code = 0;
+  GetExitCodeProcess(second.get(), &code);
+  EXPECT_EQ(code, 3u);
+  EXPECT_EQ(VardokTest::readFile(contacts), before);
+}
+
 // Removing asks first, No the default: No keeps the contact and the file,
 // Yes removes it and saves.
 TEST_F(DeskTest, RemovingAsksFirstWithNoAsTheDefault) {
