@@ -1,4 +1,5 @@
 # Third-party code: PCRE, mbed TLS (the test hosts' HTTPS pages only),
+# SQLite (the hosts' history),
 # Boost's headers and GoogleTest, all from Debian.
 include(ExternalProject)
 
@@ -103,6 +104,24 @@ else()
     add_compile_options(-fsanitize=fuzzer-no-link)
   endif()
 endif()
+
+# SQLite 3.40 from Debian's sqlite3 source package, for the hosts'
+# history store (in both builds): its single-file form, which scripts/setup.sh makes from
+# the source tree, compiled here as a static library. The plug-in never
+# links it.
+set(_sqlite ${VARDOK_DEPS_DIR}/sqlite3-amalgamation)
+add_library(sqlite3 STATIC ${_sqlite}/sqlite3.c)
+target_include_directories(sqlite3 SYSTEM PUBLIC ${_sqlite})
+target_compile_definitions(sqlite3 PRIVATE
+  SQLITE_THREADSAFE=1 SQLITE_DQS=0 SQLITE_DEFAULT_MEMSTATUS=0 SQLITE_DEFAULT_WAL_SYNCHRONOUS=1
+  SQLITE_OMIT_LOAD_EXTENSION SQLITE_OMIT_DEPRECATED SQLITE_OMIT_SHARED_CACHE SQLITE_LIKE_DOESNT_MATCH_BLOBS)
+target_compile_options(sqlite3 PRIVATE -O2 -w)
+if(NOT WIN32)
+  # Third-party code, tested by its makers: not under our sanitizers.
+  target_compile_options(sqlite3 PRIVATE -fno-sanitize=all)
+endif()
+find_package(Threads REQUIRED)
+target_link_libraries(sqlite3 PUBLIC Threads::Threads ${CMAKE_DL_LIBS})
 
 # GoogleTest from the sources that Debian's googletest package ships.
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

@@ -6,9 +6,11 @@
 # OpenSSL's command line (the test certificates), dnsmasq and Prometheus
 # (real servers for vardok-check's tests), Xvfb, ImageMagick, xdotool and
 # xwininfo (the desk host's tests look at what it draws on a virtual
-# display), and the PCRE 8.39 and
-# mbed TLS 2.28 source packages for the cross build (mbed TLS serves the
-# test hosts' HTTPS pages; the plug-in itself uses WinINet). Every step is skipped
+# display), and the PCRE 8.39, mbed TLS 2.28 and SQLite 3.40 source
+# packages for the cross build (mbed TLS serves the test hosts' HTTPS
+# pages, SQLite keeps the hosts' history; the plug-in itself uses WinINet
+# and neither). SQLite's single-file form is made from its source tree
+# with the native compiler and tclsh. Every step is skipped
 # when its result is already in place, so running it again is quick.
 set -euo pipefail
 
@@ -16,7 +18,7 @@ DEPS_DIR=${VARDOK_DEPS_DIR:-/opt/vardok-deps}
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(
-  cmake ninja-build make dpkg-dev
+  cmake ninja-build make dpkg-dev gcc tcl
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32 fonts-wine
   libboost-dev googletest libpcre3-dev nlohmann-json3-dev
@@ -101,5 +103,18 @@ fetch_source() {  # package, folder name, a file inside the tree
 
 fetch_source pcre3 pcre3 CMakeLists.txt
 fetch_source mbedtls mbedtls CMakeLists.txt
+fetch_source sqlite3 sqlite3 configure
+
+# SQLite's amalgamation (sqlite3.c and sqlite3.h), which the cross build
+# compiles as one file: generated from the source tree by its own makefile.
+amalgamation=$DEPS_DIR/sqlite3-amalgamation
+if [ ! -f "$amalgamation/sqlite3.c" ]; then
+  rm -rf "$amalgamation.tmp" && mkdir -p "$amalgamation.tmp"
+  (cd "$amalgamation.tmp" && "$DEPS_DIR/sqlite3/configure" --disable-tcl --disable-readline >configure.log 2>&1 &&
+    make sqlite3.c >make.log 2>&1) || { echo "setup: making SQLite's amalgamation failed (see $amalgamation.tmp)" >&2; exit 1; }
+  mkdir -p "$amalgamation"
+  cp "$amalgamation.tmp/sqlite3.c" "$amalgamation.tmp/sqlite3.h" "$amalgamation/"
+  rm -rf "$amalgamation.tmp"
+fi
 
 echo "setup: dependencies in place"
