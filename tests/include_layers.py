@@ -9,11 +9,12 @@ the layers it lists):
   hostapi/          the host interface                 -> protocol, support
   checks/           the check engine                    -> protocol, hostapi, support
   plugin/           the plug-in shell                   -> checks, protocol, hostapi, support
-  host/lib/         the host model and session          -> protocol, hostapi (and support's handle owners)
-  host/serve/       loopback HTTP(S), the demo site     -> host/lib, protocol, hostapi (and the owners)
+  host/history/     the history store (SQLite)          -> (nothing of ours)
+  host/lib/         the host model and session          -> host/history, protocol, hostapi (and support's handle owners)
+  host/serve/       loopback HTTP(S), the demo site     -> host/lib, host/history, protocol, hostapi (and the owners)
   host/testing/     process probes for tests            -> (the owners)
-  host/console/     the console host                    -> host/serve, host/lib, protocol, hostapi (and the owners)
-  host/desk/        the desk host                       -> host/serve, host/lib, protocol, hostapi (and the owners)
+  host/console/     the console host                    -> host/serve, host/lib, host/history, protocol, hostapi (and the owners)
+  host/desk/        the desk host                       -> host/serve, host/lib, host/history, protocol, hostapi (and the owners)
   tools/            vardok-check.exe                    -> protocol, support
 
 tests/, bench/ and fuzz/ may include anything.
@@ -31,6 +32,7 @@ LAYERS = [  # (prefix, name), most specific first
     ("protocol/", "protocol"),
     ("checks/", "checks"),
     ("plugin/", "plugin"),
+    ("host/history/", "history"),
     ("host/lib/", "hostlib"),
     ("host/serve/", "serve"),
     ("host/testing/", "hosttesting"),
@@ -45,11 +47,12 @@ ALLOWED = {
     "hostapi": {"hostapi", "protocol", "support"},
     "checks": {"checks", "protocol", "hostapi", "support"},
     "plugin": {"plugin", "checks", "protocol", "hostapi", "support"},
-    "hostlib": {"hostlib", "protocol", "hostapi"},
-    "serve": {"serve", "hostlib", "protocol", "hostapi"},
+    "history": {"history"},
+    "hostlib": {"hostlib", "history", "protocol", "hostapi"},
+    "serve": {"serve", "hostlib", "history", "protocol", "hostapi"},
     "hosttesting": {"hosttesting"},
-    "console": {"console", "serve", "hostlib", "protocol", "hostapi"},
-    "desk": {"desk", "serve", "hostlib", "protocol", "hostapi"},
+    "console": {"console", "serve", "hostlib", "history", "protocol", "hostapi"},
+    "desk": {"desk", "serve", "hostlib", "history", "protocol", "hostapi"},
     "tools": {"tools", "protocol", "support"},
 }
 

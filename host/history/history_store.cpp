@@ -294,13 +294,8 @@ int HistoryStore::contact(const std::string& key) {
   const int handle = static_cast<int>(_keys.size());
   _keys.push_back(key);
   _handles.emplace(key, handle);
-  _memory.push_back(Memory{{}, std::nullopt, kUnknown, false});
+  _memory.push_back(Memory{{}, std::nullopt, Uptime{kUnknown, kUnknown, kUnknown}, false});
   return handle;
-}
-
-std::string HistoryStore::keyOf(int contact) const {
-  std::lock_guard<std::mutex> hold(_lock);
-  return contact >= 0 && contact < static_cast<int>(_keys.size()) ? _keys[static_cast<size_t>(contact)] : std::string();
 }
 
 void HistoryStore::record(int contact, const RawResult& result, int64_t holdMs, const std::string& statusText) {
@@ -315,8 +310,17 @@ void HistoryStore::record(int contact, const RawResult& result, int64_t holdMs, 
     if (_queue.size() >= _options.maxQueued) {
       _queue.pop_front();
     }
-    _queue.push_back(Pending{contact, result, holdMs, statusText});
+    _queue.push_back(Pending{contact, _keys[static_cast<size_t>(contact)], result, holdMs, statusText});
   }
+}
+
+void HistoryStore::rekey(const std::string& from, const std::string& to) {
+  const int handle = contact(from);
+  std::lock_guard<std::mutex> hold(_lock);
+  if (_handles.count(to)) return;
+  _handles.emplace(to, handle);
+  _keys[static_cast<size_t>(handle)] = to;
+  _queue.push_back(Pending{-1, from, RawResult(), 0, to});
 }
 
 bool HistoryStore::flush(int64_t timeoutMs) {
@@ -518,7 +522,19 @@ bool HistoryStore::writeBatch(const std::deque<Pending>& batch) {
   bool ok = upsertContact.ok() && openIncident.ok() && insertFresh.ok() && endIncident.ok() && beginIncident.ok();
   for (const Pending& pending : batch) {
     if (!ok) break;
-    const std::string key = keyOf(pending.contact);
+    if (pending.contact < 0) {
+      // A rekey: the history moves unless the new key has one already.
+      Statement move(_db, "UPDATE OR IGNORE contacts SET key = ? WHERE key = ?");
+      move.bind(1, pending.text).bind(2, pending.key);
+      ok = move.run();
+      const auto moved = _tracked.find(pending.key);
+      if (ok && moved != _tracked.end()) {
+        _tracked[pending.text] = moved->second;
+        _tracked.erase(pending.key);
+      }
+      continue;
+    }
+    const std::string& key = pending.key;
     Tracked& tracked = _tracked[key];
     if (tracked.id == 0 || tracked.holdMs != pending.holdMs) {
       upsertContact.reset();
@@ -716,9 +732,9 @@ void HistoryStore::refreshUptimes(int64_t now) {
     keys = _keys;
   }
   for (size_t handle = 0; handle < keys.size(); ++handle) {
-    const double day = uptime(keys[handle]).day;
+    const Uptime now = uptime(keys[handle]);
     std::lock_guard<std::mutex> hold(_lock);
-    _memory[handle].uptimeDay = day;
+    _memory[handle].uptime = now;
   }
 }
 
@@ -842,13 +858,13 @@ std::vector<Incident> HistoryStore::incidents(const std::string& key, int64_t fr
 HistoryGlance HistoryStore::glance(const std::string& key) const {
   std::lock_guard<std::mutex> hold(_lock);
   HistoryGlance glance;
-  glance.uptimeDay = kUnknown;
+  glance.uptime = Uptime{kUnknown, kUnknown, kUnknown};
   const auto found = _handles.find(key);
   if (found == _handles.end()) return glance;
   const Memory& memory = _memory[static_cast<size_t>(found->second)];
   glance.last.assign(memory.last.begin(), memory.last.end());
   glance.current = memory.current;
-  glance.uptimeDay = memory.uptimeDay;
+  glance.uptime = memory.uptime;
   return glance;
 }
 

@@ -17,7 +17,7 @@
 // is said once through the notice sink until writing works again. Reads go
 // through a connection of their own and see what has been written (at
 // most a second behind record()); the last results, the present state and
-// the day's uptime of each contact are also kept in memory (glance()).
+// the uptime of each contact are also kept in memory (glance()).
 //
 // Threads: record(), glance() and the reads: any thread. The notice and
 // written sinks run on the writer thread. Owns its threads and
@@ -61,7 +61,7 @@ struct Uptime {
 struct HistoryGlance {
   std::vector<RawResult> last;        // the last results, oldest first (at most kGlanceResults)
   std::optional<Incident> current;    // the state it is in, since when
-  double uptimeDay = 0;               // NaN until known
+  Uptime uptime;                      // refreshed by the writer once a minute; NaN until known
 };
 
 class HistoryStore {
@@ -111,6 +111,9 @@ class HistoryStore {
   // Queues one result. holdMs: how long it stands when no result follows
   // (the check's limit). Any thread; never touches the disk.
   void record(int contact, const RawResult& result, int64_t holdMs, const std::string& statusText);
+  // The contact's history goes on under another key (a renamed contact
+  // that got an id of its own); the handle stays. Any thread.
+  void rekey(const std::string& from, const std::string& to);
 
   // Waits until everything recorded before the call is written (or its
   // writing failed); false when timeoutMs passed first.
@@ -139,7 +142,8 @@ class HistoryStore {
 
  private:
   struct Pending {
-    int contact;
+    int contact;            // -1: a rekey to text
+    std::string key;
     RawResult result;
     int64_t holdMs;
     std::string text;
@@ -156,7 +160,7 @@ class HistoryStore {
   struct Memory {
     std::deque<RawResult> last;
     std::optional<Incident> current;
-    double uptimeDay;
+    Uptime uptime;
     bool loaded;  // from the file, once
   };
 
@@ -172,7 +176,6 @@ class HistoryStore {
   void refreshUptimes(int64_t now);
   void notice(const std::string& text);
   void failed(const std::string& what);
-  std::string keyOf(int contact) const;
 
   const std::string _path;
   const Options _options;

@@ -338,6 +338,7 @@ int __stdcall ContactHost::GetRowId(int table, int index) {
 }
 
 int __stdcall ContactHost::GetValue(int table, int row, int column, ColumnValue* value) {
+  if (_readObserver && table == kContactTable) _readObserver(row, column);
   return served([&] { return getValueHere(table, row, column, value); });
 }
 

@@ -65,6 +65,7 @@ class ContactHost final : public Vardok::HostCore {
   int rowIndexOf(int rowId) const { return _table.rowIndexOf(rowId); }
   int getInt(int row, int column) const { return _table.getInt(row, column); }
   std::optional<std::string> getText(int row, int column) const { return _table.getText(row, column); }
+  std::string firstLine(int row, int column, size_t maxBytes) const { return _table.firstLine(row, column, maxBytes); }
   void setInt(int row, int column, int value) { _table.setInt(row, column, value); }
   void setText(int row, int column, const std::string& text) { _table.setText(row, column, text); }
   std::string statusText(int row) const { return _table.statusText(row); }
@@ -142,6 +143,10 @@ class ContactHost final : public Vardok::HostCore {
   // Called after each event is recorded, outside the host's locks, on the
   // thread that made the event (often one of the plug-in's workers).
   void setObserver(std::function<void(const HostEvent&)> observer) { _log.setObserver(std::move(observer)); }
+  // Hears each GetValue of the plug-in's (table 1), row and column, on the
+  // calling thread before it is answered (a run reads its command as it
+  // starts). Set before the plug-in starts.
+  void setReadObserver(std::function<void(int row, int column)> observer) { _readObserver = std::move(observer); }
 
   // --- HostCore ---
   int __stdcall Reserved0() override { return 0; }
@@ -189,6 +194,7 @@ class ContactHost final : public Vardok::HostCore {
 
   ContactTable _table;
   EventLog _log;
+  std::function<void(int row, int column)> _readObserver;
 
   // Scripted answers and the inserted items.
   mutable std::mutex _lock;

@@ -127,6 +127,17 @@ std::optional<std::string> ContactTable::getText(int row, int column) const {
   return cell->second.text;
 }
 
+std::string ContactTable::firstLine(int row, int column, size_t maxBytes) const {
+  std::lock_guard<std::mutex> guard(_lock);
+  const Row* r = findRowLocked(row);
+  if (!r || !hasColumnLocked(column)) return std::string();
+  auto cell = r->cells.find(column);
+  if (cell == r->cells.end() || !cell->second.hasText) return std::string();
+  const std::string& text = cell->second.text;
+  const size_t end = std::min({text.find_first_of("\r\n"), text.size(), maxBytes});
+  return text.substr(0, end);
+}
+
 void ContactTable::setInt(int row, int column, int value) {
   std::lock_guard<std::mutex> guard(_lock);
   if (Row* r = findRowLocked(row)) {

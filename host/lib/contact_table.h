@@ -33,6 +33,9 @@ class ContactTable {
   int rowIndexOf(int rowId) const;   // -1 when there is no such row
   int getInt(int row, int column) const;
   std::optional<std::string> getText(int row, int column) const;
+  // The first line of a text column (up to a line break), at most maxBytes
+  // of it: without copying a long text whole.
+  std::string firstLine(int row, int column, size_t maxBytes) const;
   void setInt(int row, int column, int value);
   void setText(int row, int column, const std::string& text);
   std::string statusText(int row) const;

@@ -1,7 +1,11 @@
 #include "host/lib/contacts_file.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <random>
+#include <set>
 
 #include <windows.h>
 
@@ -113,6 +117,17 @@ bool parseContacts(const std::string& input, const std::string& name, ContactsFi
     entry.name = fields[0];
     entry.command = fields[4];
     entry.line = static_cast<int>(i);
+    // "#id ID NAME" right above, naming this contact (a line an older host
+    // left behind above another contact is a comment).
+    if (i > 0) {
+      const std::string above = trim(out->lines[i - 1]);
+      const size_t gap = above.find(' ', 4);
+      if (above.compare(0, 4, "#id ") == 0 && gap != std::string::npos && gap > 4 &&
+          trim(above.substr(gap + 1)) == entry.name) {
+        entry.id = above.substr(4, gap - 4);
+        entry.idLine = static_cast<int>(i - 1);
+      }
+    }
     if (entry.name.empty()) return fail("the name is empty");
     if (!parseInt(fields[1], &entry.network)) return fail("the network '" + fields[1] + "' is not a number");
     if (!parseInt(fields[2], &entry.interval)) return fail("the interval '" + fields[2] + "' is not a number");
@@ -131,23 +146,65 @@ std::string formatContact(const ContactEntry& entry) {
 
 std::string renderContacts(const ContactsFile& file, const std::vector<ContactEntry>& current) {
   std::vector<const ContactEntry*> atLine(file.lines.size(), nullptr);
-  std::vector<bool> contactLine(file.lines.size(), false);
-  for (const ContactEntry& old : file.contacts) contactLine[old.line] = true;
+  std::vector<bool> contactLine(file.lines.size(), false), idLine(file.lines.size(), false);
+  for (const ContactEntry& old : file.contacts) {
+    contactLine[old.line] = true;
+    if (old.idLine >= 0) idLine[old.idLine] = true;
+  }
   for (const ContactEntry& entry : current)
     if (entry.line >= 0 && entry.line < static_cast<int>(atLine.size())) atLine[entry.line] = &entry;
 
   const char* const eol = file.crlf ? "\r\n" : "\n";
   std::string text = file.byteOrderMark ? "\xEF\xBB\xBF" : "";
+  // A contact's id line goes with it: kept as it was while the id is.
+  auto idLineOf = [&](const ContactEntry& entry) {
+    if (entry.id.empty()) return std::string();
+    const std::string line = "#id " + entry.id + " " + entry.name;
+    const bool same = entry.idLine >= 0 && entry.idLine < static_cast<int>(file.lines.size()) &&
+                      trim(file.lines[entry.idLine]) == line;
+    return (same ? file.lines[entry.idLine] : line) + eol;
+  };
   for (size_t i = 0; i < file.lines.size(); ++i) {
+    if (idLine[i]) continue;
     if (!contactLine[i]) {
       text += file.lines[i] + eol;
     } else if (const ContactEntry* entry = atLine[i]) {
-      text += (entry->changed ? formatContact(*entry) : file.lines[i]) + eol;
+      text += idLineOf(*entry) + (entry->changed ? formatContact(*entry) : file.lines[i]) + eol;
     }
   }
   for (const ContactEntry& entry : current)
-    if (entry.line < 0) text += formatContact(entry) + eol;
+    if (entry.line < 0) text += idLineOf(entry) + formatContact(entry) + eol;
   return text;
+}
+
+std::string historyKey(const ContactEntry& entry) { return entry.id.empty() ? "name:" + entry.name : entry.id; }
+
+std::string newContactId() {
+  static std::mutex lock;
+  static std::mt19937_64 random = [] {
+    std::random_device device;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return std::mt19937_64((static_cast<uint64_t>(device()) << 32) ^ now.dwLowDateTime ^
+                           (static_cast<uint64_t>(GetCurrentProcessId()) << 16));
+  }();
+  std::lock_guard<std::mutex> hold(lock);
+  char text[16];
+  snprintf(text, sizeof text, "%012llx", static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
+  return text;
+}
+
+bool separateHistoryKeys(std::vector<ContactEntry>& contacts) {
+  std::set<std::string> taken;
+  bool gave = false;
+  for (ContactEntry& entry : contacts) {
+    if (!taken.insert(historyKey(entry)).second) {
+      entry.id = newContactId();
+      taken.insert(entry.id);
+      gave = true;
+    }
+  }
+  return gave;
 }
 
 FilePresence filePresence(const std::string& path, std::string* error) {

@@ -4,7 +4,11 @@
 //   name | network | interval | enabled | command
 //
 // One contact per line; blank lines and lines starting with '#' are kept as
-// they are. The command is the rest of the line, so it may contain '|'.
+// they are. A line "#id ID NAME" right above a contact of that name gives
+// it a history id of its own; without one a contact's history goes by its name, so a list
+// keeps its bytes until a contact is renamed (which writes the id line
+// that keeps its history with it). Older hosts read the id lines as
+// comments. The command is the rest of the line, so it may contain '|'.
 // enabled is 0/1, yes/no or on/off. Saving keeps comments, blank lines and
 // unchanged contact lines byte for byte, rewrites changed ones, drops
 // removed ones and appends new ones; it writes beside the file and renames,
@@ -26,7 +30,18 @@ struct ContactEntry {
   std::string command;
   int line = -1;       // index into ContactsFile::lines; -1 for a new contact
   bool changed = false;
+  std::string id;      // from its "#id" line; empty: its history goes by its name
+  int idLine = -1;     // the index of that line, -1 when it has none in the file
 };
+
+// The key a contact's history is kept under: its id, or "name:" and its
+// name.
+std::string historyKey(const ContactEntry& entry);
+// A new id for a contact: 12 random hex digits.
+std::string newContactId();
+// Gives each contact whose history key another one before it has (two of
+// one name) an id of its own; true when it gave any.
+bool separateHistoryKeys(std::vector<ContactEntry>& contacts);
 
 // The entry's value of a check column (kCheckColumns): its text column, or
 // one of its integer columns.

@@ -1,7 +1,9 @@
 #include "host/lib/host_session.h"
 
 #include <algorithm>
+#include <chrono>
 
+#include "host/history/perf_data.h"
 #include "host/lib/host_text.h"
 #include "hostapi/messages.h"
 #include "hostapi/protocol.h"
@@ -36,6 +38,10 @@ HostSession::Check& HostSession::Check::operator=(const Check& other) {
   entry = other.entry;
   results = other.results.load();
   lastResult = other.lastResult.load();
+  historyHandle = other.historyHandle;
+  runStart = other.runStart;
+  lastUnixMs = other.lastUnixMs;
+  lastDurationMs = other.lastDurationMs;
   return *this;
 }
 
@@ -62,6 +68,8 @@ bool HostSession::openContacts(const std::string& path, bool lock, std::string* 
   }
   _changed = demo;
   _builtInList = demo;
+  // Two contacts of one name would share a history: the second gets an id.
+  if (separateHistoryKeys(_file.contacts)) _changed = true;
   return true;
 }
 
@@ -76,6 +84,59 @@ bool HostSession::save(std::string* error) {
   if (!replaceTextFile(_filePath, renderContacts(_file, current), error)) return false;
   _changed = false;
   return true;
+}
+
+// --- the history ---
+
+std::string HostSession::historyPath() const {
+  const size_t slash = _filePath.find_last_of("\\/");
+  return (slash == std::string::npos ? std::string() : _filePath.substr(0, slash + 1)) + "history.db";
+}
+
+void HostSession::openHistory(std::function<void(const std::string&)> notice) {
+  _history = std::make_unique<HistoryStore>(historyPath());
+  _history->setNoticeSink(std::move(notice));
+}
+
+std::string HostSession::historyKeyOf(size_t index) const {
+  return index < _checks.size() ? historyKey(_checks[index].entry) : std::string();
+}
+
+// A run reads its command as it starts, on its worker; a read on the main
+// thread is the host's own business (the settings page, start-up).
+void HostSession::onColumnRead(int row, int column) {
+  if (GetCurrentThreadId() == _mainThreadId || column != columnOf(kCommandColumn)) return;
+  std::lock_guard<std::mutex> guard(_checksLock);
+  if (Check* check = checkOfRow(row))
+    if (check->runStart == 0) check->runStart = GetTickCount() | 1;
+}
+
+void HostSession::record(Check& check, DWORD time) {
+  const DWORD started = check.runStart;
+  check.runStart = 0;
+  RawResult result;
+  result.timeMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
+  if (started != 0 && time - started < 0x7FFFFFFF) result.durationMs = static_cast<int32_t>(time - started);
+  check.lastUnixMs = result.timeMs;
+  check.lastDurationMs = result.durationMs;
+  if (!_history || check.historyHandle < 0) return;
+  switch (stateOfStatus(_host.getInt(check.row, kColumnStatus))) {
+    case CheckState::Well: result.verdict = Verdict::Well; break;
+    case CheckState::Problem: result.verdict = Verdict::Problem; break;
+    default: result.verdict = Verdict::Critical; break;
+  }
+  const std::vector<PerfValue> perf = perfValues(_host.firstLine(check.row, kColumnDescription, 4096), 1);
+  if (!perf.empty()) {
+    result.hasPerf = true;
+    result.perf = perf[0].value;
+  }
+  // A result stands as long as the plug-in waits before it calls a run
+  // overdue: the larger of a minute and twice the interval.
+  const int64_t interval = check.entry.interval > 0 ? check.entry.interval : 0;
+  const int64_t holdMs = std::max<int64_t>(60000, 2000 * interval);
+  _history->record(check.historyHandle, result, holdMs, _host.statusText(check.row));
 }
 
 // --- the plug-in ---
@@ -104,9 +165,14 @@ void HostSession::usePlugin(std::unique_ptr<PluginModule> plugin) {
 void HostSession::start(size_t maxEvents, size_t maxTextBytes) {
   _host.setEventLimits(maxEvents, maxTextBytes);
   _gate->session = this;
+  _mainThreadId = GetCurrentThreadId();
   _host.setObserver([gate = _gate](const HostEvent& event) {
     std::lock_guard<std::recursive_mutex> guard(gate->lock);
     if (gate->session) gate->session->onHostEvent(event);
+  });
+  _host.setReadObserver([gate = _gate](int row, int column) {
+    std::lock_guard<std::recursive_mutex> guard(gate->lock);
+    if (gate->session) gate->session->onColumnRead(row, column);
   });
   std::vector<CheckContact> contacts;
   for (const ContactEntry& entry : _file.contacts) contacts.push_back(checkContactOf(entry));
@@ -117,6 +183,7 @@ void HostSession::start(size_t maxEvents, size_t maxTextBytes) {
       Check check;
       check.entry = _file.contacts[i];
       check.row = rows[i];
+      if (_history) check.historyHandle = _history->contact(historyKey(check.entry));
       _checks.push_back(check);
     }
   });
@@ -131,6 +198,7 @@ void HostSession::onHostEvent(const HostEvent& event) {
       // The time first: a reader that sees the count sees its time.
       check->lastResult = decoded.time;
       ++check->results;
+      record(*check, decoded.time);
     }
   }
   if (_sink) _sink(decoded);
@@ -162,6 +230,11 @@ std::string HostSession::nameOf(int row) const {
   return index < 0 ? std::string() : _checks[static_cast<size_t>(index)].entry.name;
 }
 
+std::vector<HostSession::Check> HostSession::checksCopy() const {
+  std::lock_guard<std::mutex> guard(_checksLock);
+  return _checks;
+}
+
 CheckState HostSession::stateOf(const Check& check) const {
   if (check.entry.network != kNetwork || check.results == 0) return CheckState::Waiting;
   return stateOfStatus(_host.getInt(check.row, kColumnStatus));
@@ -177,7 +250,12 @@ std::string HostSession::add(const ContactEntry& entry) {
   Check check;
   check.entry = entry;
   check.entry.line = -1;
+  check.entry.idLine = -1;
   check.entry.changed = true;
+  // A name another contact's history goes by: an id of its own.
+  for (const Check& other : _checks)
+    if (historyKey(other.entry) == historyKey(check.entry)) check.entry.id = newContactId();
+  if (_history) check.historyHandle = _history->contact(historyKey(check.entry));
   check.row = _host.addCheck(checkContactOf(check.entry), false);
   {
     std::lock_guard<std::mutex> guard(_checksLock);
@@ -206,10 +284,17 @@ void HostSession::replace(size_t index, const ContactEntry& edited) {
   const int previousNetwork = check.entry.network;
   {
     std::lock_guard<std::mutex> guard(_checksLock);
-    const int line = check.entry.line;
+    const ContactEntry before = check.entry;
     check.entry = edited;
-    check.entry.line = line;
+    check.entry.line = before.line;
+    check.entry.id = before.id;
+    check.entry.idLine = before.idLine;
     check.entry.changed = true;
+    // A renamed contact keeps its history under an id of its own.
+    if (before.id.empty() && edited.name != before.name) {
+      check.entry.id = newContactId();
+      if (_history) _history->rekey(historyKey(before), historyKey(check.entry));
+    }
   }
   if (edited.network != previousNetwork) _host.setInt(check.row, kColumnNetwork, edited.network);
   _host.writeCheck(check.row, checkContactOf(check.entry));

@@ -26,6 +26,7 @@
 
 #include <windows.h>
 
+#include "host/history/history_store.h"
 #include "host/lib/contact_host.h"
 #include "host/lib/contacts_file.h"
 #include "host/lib/contacts_lock.h"
@@ -46,6 +47,15 @@ class HostSession {
     // count first and sees a result sees its time.
     std::atomic<size_t> results{0};
     std::atomic<DWORD> lastResult{0};  // GetTickCount of the last result
+    // The history's handle of the contact, -1 without a history.
+    int historyHandle = -1;
+    // GetTickCount when its run read its command, the run's start (0: no
+    // run seen since its last result).
+    DWORD runStart = 0;
+    // The last result's Unix time in ms (0: none yet) and how long its run
+    // took (-1: unknown).
+    int64_t lastUnixMs = 0;
+    int32_t lastDurationMs = -1;
 
     Check() = default;
     Check(const Check& other) { *this = other; }
@@ -86,6 +96,18 @@ class HostSession {
   // Writes the list when it changed; false with the reason.
   bool save(std::string* error);
 
+  // --- the history (main thread) ---
+  // Keeps the checks' history in history.db beside the list (history.h);
+  // notice hears, on the writer's thread, when it cannot be kept and when
+  // it can again. Before start.
+  void openHistory(std::function<void(const std::string&)> notice);
+  // The store, or null when the host keeps none.
+  HistoryStore* history() const { return _history.get(); }
+  // Where the list's history is kept: history.db in the list's folder.
+  std::string historyPath() const;
+  // The key a check's history goes by.
+  std::string historyKeyOf(size_t index) const;
+
   // --- the plug-in (main thread) ---
   // Loads Vardok.dll from the program's folder; false with the reason.
   bool loadPlugin(std::string* error);
@@ -112,6 +134,8 @@ class HostSession {
   int indexOfRow(int row) const;
   size_t resultsOf(int row) const;  // any thread
   std::string nameOf(int row) const;  // any thread
+  // The checks as a reader on another thread sees them (a copy).
+  std::vector<Check> checksCopy() const;
   // Waiting until its first result (and for a contact that is no check).
   CheckState stateOf(const Check& check) const;
   // The id of a check column (kCheckColumns), 0 before it is registered.
@@ -154,6 +178,8 @@ class HostSession {
     HostSession* session = nullptr;  // null: closed
   };
   void onHostEvent(const HostEvent& event);  // any thread, through the gate
+  void onColumnRead(int row, int column);    // any thread, through the gate
+  void record(Check& check, DWORD time);     // under _checksLock
   Check* checkOfRow(int row);                // under _checksLock
 
   // Held from before the list is read until after it is saved: the last
@@ -164,6 +190,8 @@ class HostSession {
   bool _changed = false;
   bool _builtInList = false;
   std::unique_ptr<iServedSite> _site;
+  std::unique_ptr<HistoryStore> _history;
+  DWORD _mainThreadId = 0;
   std::shared_ptr<EventGate> _gate = std::make_shared<EventGate>();
   // Owned here, and left alone by a session whose plug-in did not let go.
   std::unique_ptr<ContactHost> _hostOwner = std::make_unique<ContactHost>();
