@@ -7,6 +7,7 @@
 
 #include "host/console/console_host.h"
 #include "host/console/page_view.h"
+#include "host/lib/display_text.h"
 #include "hostapi/messages.h"
 #include "hostapi/protocol.h"
 #include "support/internet/url.h"
@@ -45,7 +46,7 @@ const ConsoleHost::Check* ConsoleHost::checkAt(size_t index) {
 
 void ConsoleHost::printTable() {
   _out.line(padded("#", 3) + padded("name", 15) + padded("state", 12) + padded("status", 21) + padded("icon", 6) +
-            padded("age", 6) + "description");
+            padded("age", 6) + padded("up 24h", 8) + "description");
   const std::vector<Check> checks = _checks;
   const int colors[] = {32, 33, 31};
   for (size_t i = 0; i < checks.size(); ++i) {
@@ -57,12 +58,14 @@ void ConsoleHost::printTable() {
     const bool colored = isCheck && check.results;
     const std::string description = fromHostText(_host.getText(check.row, kColumnDescription).value_or(""));
     const std::string status = padded(fittedFirstLine(fromHostText(_host.statusText(check.row)), kStatusWidth), 21);
-    const size_t used = 3 + 15 + 12 + status.size() + 6 + 6;
+    const size_t used = 3 + 15 + 12 + status.size() + 6 + 6 + 8;
+    const HistoryStore* history = _session.history();
+    const std::string uptime = history ? uptimeText(history->glance(historyKey(check.entry)).uptime.day) : "-";
     const size_t room = consoleWidth() > used + 31 ? consoleWidth() - used - 11 : 20;
     _out.line(padded(std::to_string(i + 1), 3) + padded(visible(check.entry.name), 15) +
               (colored ? _out.paint(padded(state, 12), colors[severity]) : padded(state, 12)) + status +
               padded(std::to_string(_host.getInt(check.row, kColumnIcon)), 6) + padded(ageText(check.lastResult), 6) +
-              fittedFirstLine(description, room));
+              padded(uptime, 8) + fittedFirstLine(description, room));
   }
   // Overload is shown, not hidden: the plug-in's word that checks run late,
   // while it is recent (it says so at most once a minute).
@@ -203,6 +206,11 @@ bool ConsoleHost::execute(const std::string& input) {
   if (command == "quit" || command == "exit") return false;
   if (command == "list") {
     printTable();
+  } else if (command == "history") {
+    std::istringstream args(rest);
+    std::string number, window;
+    args >> number >> window;
+    printHistory(std::strtoul(number.c_str(), nullptr, 10), window);
   } else if (command == "show") {
     showPage(index);
   } else if (command == "set") {
@@ -250,6 +258,7 @@ bool ConsoleHost::execute(const std::string& input) {
   } else if (command == "help") {
     _out.line("list | show N | set N command|interval|enabled VALUE | add name | network | interval | enabled | command");
     _out.line("remove N | run N (the page's button) | menu N (the contact menu) | activate N | wait N [SECONDS] | sleep MS");
+    _out.line("history N [24h|7d|30d] (uptime, changes of state and the last results)");
     _out.line("memory (the host's working set and private bytes, now and at their peak) | quit");
   } else {
     _out.line("Unknown command '" + command + "'; 'help' lists them.");

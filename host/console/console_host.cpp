@@ -90,7 +90,16 @@ int ConsoleHost::run() {
   // A host that runs for days keeps a bounded history; each contact's last
   // result stays in its columns, within the plug-in's own output bound.
   _session.setEventSink([this](const PluginEvent& event) { onEvent(event); });
+  if (_options.keepHistory)
+    _session.openHistory([this](const std::string& text) { _out.line("vardok-host: " + text); });
   _session.start();
+  if (!_options.metrics.empty()) {
+    _metrics = MetricsServer::start(_session, _options.metrics, &error);
+    if (_metrics)
+      _out.line("Metrics for Prometheus at " + _metrics->url());
+    else
+      _out.line("vardok-host: " + error);
+  }
 
   _out.line("Vardok console host: " + std::to_string(_checks.size()) + " contacts from " + filePath +
             "; plug-in log in " + logPath);
@@ -103,6 +112,7 @@ int ConsoleHost::run() {
 }
 
 void ConsoleHost::quit() {
+  _metrics.reset();
   // No child and no thread of the plug-in outlives the host.
   if (!_session.detachAndWait())
     _out.line("Vardok did not let its DLL go within 5 s; what it still holds is left to the end of this process");

@@ -27,6 +27,7 @@
 #include "host/console/message_boxes.h"
 #include "host/console/options.h"
 #include "host/lib/host_session.h"
+#include "host/serve/metrics_page.h"
 #include "support/threads/unique_handle.h"
 
 namespace VardokHost {
@@ -66,6 +67,7 @@ class ConsoleHost {
   // --- commands (commands.cpp; main thread) ---
   bool execute(const std::string& line);  // false: quit
   void printTable();
+  void printHistory(size_t index, const std::string& window);
   void showPage(size_t index);
   void setField(size_t index, const std::string& field, const std::string& value);
   void addContact(const std::string& description);
@@ -94,6 +96,8 @@ class ConsoleHost {
   std::string _lateness;
   unsigned long _latenessAt = 0;
   RotatingLog _log;
+  // Serves /metrics while the session runs; goes before it.
+  std::unique_ptr<MetricsServer> _metrics;
   // Every process started from this host is in this job (a run's own job
   // nests in it), so on quit the host can name what checks left running.
   Quorlin::JobHandle _everything;

@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "vardok-host: %s\n"
                  "usage: vardok-host [CONTACTS.txt] [--once [--timeout S]] [--script FILE] [--serve-demo]\n"
-                 "                   [--verbose] [--log FILE] [--color|--no-color]\n",
+                 "                   [--verbose] [--log FILE] [--color|--no-color] [--no-history]\n"
+                 "                   [--metrics [ADDRESS:]PORT]\n",
                  error.c_str());
     return 3;
   }

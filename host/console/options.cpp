@@ -35,6 +35,10 @@ bool parseOptions(int argc, char** argv, ConsoleOptions* options, std::string* e
       options->verbose = true;
     } else if (arg == "--serve-demo") {
       options->serveDemo = true;
+    } else if (arg == "--no-history") {
+      options->keepHistory = false;
+    } else if (arg == "--metrics") {
+      if (!value(&options->metrics)) return false;
     } else if (arg == "--color") {
       options->color = 1;
     } else if (arg == "--no-color") {

@@ -16,6 +16,8 @@ struct ConsoleOptions {
   bool serveDemo = false;
   int color = -1;            // -1 auto, 0 never, 1 always
   int onceTimeoutSeconds = 60;
+  bool keepHistory = true;   // history.db beside the list
+  std::string metrics;       // "[ADDR:]PORT" to serve /metrics at, or empty
 };
 
 // Parses the command line; false with a message for bad arguments.

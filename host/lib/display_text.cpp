@@ -1,7 +1,9 @@
 #include "host/lib/display_text.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <unordered_set>
 
@@ -319,6 +321,18 @@ std::string displayText(std::string_view utf8, size_t maxBytes) {
 
 std::string displayLine(std::string_view utf8, size_t maxChars) {
   return clean(utf8, Writer(std::numeric_limits<size_t>::max(), maxChars, true));
+}
+
+std::string uptimeText(double ratio) {
+  if (!(ratio >= 0 && ratio <= 1)) return "-";
+  if (ratio == 1) return "100%";
+  if (ratio == 0) return "0%";
+  // Two decimals, cut rather than rounded at the ends: 99.999% is not 100%.
+  double percent = std::floor(ratio * 10000) / 100;
+  if (percent <= 0) percent = 0.01;
+  char text[16];
+  std::snprintf(text, sizeof text, "%.2f%%", percent);
+  return text;
 }
 
 }  // namespace VardokHost

@@ -42,4 +42,8 @@ std::string displayLine(std::string_view utf8, size_t maxChars = kListLineChars)
 // is "about 49.7 days".
 std::string intervalWords(int64_t seconds);
 
+// A share as an uptime reads: "99.93%", "100%", "0%"; "-" when unknown
+// (NaN). Never rounds up to 100% nor down to 0% a share that is neither.
+std::string uptimeText(double ratio);
+
 }  // namespace VardokHost

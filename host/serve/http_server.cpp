@@ -74,7 +74,7 @@ LoopbackHttpServer::LoopbackHttpServer(const std::string& address) {
   start();
 }
 
-LoopbackHttpServer::LoopbackHttpServer(const Options& options) {
+LoopbackHttpServer::LoopbackHttpServer(const Options& options) : _keepRequests(options.keepRequests) {
   if (!options.certificateFile.empty()) {
     _tls.reset(new TlsIdentity);
     if (!_tls->load(options.certificateFile, options.keyFile, &_error)) return;
@@ -149,7 +149,8 @@ void LoopbackHttpServer::answer(SOCKET client) {
 
   std::string head;
   char buffer[1024];
-  while (head.find("\r\n\r\n") == std::string::npos) {
+  // A request's head, at most 64 KiB of it.
+  while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
     const int got = receive(buffer, sizeof buffer);
     if (got <= 0) break;
     head.append(buffer, got);
@@ -157,7 +158,7 @@ void LoopbackHttpServer::answer(SOCKET client) {
   Reply reply;
   {
     std::lock_guard<std::mutex> guard(_lock);
-    _requests.push_back(head);
+    if (_keepRequests) _requests.push_back(head);
     reply = _handler(head);
   }
   if (reply.stallMs) Sleep(reply.stallMs);
@@ -182,8 +183,9 @@ void LoopbackHttpServer::answer(SOCKET client) {
   // connection would.
   if (tls && reply.sendOnly >= reply.bytes.size()) tls->close();
   shutdown(client, SD_SEND);
-  // Let the client read everything before the socket goes.
-  while (recv(client, buffer, sizeof buffer, 0) > 0) {
+  // Let the client read everything before the socket goes (reading at
+  // most 1 MiB more of what it sends meanwhile).
+  for (int read = 0; read < 1024 && recv(client, buffer, sizeof buffer, 0) > 0; ++read) {
   }
   closesocket(client);
 }

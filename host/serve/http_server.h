@@ -29,6 +29,7 @@ class LoopbackHttpServer {
     int port = 80;                // 0: any free port
     std::string certificateFile;  // PEM; with keyFile, the server speaks HTTPS
     std::string keyFile;
+    bool keepRequests = true;     // for requests(); a long-running server keeps none
   };
   struct Reply {
     std::string bytes;                      // status line, headers, body, as sent
@@ -83,6 +84,7 @@ class LoopbackHttpServer {
   std::atomic<bool> _stopping{false};
   mutable std::mutex _lock;
   Handler _handler;
+  bool _keepRequests = true;
   std::vector<std::string> _requests;
 };
 
