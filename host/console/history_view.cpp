@@ -74,6 +74,8 @@ void ConsoleHost::printHistory(size_t index, const std::string& window) {
     _out.line("history N [24h|7d|30d]");
     return;
   }
+  // What was recorded up to now, the last result included.
+  history->flush(2000);
   const std::string key = historyKey(check->entry);
   const int64_t now = history->now();
   const Uptime uptime = history->uptime(key);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <set>
 
 #include <sqlite3.h>
 
@@ -399,7 +400,7 @@ void HistoryStore::writerMain() {
     }
     _written.notify_all();
     if (ok && !batch.empty() && written) written();
-    if (ok && !stopping) refreshUptimes(now);
+    if (ok && !stopping) refreshUptimes(now, batch);
     if (stopping) {
       std::lock_guard<std::mutex> hold(_lock);
       if (_queue.empty()) break;
@@ -723,18 +724,28 @@ void HistoryStore::pruneSome(int64_t now) {
   if (!(ok && execute(_db, "COMMIT"))) execute(_db, "ROLLBACK");
 }
 
-void HistoryStore::refreshUptimes(int64_t now) {
-  if (now < _nextUptimeRefresh) return;
-  _nextUptimeRefresh = now + kMinuteMs;
-  std::vector<std::string> keys;
+// Every contact's uptime once a minute, and a contact's first as soon as it
+// has a result written.
+void HistoryStore::refreshUptimes(int64_t now, const std::deque<Pending>& batch) {
+  const bool due = now >= _nextUptimeRefresh;
+  if (due) _nextUptimeRefresh = now + kMinuteMs;
+  std::vector<std::pair<size_t, std::string>> stale;
   {
     std::lock_guard<std::mutex> hold(_lock);
-    keys = _keys;
+    if (due) {
+      for (size_t handle = 0; handle < _keys.size(); ++handle) stale.emplace_back(handle, _keys[handle]);
+    } else {
+      std::set<size_t> met;
+      for (const Pending& pending : batch)
+        if (pending.contact >= 0 && std::isnan(_memory[static_cast<size_t>(pending.contact)].uptime.day) &&
+            met.insert(static_cast<size_t>(pending.contact)).second)
+          stale.emplace_back(static_cast<size_t>(pending.contact), _keys[static_cast<size_t>(pending.contact)]);
+    }
   }
-  for (size_t handle = 0; handle < keys.size(); ++handle) {
-    const Uptime now = uptime(keys[handle]);
+  for (const auto& [handle, key] : stale) {
+    const Uptime fresh = uptime(key);
     std::lock_guard<std::mutex> hold(_lock);
-    _memory[handle].uptime = now;
+    _memory[handle].uptime = fresh;
   }
 }
 

@@ -173,7 +173,7 @@ class HistoryStore {
   void loadGlances();
   bool seal(const std::string& key, Tracked& tracked);
   void pruneSome(int64_t now);
-  void refreshUptimes(int64_t now);
+  void refreshUptimes(int64_t now, const std::deque<Pending>& batch);
   void notice(const std::string& text);
   void failed(const std::string& what);
 

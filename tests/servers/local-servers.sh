@@ -26,9 +26,12 @@
 #                                         result tag), wrongid (an answer with
 #                                         another id first, A 10.9.8.99, then
 #                                         A 10.9.8.6); any other: A 10.9.8.1
-#   local-servers.sh prometheus DIR       Prometheus on a free port, scraping
-#                                         itself, with one alerting rule that
-#                                         always fires and one that never does
+#   local-servers.sh prometheus DIR [TARGET]
+#                                         Prometheus on a free port, scraping
+#                                         itself (and TARGET, host:port, as job
+#                                         vardok, every second), with one
+#                                         alerting rule that always fires and
+#                                         one that never does
 #   local-servers.sh stop DIR             ends the server by its process id
 # The tests run under Wine, which cannot wait for a Linux process: this
 # script writes DIR/ready (the server's address) once the server answers,
@@ -199,6 +202,13 @@ scrape_configs:
     static_configs:
       - targets: ['127.0.0.1:$port']
 YML
+    if [ -n "${3:-}" ]; then
+      cat >> "$dir/prometheus.yml" <<YML
+  - job_name: vardok
+    static_configs:
+      - targets: ['$3']
+YML
+    fi
     cat > "$dir/rules.yml" <<'YML'
 groups:
   - name: vardok-test
