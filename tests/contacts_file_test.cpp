@@ -119,6 +119,65 @@ TEST(ContactsFile, RenderingRewritesOnlyWhatChanged) {
             "# keep\na |82|1|1|x\nb | 82 | 20 | no | y\nd | 82 | 120 | no | cmd /c exit 1\n");
 }
 
+TEST(ContactsFile, HistoryIdsGoWithTheirContactsAndOnlyWhereTheNameAgrees) {
+  ContactsFile file;
+  std::string error;
+  const std::string text =
+      "#id 1a2b3c4d5e6f Web\n"
+      "Web | 82 | 5 | yes | cmd /c exit 0\n"
+      "#id 0f0f0f0f0f0f Gone\n"         // left by an older host above another contact
+      "Mail | 82 | 5 | yes | cmd /c exit 0\n"
+      "#id  77 Disk  \n"                 // spaces a person typed
+      "Disk | 82 | 5 | yes | cmd /c exit 0\n"
+      "Disk | 82 | 9 | yes | cmd /c exit 1\n";
+  ASSERT_TRUE(parseContacts(text, "f", &file, &error)) << error;
+  ASSERT_EQ(4u, file.contacts.size());
+  EXPECT_EQ("1a2b3c4d5e6f", file.contacts[0].id);
+  EXPECT_EQ("1a2b3c4d5e6f", historyKey(file.contacts[0]));
+  EXPECT_EQ("", file.contacts[1].id) << "an id line naming another contact is a comment";
+  EXPECT_EQ("name:Mail", historyKey(file.contacts[1]));
+  EXPECT_EQ("77", file.contacts[2].id);
+  EXPECT_EQ("name:Disk", historyKey(file.contacts[3]));
+
+  // Unchanged, the file keeps its bytes.
+  EXPECT_EQ(text, renderContacts(file, file.contacts));
+
+  // Two of one name: the second gets an id of its own, written above it.
+  std::vector<ContactEntry> current = file.contacts;
+  current[2].id.clear();
+  current[2].idLine = -1;
+  EXPECT_TRUE(separateHistoryKeys(current));
+  EXPECT_TRUE(current[2].id.empty());
+  ASSERT_EQ(12u, current[3].id.size());
+  EXPECT_NE(current[3].id, newContactId());
+  EXPECT_FALSE(separateHistoryKeys(current));
+
+  // Renamed, removed, added: the id line follows its contact, goes with it,
+  // and a new contact with an id gets one.
+  current = file.contacts;
+  current[0].name = "Web server";
+  current[0].changed = true;
+  current.erase(current.begin() + 2);  // Disk (the one with "#id  77")
+  ContactEntry added;
+  added.name = "New";
+  added.id = "abcdefabcdef";
+  added.command = "cmd /c exit 0";
+  current.push_back(added);
+  EXPECT_EQ(renderContacts(file, current),
+            "#id 1a2b3c4d5e6f Web server\n"
+            "Web server | 82 | 5 | yes | cmd /c exit 0\n"
+            "#id 0f0f0f0f0f0f Gone\n"
+            "Mail | 82 | 5 | yes | cmd /c exit 0\n"
+            "Disk | 82 | 9 | yes | cmd /c exit 1\n"
+            "#id abcdefabcdef New\n"
+            "New | 82 | 120 | no | cmd /c exit 0\n");
+  // And it reads back the same.
+  ContactsFile again;
+  ASSERT_TRUE(parseContacts(renderContacts(file, current), "f", &again, &error));
+  EXPECT_EQ("1a2b3c4d5e6f", again.contacts[0].id);
+  EXPECT_EQ("abcdefabcdef", again.contacts[3].id);
+}
+
 TEST(ContactsFile, SavingWritesBesideThenRenames) {
   char folder[MAX_PATH];
   GetTempPathA(MAX_PATH, folder);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "host/history/history_store.h"
+#include "host/history/perf_data.h"
 #include "host/history/series_codec.h"
 
 namespace VardokHost {
@@ -158,6 +159,36 @@ TEST(Rollups, EachResultHoldsItsStateUntilTheNextOneAtMostItsHoldSplitOverTheSpa
   EXPECT_EQ(150 * kSecond, whole[0].knownMs());
   EXPECT_EQ(1u, whole[0].problems);
   EXPECT_DOUBLE_EQ(200, whole[0].durationMean);
+}
+
+TEST(PerfData, ItemsOfTheFirstLineAreReadInBaseUnits) {
+  struct Row {
+    const char* output;
+    std::vector<PerfValue> expected;
+  };
+  const Row rows[] = {
+      {"Disk C: 36.1% used | used=36.1%;85;95;0;100 'free space'=12GB;;;0 time=0.012s",
+       {{"used", 0.361, "ratio"}, {"free space", 12.0 * 1073741824.0, "bytes"}, {"time", 0.012, "seconds"}}},
+      {"OK | rtt=250ms t2=3us c=17c n=4 odd=5dBm", {{"rtt", 0.25, "seconds"}, {"t2", 3e-6, "seconds"},
+                                                   {"c", 17, ""}, {"n", 4, ""}, {"odd", 5, ""}}},
+      {"x | 'it''s'=1KB;2 B=-1.5e3B", {{"it's", 1024, "bytes"}, {"B", -1500, "bytes"}}},
+      // Not numbers, no value, no label: left out, the rest read.
+      {"x | a=U b= =3 c=1e400 d=nan e=0x10 f=7MB", {{"f", 7.0 * 1048576.0, "bytes"}}},
+      {"no data here", {}},
+      {"first line\n| on=1", {}},
+      {"CRLF | r=2\r\n| s=3", {{"r", 2, ""}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.output);
+    const std::vector<PerfValue> got = perfValues(row.output);
+    ASSERT_EQ(row.expected.size(), got.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(row.expected[i].label, got[i].label);
+      EXPECT_NEAR(row.expected[i].value, got[i].value, std::fabs(row.expected[i].value) * 1e-12);
+      EXPECT_EQ(row.expected[i].unit, got[i].unit);
+    }
+  }
+  EXPECT_EQ(1u, perfValues("x | a=1 b=2 c=3", 1).size());
 }
 
 // A store in a folder of the test's own, on a clock the test moves.

@@ -87,6 +87,22 @@ std::string commandProblem(const std::string& command) {
   return std::string();
 }
 
+namespace {
+
+// The name a "#id ID NAME" line names, its id in *id; empty for any other
+// line.
+std::string idLineOf(const std::string& line, std::string* id) {
+  const std::string text = trim(line);
+  if (text.compare(0, 4, "#id ") != 0) return std::string();
+  const std::string rest = trim(text.substr(4));
+  const size_t gap = rest.find_first_of(" \t");
+  if (gap == std::string::npos) return std::string();
+  *id = rest.substr(0, gap);
+  return trim(rest.substr(gap));
+}
+
+}  // namespace
+
 bool parseContacts(const std::string& input, const std::string& name, ContactsFile* out, std::string* error) {
   static const char kMark[] = "\xEF\xBB\xBF";
   out->byteOrderMark = input.compare(0, 3, kMark) == 0;
@@ -119,15 +135,8 @@ bool parseContacts(const std::string& input, const std::string& name, ContactsFi
     entry.line = static_cast<int>(i);
     // "#id ID NAME" right above, naming this contact (a line an older host
     // left behind above another contact is a comment).
-    if (i > 0) {
-      const std::string above = trim(out->lines[i - 1]);
-      const size_t gap = above.find(' ', 4);
-      if (above.compare(0, 4, "#id ") == 0 && gap != std::string::npos && gap > 4 &&
-          trim(above.substr(gap + 1)) == entry.name) {
-        entry.id = above.substr(4, gap - 4);
-        entry.idLine = static_cast<int>(i - 1);
-      }
-    }
+    if (i > 0 && idLineOf(out->lines[i - 1], &entry.id) == entry.name) entry.idLine = static_cast<int>(i - 1);
+    if (entry.idLine < 0) entry.id.clear();
     if (entry.name.empty()) return fail("the name is empty");
     if (!parseInt(fields[1], &entry.network)) return fail("the network '" + fields[1] + "' is not a number");
     if (!parseInt(fields[2], &entry.interval)) return fail("the interval '" + fields[2] + "' is not a number");
@@ -157,23 +166,23 @@ std::string renderContacts(const ContactsFile& file, const std::vector<ContactEn
   const char* const eol = file.crlf ? "\r\n" : "\n";
   std::string text = file.byteOrderMark ? "\xEF\xBB\xBF" : "";
   // A contact's id line goes with it: kept as it was while the id is.
-  auto idLineOf = [&](const ContactEntry& entry) {
+  auto idLineAbove = [&](const ContactEntry& entry) {
     if (entry.id.empty()) return std::string();
-    const std::string line = "#id " + entry.id + " " + entry.name;
+    std::string id;
     const bool same = entry.idLine >= 0 && entry.idLine < static_cast<int>(file.lines.size()) &&
-                      trim(file.lines[entry.idLine]) == line;
-    return (same ? file.lines[entry.idLine] : line) + eol;
+                      idLineOf(file.lines[entry.idLine], &id) == entry.name && id == entry.id;
+    return (same ? file.lines[entry.idLine] : "#id " + entry.id + " " + entry.name) + eol;
   };
   for (size_t i = 0; i < file.lines.size(); ++i) {
     if (idLine[i]) continue;
     if (!contactLine[i]) {
       text += file.lines[i] + eol;
     } else if (const ContactEntry* entry = atLine[i]) {
-      text += idLineOf(*entry) + (entry->changed ? formatContact(*entry) : file.lines[i]) + eol;
+      text += idLineAbove(*entry) + (entry->changed ? formatContact(*entry) : file.lines[i]) + eol;
     }
   }
   for (const ContactEntry& entry : current)
-    if (entry.line < 0) text += idLineOf(entry) + formatContact(entry) + eol;
+    if (entry.line < 0) text += idLineAbove(entry) + formatContact(entry) + eol;
   return text;
 }
 
