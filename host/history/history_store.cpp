@@ -293,7 +293,7 @@ int HistoryStore::contact(const std::string& key) {
   const auto found = _handles.find(key);
   if (found != _handles.end()) return found->second;
   const int handle = static_cast<int>(_keys.size());
-  _keys.push_back(key);
+  _keys.push_back(std::make_shared<const std::string>(key));
   _handles.emplace(key, handle);
   _memory.push_back(Memory{{}, std::nullopt, Uptime{kUnknown, kUnknown, kUnknown}, false});
   return handle;
@@ -306,12 +306,12 @@ void HistoryStore::record(int contact, const RawResult& result, int64_t holdMs, 
     Memory& memory = _memory[static_cast<size_t>(contact)];
     memory.last.push_back(result);
     if (memory.last.size() > kGlanceResults) memory.last.pop_front();
-    if (!memory.current || memory.current->verdict != result.verdict)
-      memory.current = Incident{result.timeMs, 0, result.verdict, statusText};
-    if (_queue.size() >= _options.maxQueued) {
-      _queue.pop_front();
-    }
-    _queue.push_back(Pending{contact, _keys[static_cast<size_t>(contact)], result, holdMs, statusText});
+    // The text only begins an incident: kept when the state changes.
+    const bool changed = !memory.current || memory.current->verdict != result.verdict;
+    if (changed) memory.current = Incident{result.timeMs, 0, result.verdict, statusText};
+    if (_queue.size() >= _options.maxQueued) _queue.pop_front();
+    _queue.push_back(Pending{contact, _keys[static_cast<size_t>(contact)], result, holdMs,
+                             changed ? statusText : std::string()});
   }
 }
 
@@ -320,8 +320,9 @@ void HistoryStore::rekey(const std::string& from, const std::string& to) {
   std::lock_guard<std::mutex> hold(_lock);
   if (_handles.count(to)) return;
   _handles.emplace(to, handle);
-  _keys[static_cast<size_t>(handle)] = to;
-  _queue.push_back(Pending{-1, from, RawResult(), 0, to});
+  const std::shared_ptr<const std::string> before = _keys[static_cast<size_t>(handle)];
+  _keys[static_cast<size_t>(handle)] = std::make_shared<const std::string>(to);
+  _queue.push_back(Pending{-1, before, RawResult(), 0, to});
 }
 
 bool HistoryStore::flush(int64_t timeoutMs) {
@@ -419,7 +420,7 @@ void HistoryStore::loadGlances() {
   {
     std::lock_guard<std::mutex> hold(_lock);
     for (size_t handle = 0; handle < _memory.size(); ++handle)
-      if (!_memory[handle].loaded) unloaded.emplace_back(handle, _keys[handle]);
+      if (!_memory[handle].loaded) unloaded.emplace_back(handle, *_keys[handle]);
   }
   for (const auto& [handle, key] : unloaded) {
     const int64_t contact = contactId(_db, key);
@@ -526,16 +527,16 @@ bool HistoryStore::writeBatch(const std::deque<Pending>& batch) {
     if (pending.contact < 0) {
       // A rekey: the history moves unless the new key has one already.
       Statement move(_db, "UPDATE OR IGNORE contacts SET key = ? WHERE key = ?");
-      move.bind(1, pending.text).bind(2, pending.key);
+      move.bind(1, pending.text).bind(2, *pending.key);
       ok = move.run();
-      const auto moved = _tracked.find(pending.key);
+      const auto moved = _tracked.find(*pending.key);
       if (ok && moved != _tracked.end()) {
         _tracked[pending.text] = moved->second;
-        _tracked.erase(pending.key);
+        _tracked.erase(*pending.key);
       }
       continue;
     }
-    const std::string& key = pending.key;
+    const std::string& key = *pending.key;
     Tracked& tracked = _tracked[key];
     if (tracked.id == 0 || tracked.holdMs != pending.holdMs) {
       upsertContact.reset();
@@ -658,13 +659,27 @@ bool HistoryStore::seal(const std::string&, Tracked& tracked) {
 
   Statement putRaw(_db, "INSERT OR REPLACE INTO raw(contact, start, data) VALUES(?, ?, ?)");
   putRaw.bind(1, tracked.id).bind(2, start).bind(3, encodeResults(start, raw), true);
-  Statement putMinutes(_db, "INSERT OR REPLACE INTO minutes(contact, start, data) VALUES(?, ?, ?)");
-  putMinutes.bind(1, tracked.id).bind(2, start).bind(3, encodeRollups(start, kMinuteMs, minutes), true);
-  if (!(raw.empty() || putRaw.run()) || !putMinutes.run()) return false;
+  if (!(raw.empty() || putRaw.run())) return false;
 
-  // The hour the segment belongs to, from its minutes so far.
+  // Its minutes go into its hour's row, beside the hour's other segments'.
   const int64_t hour = floorTo(start, kHourMs), day = floorTo(start, kDayMs);
-  const std::vector<Rollup> hourMinutes = packedRollups(_db, "minutes", tracked.id, kSegmentMs, kMinuteMs, hour, hour + kHourMs);
+  std::vector<Rollup> hourMinutes;
+  {
+    Statement read(_db, "SELECT data FROM minutes WHERE contact = ? AND start = ?");
+    read.bind(1, tracked.id).bind(2, hour);
+    if (read.step() && !decodeRollups(hour, kMinuteMs, read.bytes(0), &hourMinutes)) hourMinutes.clear();
+  }
+  hourMinutes.erase(std::remove_if(hourMinutes.begin(), hourMinutes.end(),
+                                   [&](const Rollup& one) { return one.startMs >= start && one.startMs < end; }),
+                    hourMinutes.end());
+  hourMinutes.insert(hourMinutes.end(), minutes.begin(), minutes.end());
+  std::sort(hourMinutes.begin(), hourMinutes.end(),
+            [](const Rollup& a, const Rollup& b) { return a.startMs < b.startMs; });
+  Statement putMinutes(_db, "INSERT OR REPLACE INTO minutes(contact, start, data) VALUES(?, ?, ?)");
+  putMinutes.bind(1, tracked.id).bind(2, hour).bind(3, encodeRollups(hour, kMinuteMs, hourMinutes), true);
+  if (!putMinutes.run()) return false;
+
+  // The hour, from its minutes so far.
   Rollup whole;
   whole.startMs = hour;
   for (const Rollup& minute : hourMinutes) whole.merge(minute);
@@ -711,7 +726,7 @@ void HistoryStore::pruneSome(int64_t now) {
   };
   const Cut cuts[] = {
       {"DELETE FROM raw WHERE contact = ? AND start < ?", now - _options.rawKeptMs - kSegmentMs},
-      {"DELETE FROM minutes WHERE contact = ? AND start < ?", now - _options.minutesKeptMs - kSegmentMs},
+      {"DELETE FROM minutes WHERE contact = ? AND start < ?", now - _options.minutesKeptMs - kHourMs},
       {"DELETE FROM hours WHERE contact = ? AND start < ?", now - _options.hoursKeptMs - kDayMs},
       {"DELETE FROM incidents WHERE contact = ? AND end IS NOT NULL AND end < ?", now - _options.incidentsKeptMs},
   };
@@ -727,19 +742,21 @@ void HistoryStore::pruneSome(int64_t now) {
 // Every contact's uptime once a minute, and a contact's first as soon as it
 // has a result written.
 void HistoryStore::refreshUptimes(int64_t now, const std::deque<Pending>& batch) {
-  const bool due = now >= _nextUptimeRefresh;
-  if (due) _nextUptimeRefresh = now + kMinuteMs;
+  // Once a minute of real time: a simulated clock may run faster.
+  const int64_t real = systemClock();
+  const bool due = real >= _nextUptimeRefresh;
+  if (due) _nextUptimeRefresh = real + kMinuteMs;
   std::vector<std::pair<size_t, std::string>> stale;
   {
     std::lock_guard<std::mutex> hold(_lock);
     if (due) {
-      for (size_t handle = 0; handle < _keys.size(); ++handle) stale.emplace_back(handle, _keys[handle]);
+      for (size_t handle = 0; handle < _keys.size(); ++handle) stale.emplace_back(handle, *_keys[handle]);
     } else {
       std::set<size_t> met;
       for (const Pending& pending : batch)
         if (pending.contact >= 0 && std::isnan(_memory[static_cast<size_t>(pending.contact)].uptime.day) &&
             met.insert(static_cast<size_t>(pending.contact)).second)
-          stale.emplace_back(static_cast<size_t>(pending.contact), _keys[static_cast<size_t>(pending.contact)]);
+          stale.emplace_back(static_cast<size_t>(pending.contact), *_keys[static_cast<size_t>(pending.contact)]);
     }
   }
   for (const auto& [handle, key] : stale) {
@@ -817,9 +834,9 @@ std::vector<Rollup> HistoryStore::rollups(const std::string& key, int64_t fromMs
   execute(_reader, "BEGIN");
   const int64_t now = _options.clock();
   // Hours where minutes are no longer kept or are not needed.
-  const bool hourly = bucketMs >= kHourMs || fromMs < now - _options.minutesKeptMs + kSegmentMs;
+  const bool hourly = bucketMs >= kHourMs || fromMs < now - _options.minutesKeptMs - kMinuteMs;
   std::vector<Rollup> packed = hourly ? packedRollups(_reader, "hours", contact, kDayMs, kHourMs, fromMs, toMs)
-                                      : packedRollups(_reader, "minutes", contact, kSegmentMs, kMinuteMs, fromMs, toMs);
+                                      : packedRollups(_reader, "minutes", contact, kHourMs, kMinuteMs, fromMs, toMs);
   // The span not yet packed: from the fresh rows, from the first of them
   // (a packed hour already holds its packed segments).
   Statement first(_reader, "SELECT min(time) FROM fresh WHERE contact = ?");
@@ -838,7 +855,10 @@ std::vector<Rollup> HistoryStore::rollups(const std::string& key, int64_t fromMs
     }
   }
   execute(_reader, "COMMIT");
-  std::stable_sort(packed.begin(), packed.end(), [](const Rollup& a, const Rollup& b) { return a.startMs < b.startMs; });
+  const auto earlier = [](const Rollup& a, const Rollup& b) { return a.startMs < b.startMs; };
+  if (!std::is_sorted(packed.begin(), packed.end(), earlier)) std::stable_sort(packed.begin(), packed.end(), earlier);
+  // Minutes asked for as minutes are what was read.
+  if (!hourly && bucketMs == kMinuteMs) return packed;
   return coarsen(packed, bucketMs);
 }
 

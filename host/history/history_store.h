@@ -7,7 +7,7 @@
 // performance value, the time in each state) for 30 days; hourly rollups
 // for a year. Raw results are packed per contact in ten-minute segments
 // (series_codec.h) once a segment is over; its minutes are rolled up then
-// and its hour updated. Older rows go as new ones are written, a contact
+// into its hour's row of minutes, and its hour into its day's row of hours. Older rows go as new ones are written, a contact
 // at a time: nothing prunes by a pause.
 //
 // One writer thread owns the file: it opens it (WAL), moves a damaged one
@@ -143,7 +143,7 @@ class HistoryStore {
  private:
   struct Pending {
     int contact;            // -1: a rekey to text
-    std::string key;
+    std::shared_ptr<const std::string> key;
     RawResult result;
     int64_t holdMs;
     std::string text;
@@ -187,7 +187,9 @@ class HistoryStore {
   uint64_t _turns = 0;  // of the writer, each a batch
   bool _stop = false;
   bool _flushWanted = false;
-  std::vector<std::string> _keys;                 // by handle
+  // By handle; shared with the queued reports, so that queueing copies no
+  // text.
+  std::vector<std::shared_ptr<const std::string>> _keys;
   std::unordered_map<std::string, int> _handles;  // by key
   std::vector<Memory> _memory;                    // by handle
   std::function<void(const std::string&)> _noticeSink;

@@ -167,6 +167,17 @@ class DecimalSeries {
   Decimal _last;
 };
 
+// A mean kept to one digit finer than the least and the most it lies
+// between (their own digits, as the check printed them): what a chart
+// needs, and a few bits where all seven digits would cost bytes.
+double meanWithin(double mean, double least, double most) {
+  const int exponent = std::min(decimalOf(least).exponent, decimalOf(most).exponent) - 1;
+  if (least == 0 && most == 0) return 0;
+  const double step = power10(exponent);
+  const double kept = std::nearbyint(mean / step) * step;
+  return std::clamp(kept, least, most);
+}
+
 // A raw result's first byte.
 enum : uint8_t {
   kVerdictBits = 0x03,
@@ -301,7 +312,7 @@ std::string encodeRollups(int64_t baseMs, int64_t bucketMs, const std::vector<Ro
     if (rollup.measured) {
       out.varint(rollup.runs - std::min(rollup.runs, rollup.measured));
       perfMin.write(out, rollup.perfMin);
-      perfMean.write(out, rollup.perfMean);
+      perfMean.write(out, meanWithin(rollup.perfMean, rollup.perfMin, rollup.perfMax));
       perfMax.write(out, rollup.perfMax);
     }
     if (timeSplit) {
