@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -27,6 +28,8 @@
 #include "host/desk/desk_host.h"
 #include "host/desk/event_inbox.h"
 #include "host/desk/desk_ui.h"
+#include "host/desk/history_colors.h"
+#include "host/desk/history_window.h"
 #include "host/desk/popups.h"
 #include "host/lib/host_text.h"
 #include "host/serve/http_server.h"
@@ -903,9 +906,9 @@ TEST_F(DeskTest, AddEditAndRemoveReachThePluginAndTheFile) {
   EXPECT_EQ(VardokTest::readFile(contacts).find("Well | 82 | 2 | yes | cmd /c echo all fine\n"), 0u);
 }
 
-// Delete, F2, Ctrl+E and Ctrl+N belong to the main window: typed in a
-// field of a Properties window they are that field's keys, and the list
-// and its file stay as they were.
+// Delete, F2, Ctrl+E, Ctrl+N and Ctrl+H belong to the main window: typed
+// in a field of a Properties window they are that field's keys, and the
+// list and its file stay as they were.
 TEST_F(DeskTest, TheMainWindowsShortcutsTypedInPropertiesAreTheFieldsOwn) {
   ASSERT_NO_FATAL_FAILURE(start());
   const std::string before = VardokTest::readFile(contacts);
@@ -922,7 +925,7 @@ TEST_F(DeskTest, TheMainWindowsShortcutsTypedInPropertiesAreTheFieldsOwn) {
   const struct {
     UINT key;
     bool control;
-  } keys[] = {{VK_DELETE, false}, {VK_F2, false}, {'E', true}, {'N', true}};
+  } keys[] = {{VK_DELETE, false}, {VK_F2, false}, {'E', true}, {'N', true}, {'H', true}};
   for (HWND field : fields) {
     SetFocus(field);
     for (const auto& key : keys) {
@@ -941,6 +944,7 @@ TEST_F(DeskTest, TheMainWindowsShortcutsTypedInPropertiesAreTheFieldsOwn) {
   }
   EXPECT_EQ(desk->checks()[0].entry.enabled, enabled);
   EXPECT_EQ(topWindowsOfClass(L"VardokContactDialog").size(), 0u) << "Ctrl+N opened the Add dialog";
+  EXPECT_EQ(desk->historyWindowOf(0), nullptr) << "Ctrl+H opened the History window";
   EXPECT_EQ(VardokTest::readFile(contacts), before);
 }
 
@@ -1288,9 +1292,9 @@ TEST_F(DeskTest, ALongCommandShowsWholeInProperties) {
   EXPECT_GT(dark, 20) << "the field shows nothing of the command";
 }
 
-// Delete, F2, Ctrl+E and Ctrl+N typed in each field of the Add dialog are
-// that field's keys: the list and its file stay as they were, and no
-// second dialog opens.
+// Delete, F2, Ctrl+E, Ctrl+N and Ctrl+H typed in each field of the Add
+// dialog are that field's keys: the list and its file stay as they were,
+// and no second dialog (nor a History window) opens.
 TEST_F(DeskTest, TheMainWindowsShortcutsTypedInTheAddDialogAreTheFieldsOwn) {
   ASSERT_NO_FATAL_FAILURE(start());
   const std::string before = VardokTest::readFile(contacts);
@@ -1298,7 +1302,7 @@ TEST_F(DeskTest, TheMainWindowsShortcutsTypedInTheAddDialogAreTheFieldsOwn) {
   const struct {
     UINT key;
     bool control;
-  } keys[] = {{VK_DELETE, false}, {VK_F2, false}, {'E', true}, {'N', true}};
+  } keys[] = {{VK_DELETE, false}, {VK_F2, false}, {'E', true}, {'N', true}, {'H', true}};
   std::vector<HWND> fields;
   std::vector<std::wstring> typed;  // each field's text after the keys
   size_t field = 0, key = 0, mostDialogs = 0;
@@ -1342,9 +1346,461 @@ TEST_F(DeskTest, TheMainWindowsShortcutsTypedInTheAddDialogAreTheFieldsOwn) {
   // Delete at the start of each field took its first character.
   for (const std::wstring& text : typed) EXPECT_EQ(text, L"2345");
   EXPECT_EQ(mostDialogs, 1u) << "Ctrl+N opened another Add dialog";
+  EXPECT_EQ(desk->historyWindowOf(0), nullptr) << "Ctrl+H opened the History window";
   EXPECT_EQ(desk->checks().size(), 5u);
   EXPECT_EQ(desk->checks()[0].entry.enabled, 1);
   EXPECT_EQ(VardokTest::readFile(contacts), before);
+}
+
+// --- the history's pictures ---
+
+// A list in a folder of its own, so that its history (history.db beside
+// it) is its own too; the folder goes after the test.
+class DeskHistoryTest : public DeskTest {
+ protected:
+  void SetUp() override {
+    DeskTest::SetUp();
+    DeleteFileA(contacts.c_str());
+    folder = VardokTest::uniqueTempFile("vardok-desk-history", "") + "\\";
+    clearFolder();
+    CreateDirectoryA(folder.c_str(), nullptr);
+    contacts = folder + "contacts.txt";
+  }
+  void TearDown() override {
+    DeskTest::TearDown();
+    clearFolder();
+  }
+  void clearFolder() {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA((folder + found.cFileName).c_str());
+      while (FindNextFileA(search, &found));
+      FindClose(search);
+    }
+    RemoveDirectoryA(folder.c_str());
+  }
+  // Starts the desk host on the list and waits (30 s at most) until ready
+  // holds, then for its window at rest.
+  void startUntil(const std::function<bool()>& ready, const DeskOptions& extra = DeskOptions()) {
+    DeskOptions options = extra;
+    options.contactsPath = contacts;
+    desk.reset(new DeskHost(options));
+    std::string error;
+    ASSERT_TRUE(desk->start(&error)) << error;
+    ASSERT_TRUE(desk->pumpUntil(ready, 30000)) << "the list never came to the state waited for";
+    POINT middle{};
+    ASSERT_TRUE(waitPlaced(desk->mainWindow(), &middle)) << "the main window never came to rest";
+  }
+  // The results the history's memory holds of the contact at index.
+  size_t remembered(size_t index) {
+    return desk->history() ? desk->history()->glance(historyKey(desk->checks()[index].entry)).last.size() : 0;
+  }
+  // Every posted message of this thread handled (the inbox's, the
+  // notices', the reader's answers).
+  bool settled() {
+    return desk->pumpUntil([] { return (GetQueueStatus(QS_POSTMESSAGE) >> 16) == 0; }, 10000);
+  }
+  // The rows of the notifications pane whose kind reads words.
+  std::vector<std::wstring> noticesOf(const std::wstring& words) {
+    std::vector<std::wstring> reasons;
+    HWND pane = desk->notificationList();
+    for (int row = 0; row < SendMessageW(pane, LVM_GETITEMCOUNT, 0, 0); ++row)
+      if (cellText(pane, row, 2) == words) reasons.push_back(cellText(pane, row, 3));
+    return reasons;
+  }
+  // Cuts a window out of the screen into a picture for people.
+  void keepPicture(HWND window, const std::string& name) {
+    RECT frame;
+    GetWindowRect(window, &frame);
+    EXPECT_EQ(runLinux("import -window root -crop " + std::to_string(frame.right - frame.left) + "x" +
+                       std::to_string(frame.bottom - frame.top) + "+" + std::to_string(frame.left) + "+" +
+                       std::to_string(frame.top) + " +repage '" + unixPath(artefactFolder() + name + ".png") + "'"),
+              0);
+  }
+
+  std::string folder;
+};
+
+// The class a pixel of a picture of the history shows, or -1 for none.
+int verdictShown(COLORREF pixel) {
+  for (const Verdict verdict : {Verdict::Well, Verdict::Problem, Verdict::Critical})
+    if (closeColor(pixel, verdictColor(verdict))) return static_cast<int>(verdict);
+  return -1;
+}
+
+// Each row's sparkline, as the screen shows it: one bar a result the
+// history holds of the contact, in order, each in its class's colour (a
+// contact that is always well all green, one with a problem amber, a
+// critical one red, and one that flips between well and critical
+// alternating), standing on the cell's bottom, the longest run's bar as
+// high as the cell allows.
+TEST_F(DeskHistoryTest, EachRowsSparklineShowsItsResultsInTheColoursOfTheirClasses) {
+  const std::string flag = folder + "flipped";
+  VardokTest::writeFile(contacts,
+                        "Well | 82 | 1 | yes | cmd /c echo all fine\n"
+                        "Problem | 82 | 1 | yes | cmd /c echo disk filling up & exit 1\n"
+                        "Critical | 82 | 1 | yes | cmd /c echo database down & exit 10\n"
+                        "Flipping | 82 | 1 | yes | cmd /c if exist \"" + flag + "\" (del \"" + flag +
+                            "\" & echo down & exit 10) else (echo up> \"" + flag + "\")\n");
+  constexpr size_t kRows = 4, kResults = 5;
+  ASSERT_NO_FATAL_FAILURE(startUntil([&] {
+    for (size_t i = 0; i < kRows; ++i)
+      if (remembered(i) < kResults || desk->contactList().sparkResults(i).size() < kResults) return false;
+    return true;
+  }));
+  const ContactListView& list = desk->contactList();
+  // No new runs: a run on its way still reports, then the rows stay.
+  for (size_t i = 0; i < kRows; ++i) desk->toggleEnabled(i);
+  // A picture taken while the rows stayed as they were: the results shown
+  // before it and after it the same.
+  Picture shot;
+  std::vector<std::vector<RawResult>> shown(kRows);
+  bool steady = false;
+  for (int attempt = 0; attempt < 10 && !steady; ++attempt) {
+    RedrawWindow(desk->listView(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    for (size_t i = 0; i < kRows; ++i) shown[i] = list.sparkResults(i);
+    shot = screenshot("desk-sparkline");
+    steady = true;
+    for (size_t i = 0; i < kRows; ++i) {
+      const std::vector<RawResult> now = list.sparkResults(i);
+      steady = steady && now.size() == shown[i].size() && now.back().timeMs == shown[i].back().timeMs;
+    }
+  }
+  ASSERT_TRUE(steady) << "the rows never stood still for a picture";
+  ASSERT_GT(shot.width, 0);
+  const Verdict onlyOf[] = {Verdict::Well, Verdict::Problem, Verdict::Critical};
+  for (size_t i = 0; i < kRows; ++i) {
+    RECT area = list.sparkArea(i);
+    MapWindowPoints(desk->listView(), nullptr, reinterpret_cast<POINT*>(&area), 2);
+    ASSERT_LT(area.right, shot.width);
+    // The bars along the cell's bottom line: runs of one class's colour.
+    std::vector<int> bars;
+    std::vector<int> starts;
+    int previous = -1;
+    for (int x = area.left; x < area.right; ++x) {
+      const int verdict = verdictShown(shot.at(x, area.bottom - 1));
+      if (verdict >= 0 && verdict != previous) {
+        bars.push_back(verdict);
+        starts.push_back(x);
+      }
+      previous = verdict;
+    }
+    std::vector<int> expected;
+    for (const RawResult& result : shown[i]) expected.push_back(static_cast<int>(result.verdict));
+    EXPECT_EQ(bars, expected) << "row " << i << ": the bars on the screen are not its results";
+    if (i < 3)
+      for (const RawResult& result : shown[i]) EXPECT_EQ(result.verdict, onlyOf[i]) << "row " << i;
+    if (i == 3) {
+      std::set<int> classes(expected.begin(), expected.end());
+      EXPECT_EQ(classes, (std::set<int>{0, 2})) << "the flipping check was not both well and critical";
+    }
+    // Each bar as high as its run took against the longest (2 pixels at
+    // least): the longest reaches the cell's top.
+    int32_t longest = 0;
+    for (const RawResult& result : shown[i]) longest = std::max(longest, result.durationMs);
+    const int cell = area.bottom - area.top;
+    for (size_t b = 0; b < starts.size() && b < shown[i].size(); ++b) {
+      int height = 0;
+      while (height < cell && verdictShown(shot.at(starts[b], area.bottom - 1 - height)) == bars[b]) ++height;
+      const int32_t duration = shown[i][b].durationMs;
+      ASSERT_GE(duration, 0) << "a run of unknown length";
+      const int wanted = std::clamp(static_cast<int>((static_cast<int64_t>(cell) * duration + longest / 2) / longest), 2, cell);
+      EXPECT_NEAR(height, wanted, 1) << "row " << i << ", bar " << b << ": " << duration << " ms of " << longest;
+    }
+  }
+}
+
+// Seeds a history file the way a week of a check every two minutes would
+// have left it: runs of 100 to 340 ms; a problem 3 days ago and 40 minutes
+// ago, a critical stretch 5 days ago and 20 minutes ago, each with the
+// status text that began it (Windows-1250, as the plug-in writes it).
+const char kCriticalText[] = "Baza danych nie odpowiada: b\xB3\xB9" "d";  // "błąd"
+const char kProblemText[] = "Dysk prawie pe\xB3ny";                        // "pełny"
+
+void seedWeek(const std::string& path, const std::string& key) {
+  HistoryStore store(path);
+  const int handle = store.contact(key);
+  const int64_t now = store.now(), step = 2 * HistoryStore::kMinuteMs;
+  const int64_t first = now - 7 * HistoryStore::kDayMs;
+  int index = 0;
+  for (int64_t time = first; time <= now - HistoryStore::kMinuteMs; time += step, ++index) {
+    const int64_t ago = now - time;
+    const auto within = [&](int64_t from, int64_t to) { return ago <= from && ago > to; };
+    Verdict verdict = Verdict::Well;
+    if (within(40 * HistoryStore::kMinuteMs, 36 * HistoryStore::kMinuteMs) ||
+        within(3 * HistoryStore::kDayMs, 3 * HistoryStore::kDayMs - 6 * HistoryStore::kMinuteMs))
+      verdict = Verdict::Problem;
+    if (within(20 * HistoryStore::kMinuteMs, 16 * HistoryStore::kMinuteMs) ||
+        within(5 * HistoryStore::kDayMs, 5 * HistoryStore::kDayMs - 4 * HistoryStore::kMinuteMs))
+      verdict = Verdict::Critical;
+    RawResult result;
+    result.timeMs = time;
+    result.verdict = verdict;
+    result.durationMs = 100 + (index % 5) * 60;
+    store.record(handle, result, 5 * HistoryStore::kMinuteMs,
+                 verdict == Verdict::Well ? "OK" : verdict == Verdict::Problem ? kProblemText : kCriticalText);
+  }
+  ASSERT_TRUE(store.flush(60000));
+}
+
+// The pixels of a chart's picture: how many of each of its colours, above
+// its legend (the last 20 pixels), which shows each colour once.
+struct ChartPixels {
+  int band = 0, line = 0, critical = 0, problem = 0;
+};
+
+ChartPixels chartPixels(const Picture& shot, HWND chart) {
+  RECT frame;
+  GetWindowRect(chart, &frame);
+  ChartPixels seen;
+  for (int y = frame.top; y < frame.bottom - 20 && y < shot.height; ++y)
+    for (int x = frame.left; x < frame.right && x < shot.width; ++x) {
+      const COLORREF c = shot.at(x, y);
+      seen.band += closeColor(c, kBandColor);
+      seen.line += closeColor(c, kMeanLineColor);
+      seen.critical += closeColor(c, kCriticalColor);
+      seen.problem += closeColor(c, kProblemColor);
+    }
+  return seen;
+}
+
+// A contact's History window, opened with Ctrl+H from the list: the chart
+// of its run times over 24 hours and, chosen with its button, over 7 days
+// (the band, the mean's line and the failure ticks in their colours), the
+// uptime, how long the present state has lasted, and the changes of state
+// with the plug-in's texts read as Windows-1250. A window closed before
+// its first answer came goes without harm; Escape closes it.
+TEST_F(DeskHistoryTest, TheHistoryWindowChartsRunTimesAndListsTheChangesOfState) {
+  VardokTest::writeFile(contacts,
+                        "Seeded | 82 | 3600 | yes | cmd /c echo seeded\n"
+                        "Live | 82 | 1 | yes | cmd /c echo live\n");
+  ContactEntry seeded;
+  seeded.name = "Seeded";
+  ASSERT_NO_FATAL_FAILURE(seedWeek(folder + "history.db", historyKey(seeded)));
+  // The seeded contact's last results come from the file into the
+  // history's memory, and its row shows them.
+  ASSERT_NO_FATAL_FAILURE(startUntil([&] {
+    return remembered(0) == HistoryStore::kGlanceResults &&
+           desk->contactList().sparkResults(0).size() == HistoryStore::kGlanceResults;
+  }));
+
+  RedrawWindow(desk->mainWindow(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  keepPicture(desk->mainWindow(), "desk-history-list");
+
+  // Opened from the menu and closed at once, its first read on the way.
+  selectRow(0);
+  PostMessageW(desk->mainWindow(), WM_COMMAND, kHistory, 0);
+  ASSERT_TRUE(desk->pumpUntil([&] { return desk->historyWindowOf(0) != nullptr; }, 10000));
+  PostMessageW(desk->historyWindowOf(0), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(desk->pumpUntil([&] { return desk->historyWindowOf(0) == nullptr; }, 10000));
+  ASSERT_TRUE(settled());
+
+  // Ctrl+H in the list.
+  SetFocus(desk->listView());
+  BYTE state[256];
+  GetKeyboardState(state);
+  state[VK_CONTROL] = 0x80;
+  SetKeyboardState(state);
+  PostMessageW(desk->listView(), WM_KEYDOWN, 'H', 1);
+  PostMessageW(desk->listView(), WM_KEYUP, 'H', 0xC0000001);
+  const bool opened = desk->pumpUntil([&] { return desk->historyWindowOf(0) != nullptr; }, 10000);
+  state[VK_CONTROL] = 0;
+  SetKeyboardState(state);
+  ASSERT_TRUE(opened) << "Ctrl+H opened no History window";
+  HWND window = desk->historyWindowOf(0);
+  EXPECT_EQ(windowText(window), L"Seeded - History");
+  POINT at{};
+  ASSERT_TRUE(waitPlaced(window, &at)) << "the History window never came to rest";
+  HWND chart = GetDlgItem(window, kHistoryChartId), sums = GetDlgItem(window, kHistorySumsId);
+  HWND changes = GetDlgItem(window, kHistoryChangesId);
+  ASSERT_TRUE(chart && sums && changes);
+  const auto answered = [&](const std::wstring& words) {
+    return desk->pumpUntil(
+        [&] {
+          const std::wstring text = windowText(sums);
+          return text.find(L"Reading") == std::wstring::npos && text.find(words) != std::wstring::npos;
+        },
+        30000);
+  };
+
+  // 24 hours, the range it opens with.
+  ASSERT_TRUE(answered(L"in the last 24 h")) << utf8FromWide(windowText(sums));
+  const std::wstring daySums = windowText(sums);
+  EXPECT_NE(daySums.find(L" results in the last 24 h: 2 with a problem, 2 critical; run time 100 ms least, "),
+            std::wstring::npos)
+      << utf8FromWide(daySums);
+  EXPECT_NE(daySums.find(L" mean, 340 ms most"), std::wstring::npos) << utf8FromWide(daySums);
+  EXPECT_EQ(windowText(GetDlgItem(window, kHistoryUptimeId)).find(L"Uptime: 99."), 0u)
+      << utf8FromWide(windowText(GetDlgItem(window, kHistoryUptimeId)));
+  const std::wstring stateLine = windowText(GetDlgItem(window, kHistoryStateId));
+  EXPECT_EQ(stateLine.find(L"Well for "), 0u) << utf8FromWide(stateLine);
+  EXPECT_NE(stateLine.find(L" min, since "), std::wstring::npos) << utf8FromWide(stateLine);
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  const ChartPixels day = chartPixels(screenshot("desk-history-screen"), chart);
+  keepPicture(window, "desk-history-24h");
+  RECT plot;
+  GetClientRect(chart, &plot);
+  EXPECT_GT(day.band, (plot.right - plot.left) * 10) << "no least-to-most band";
+  EXPECT_GT(day.line, (plot.right - plot.left) / 2) << "no line of the mean";
+  EXPECT_GE(day.critical, 16) << "no red tick where results were critical";
+  EXPECT_GE(day.problem, 16) << "no amber tick where results had a problem";
+
+  // The changes of state in the window, newest first.
+  const std::wstring critical = L"Baza danych nie odpowiada: b\u0142\u0105d", problem = L"Dysk prawie pe\u0142ny";
+  ASSERT_EQ(SendMessageW(changes, LVM_GETITEMCOUNT, 0, 0), 5);
+  const wchar_t* states[] = {L"well", L"critical", L"well", L"problem", L"well"};
+  const std::wstring texts[] = {L"OK", critical, L"OK", problem, L"OK"};
+  for (int row = 0; row < 5; ++row) {
+    EXPECT_EQ(cellText(changes, row, 1), states[row]) << row;
+    EXPECT_EQ(cellText(changes, row, 3), texts[row]) << row;
+  }
+  EXPECT_EQ(cellText(changes, 1, 2), L"4 min");
+  const std::wstring lasting = cellText(changes, 0, 2);
+  EXPECT_NE(lasting.find(L" so far"), std::wstring::npos) << utf8FromWide(lasting);
+
+  // 7 days, from its button.
+  PostMessageW(GetDlgItem(window, kHistoryRangeFirst + 2), BM_CLICK, 0, 0);
+  ASSERT_TRUE(answered(L"in the last 7 days")) << utf8FromWide(windowText(sums));
+  EXPECT_NE(windowText(sums).find(L" results in the last 7 days: 5 with a problem, 4 critical"), std::wstring::npos)
+      << utf8FromWide(windowText(sums));
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  const ChartPixels week = chartPixels(screenshot("desk-history-screen"), chart);
+  keepPicture(window, "desk-history-7d");
+  EXPECT_GT(week.band, (plot.right - plot.left) * 10) << "no least-to-most band";
+  EXPECT_GT(week.line, (plot.right - plot.left) / 2) << "no line of the mean";
+  EXPECT_GE(week.critical, 16);
+  EXPECT_GE(week.problem, 16);
+  EXPECT_EQ(SendMessageW(changes, LVM_GETITEMCOUNT, 0, 0), 9);
+
+  // 30 days, a week of them known: the line over that week only.
+  PostMessageW(GetDlgItem(window, kHistoryRangeFirst + 3), BM_CLICK, 0, 0);
+  ASSERT_TRUE(answered(L"in the last 30 days")) << utf8FromWide(windowText(sums));
+  EXPECT_NE(windowText(sums).find(L" results in the last 30 days: 5 with a problem, 4 critical"), std::wstring::npos)
+      << utf8FromWide(windowText(sums));
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  const ChartPixels month = chartPixels(screenshot("desk-history-screen"), chart);
+  keepPicture(window, "desk-history-30d");
+  EXPECT_GT(month.band, (plot.right - plot.left) * 2) << "no least-to-most band";
+  EXPECT_GT(month.line, (plot.right - plot.left) / 5) << "no line of the mean";
+  EXPECT_GE(month.critical, 16);
+  EXPECT_GE(month.problem, 16);
+
+  // The last hour, in minutes: a run every other minute is one line (one
+  // run a span has no band: its least is its most).
+  PostMessageW(GetDlgItem(window, kHistoryRangeFirst), BM_CLICK, 0, 0);
+  ASSERT_TRUE(answered(L"in the last hour")) << utf8FromWide(windowText(sums));
+  EXPECT_NE(windowText(sums).find(L" results in the last hour: 2 with a problem, 2 critical"), std::wstring::npos)
+      << utf8FromWide(windowText(sums));
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  const ChartPixels hour = chartPixels(screenshot("desk-history-screen"), chart);
+  keepPicture(window, "desk-history-1h");
+  EXPECT_GT(hour.line, plot.right - plot.left) << "the line of the mean is not whole";
+  EXPECT_GE(hour.critical, 16);
+  EXPECT_GE(hour.problem, 16);
+  DeleteFileA((artefactFolder() + "desk-history-screen.png").c_str());
+
+  // Escape, from its list of changes, closes it.
+  SetFocus(changes);
+  PostMessageW(changes, WM_KEYDOWN, VK_ESCAPE, 1);
+  PostMessageW(changes, WM_KEYUP, VK_ESCAPE, 0xC0000001);
+  EXPECT_TRUE(desk->pumpUntil([&] { return desk->historyWindowOf(0) == nullptr && !IsWindow(window); }, 10000))
+      << "Escape did not close the History window";
+}
+
+// A history file that is no database: the host moves it aside and says
+// so once in the notifications pane (no box), and keeps the history anew.
+TEST_F(DeskHistoryTest, ADamagedHistoryFileIsSaidOnceInTheNotifications) {
+  std::string words;
+  for (int i = 0; i < 200; ++i) words += "not a database, only words in a file of its name\n";
+  VardokTest::writeFile(folder + "history.db", words);
+  VardokTest::writeFile(contacts, "Well | 82 | 1 | yes | cmd /c echo all fine\n");
+  ASSERT_NO_FATAL_FAILURE(startUntil([&] { return !noticesOf(L"History").empty() && remembered(0) > 0; }));
+  // Written since: the store works on a new file.
+  ASSERT_TRUE(desk->history()->flush());
+  ASSERT_TRUE(desk->history()->healthy());
+  ASSERT_TRUE(settled());
+  const std::vector<std::wstring> said = noticesOf(L"History");
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_NE(said[0].find(L"moved aside"), std::wstring::npos) << utf8FromWide(said[0]);
+  EXPECT_TRUE(topWindowsOfClass(L"#32770").empty()) << "a box for a notice";
+  WIN32_FIND_DATAA found;
+  HANDLE aside = FindFirstFileA((folder + "history.db.damaged-*").c_str(), &found);
+  EXPECT_NE(aside, INVALID_HANDLE_VALUE) << "the damaged file is not beside the list";
+  if (aside != INVALID_HANDLE_VALUE) FindClose(aside);
+}
+
+// --no-history: no file beside the list, no uptime, no bars, and History
+// says there is none.
+TEST_F(DeskHistoryTest, WithoutHistoryNothingIsKeptAndHistorySaysSo) {
+  VardokTest::writeFile(contacts, "Well | 82 | 1 | yes | cmd /c echo all fine\n");
+  DeskOptions options;
+  options.keepHistory = false;
+  ASSERT_NO_FATAL_FAILURE(startUntil([&] { return desk->checks()[0].results >= 2; }, options));
+  EXPECT_EQ(desk->history(), nullptr);
+  EXPECT_EQ(GetFileAttributesA((folder + "history.db").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(cellText(desk->listView(), 0, ContactListView::kUptime), L"-");
+  EXPECT_TRUE(desk->contactList().sparkResults(0).empty());
+  std::wstring said;
+  const Steps ok([&] {
+    HWND box = boxSaying(L"No history is kept");
+    if (!box || !IsWindowVisible(box)) return false;
+    said = boxText(box);
+    PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    return true;
+  });
+  selectRow(0);
+  PostMessageW(desk->mainWindow(), WM_COMMAND, kHistory, 0);
+  ASSERT_TRUE(desk->pumpUntil([&] { return ok.done() && !boxSaying(L"No history is kept"); }, 10000)) << "no word";
+  EXPECT_NE(said.find(L"--no-history"), std::wstring::npos);
+  EXPECT_EQ(desk->historyWindowOf(0), nullptr);
+}
+
+// --metrics: the checks served for Prometheus while the host runs, its
+// address said in the notifications; a port another program holds is said
+// there once, and the host runs on.
+TEST_F(DeskHistoryTest, MetricsAreServedWhileTheHostRunsAndAPortInUseIsSaid) {
+  VardokTest::writeFile(contacts,
+                        "Well | 82 | 1 | yes | cmd /c echo all fine\n"
+                        "Critical | 82 | 1 | yes | cmd /c echo database down & exit 10\n");
+  LoopbackHttpServer::Options anyPort;
+  anyPort.port = 0;
+  LoopbackHttpServer holder(anyPort);
+  ASSERT_TRUE(holder.listening()) << holder.error();
+  const std::string held = holder.address() + ":" + std::to_string(holder.port());
+  DeskOptions options;
+  options.metrics = held;
+  ASSERT_NO_FATAL_FAILURE(startUntil([&] { return desk->checks()[0].results > 0 && desk->checks()[1].results > 0; }, options));
+  ASSERT_TRUE(settled());
+  std::vector<std::wstring> said = noticesOf(L"Metrics");
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_EQ(said[0].find(L"not served: "), 0u) << utf8FromWide(said[0]);
+  EXPECT_EQ(desk->metrics(), nullptr);
+  PostMessageW(desk->mainWindow(), WM_CLOSE, 0, 0);
+  desk->runUntilClosed();
+  desk.reset();
+
+  // A port of its own: found free, then given to the host.
+  std::string address;
+  {
+    LoopbackHttpServer probe(anyPort);
+    ASSERT_TRUE(probe.listening());
+    address = probe.address() + ":" + std::to_string(probe.port());
+  }
+  options.metrics = address;
+  ASSERT_NO_FATAL_FAILURE(startUntil([&] { return desk->checks()[0].results > 0 && desk->checks()[1].results > 0; }, options));
+  ASSERT_TRUE(desk->metrics()) << utf8FromWide(noticesOf(L"Metrics").empty() ? L"" : noticesOf(L"Metrics")[0]);
+  said = noticesOf(L"Metrics");
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_NE(said[0].find(wideFromUtf8("http://" + address + "/metrics")), std::wstring::npos) << utf8FromWide(said[0]);
+  const std::string page = artefactFolder() + "desk-metrics.txt";
+  DeleteFileA(page.c_str());
+  ASSERT_EQ(runLinux("curl -s --max-time 10 'http://" + address + "/metrics' > '" + unixPath(page) + "'"), 0);
+  const std::string metrics = VardokTest::readFile(page);
+  DeleteFileA(page.c_str());
+  EXPECT_NE(metrics.find("vardok_check_status{contact=\"Well\"} 0"), std::string::npos) << metrics;
+  EXPECT_NE(metrics.find("vardok_check_status{contact=\"Critical\"} 2"), std::string::npos) << metrics;
 }
 
 // The desk host's main window in this desktop of the process started.

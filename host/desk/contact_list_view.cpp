@@ -17,7 +17,13 @@ using namespace Vardok;
 
 namespace {
 
-enum Column : int { kName, kStatusText, kInterval, kLastResult, kDescription };
+constexpr int kName = ContactListView::kName, kStatusText = ContactListView::kStatusText,
+              kInterval = ContactListView::kInterval, kLastResult = ContactListView::kLastResult,
+              kDescription = ContactListView::kDescription, kUptime = ContactListView::kUptime,
+              kRecent = ContactListView::kRecent;
+// The sparkline's room: its bars and a margin at each side and above.
+constexpr int kSparkMargin = 4, kSparkTopMargin = 2;
+constexpr int kRecentWidth = sparklineWidth(HistoryStore::kGlanceResults) + 2 * kSparkMargin + 2;
 
 // "12 s ago", "5 min ago", "-" before the first result.
 std::wstring ageText(size_t results, DWORD lastResult) {
@@ -44,7 +50,17 @@ void ContactListView::create(HWND parent, int id, HFONT font) {
   _largeImages.reset(ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 4, 4));
   SendMessageW(_list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(_smallImages.get()));
   SendMessageW(_list, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(_largeImages.get()));
-  addListColumns(_list, {{L"Name", 170}, {L"Status", 230}, {L"Interval", 70}, {L"Last result", 90}, {L"Description", 300}});
+  addListColumns(_list, {{L"Name", 150},
+                         {L"Status", 200},
+                         {L"Interval", 70},
+                         {L"Last result", 80},
+                         {L"Description", 300},
+                         {L"Uptime (24 h)", 90},
+                         {L"Last results", kRecentWidth}});
+  // The history's columns show after the status (their subitems are the
+  // last two, so the others keep theirs).
+  int order[] = {kName, kStatusText, kRecent, kUptime, kInterval, kLastResult, kDescription};
+  SendMessageW(_list, LVM_SETCOLUMNORDERARRAY, sizeof order / sizeof order[0], reinterpret_cast<LPARAM>(order));
   SendMessageW(_list, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
 }
 
@@ -61,7 +77,18 @@ void ContactListView::insert(size_t index) {
   refresh(index);
 }
 
-void ContactListView::remove(size_t index) { SendMessageW(_list, LVM_DELETEITEM, index, 0); }
+void ContactListView::remove(size_t index) {
+  _glances.erase(rowIdOf(index));
+  SendMessageW(_list, LVM_DELETEITEM, index, 0);
+}
+
+int ContactListView::rowIdOf(size_t index) const {
+  LVITEMW item{};
+  item.mask = LVIF_PARAM;
+  item.iItem = static_cast<int>(index);
+  if (!SendMessageW(_list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return 0;
+  return static_cast<int>(item.lParam);
+}
 
 int ContactListView::selected() const {
   return static_cast<int>(SendMessageW(_list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
@@ -75,7 +102,7 @@ POINT ContactListView::menuPointOf(int index) const {
   return at;
 }
 
-void ContactListView::onNotify(NMHDR* header) {
+LRESULT ContactListView::onNotify(NMHDR* header) {
   const auto& checks = _session.checks();
   ContactHost& host = _session.host();
   switch (header->code) {
@@ -83,11 +110,77 @@ void ContactListView::onNotify(NMHDR* header) {
       const int index = reinterpret_cast<NMITEMACTIVATE*>(header)->iItem;
       if (index >= 0 && static_cast<size_t>(index) < checks.size())
         host.post(HM_CONTACT_ACTIVATE, checks[static_cast<size_t>(index)].row);
-      return;
+      return 0;
+    }
+    case NM_CUSTOMDRAW:
+      return onCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(header));
+    default:
+      return 0;
+  }
+}
+
+RECT ContactListView::sparkArea(size_t index) const {
+  // LVM_GETSUBITEMRECT takes the subitem in top and the part in left.
+  RECT cell{LVIR_BOUNDS, kRecent, 0, 0};
+  if (!SendMessageW(_list, LVM_GETSUBITEMRECT, index, reinterpret_cast<LPARAM>(&cell))) return RECT{};
+  return RECT{cell.left + kSparkMargin, cell.top + kSparkTopMargin, cell.right - kSparkMargin, cell.bottom - 1};
+}
+
+std::vector<RawResult> ContactListView::sparkResults(size_t index) const {
+  const auto found = _glances.find(rowIdOf(index));
+  return found == _glances.end() ? std::vector<RawResult>() : found->second.last;
+}
+
+LRESULT ContactListView::onCustomDraw(NMLVCUSTOMDRAW* draw) {
+  switch (draw->nmcd.dwDrawStage) {
+    case CDDS_PREPAINT:
+      return CDRF_NOTIFYITEMDRAW;
+    case CDDS_ITEMPREPAINT:
+      return CDRF_NOTIFYPOSTPAINT;
+    case CDDS_ITEMPOSTPAINT: {
+      // The row is drawn (its sparkline's cell empty): the bars over it.
+      const auto found = _glances.find(static_cast<int>(draw->nmcd.lItemlParam));
+      if (found == _glances.end() || found->second.last.empty()) return CDRF_DODEFAULT;
+      RECT area = sparkArea(static_cast<size_t>(draw->nmcd.dwItemSpec));
+      // Never over the header, where a row scrolled half under it is.
+      RECT header{};
+      if (HWND headerWindow = reinterpret_cast<HWND>(SendMessageW(_list, LVM_GETHEADER, 0, 0));
+          headerWindow && IsWindowVisible(headerWindow)) {
+        GetWindowRect(headerWindow, &header);
+        MapWindowPoints(nullptr, _list, reinterpret_cast<POINT*>(&header), 2);
+      }
+      if (area.top < header.bottom) return CDRF_DODEFAULT;
+      _sparkline.paint(draw->nmcd.hdc, area, found->second.last);
+      return CDRF_DODEFAULT;
     }
     default:
-      return;
+      return CDRF_DODEFAULT;
   }
+}
+
+void ContactListView::refreshHistory(size_t index) {
+  const HostSession::Check& check = _session.checks()[index];
+  Glance& shown = _glances[check.row];
+  const HistoryStore* history = _session.history();
+  Glance now;
+  if (history) {
+    HistoryGlance glance = history->glance(historyKey(check.entry));
+    now.last = std::move(glance.last);
+    now.uptime = wideFromUtf8(uptimeText(glance.uptime.day));
+  } else {
+    now.uptime = L"-";
+  }
+  if (now.uptime != shown.uptime) setListItemText(_list, static_cast<int>(index), kUptime, now.uptime);
+  const bool sameBars =
+      now.last.size() == shown.last.size() &&
+      (now.last.empty() || (now.last.back().timeMs == shown.last.back().timeMs &&
+                            now.last.front().timeMs == shown.last.front().timeMs));
+  shown.uptime = std::move(now.uptime);
+  if (sameBars) return;
+  shown.last = std::move(now.last);
+  RECT cell{LVIR_BOUNDS, kRecent, 0, 0};
+  if (SendMessageW(_list, LVM_GETSUBITEMRECT, index, reinterpret_cast<LPARAM>(&cell)))
+    InvalidateRect(_list, &cell, FALSE);
 }
 
 int ContactListView::imageOf(int iconId) {
@@ -126,13 +219,16 @@ void ContactListView::refresh(size_t index) {
   const size_t results = check.results;  // before its time (see HostSession::Check)
   setListItemText(_list, item, kLastResult, ageText(results, check.lastResult));
   setListItemText(_list, item, kDescription, listLineOf(host.getText(check.row, kColumnDescription).value_or("")));
+  refreshHistory(index);
 }
 
 void ContactListView::refreshAges() {
   const auto& checks = _session.checks();
-  for (size_t i = 0; i < checks.size(); ++i)
+  for (size_t i = 0; i < checks.size(); ++i) {
     if (const size_t results = checks[i].results)
       setListItemText(_list, static_cast<int>(i), kLastResult, ageText(results, checks[i].lastResult));
+    refreshHistory(i);
+  }
 }
 
 }  // namespace VardokHost

@@ -12,10 +12,11 @@ namespace VardokHost {
 
 using namespace Vardok;
 
-void ContactMenu::show(HWND owner, const HostSession::Check& check, POINT at) {
+void ContactMenu::show(HWND owner, const HostSession::Check& check, POINT at, bool historyKept) {
   const MenuHandle menu(CreatePopupMenu());
   if (!menu) return;
   AppendMenuW(menu.get(), MF_STRING, kProperties, L"&Properties");
+  AppendMenuW(menu.get(), MF_STRING | (historyKept ? 0 : MF_GRAYED), kHistory, L"&History...\tCtrl+H");
   AppendMenuW(menu.get(), MF_STRING, kEdit, L"&Edit...");
   AppendMenuW(menu.get(), MF_STRING, kToggle, check.entry.enabled ? L"&Disable" : L"&Enable");
   AppendMenuW(menu.get(), MF_STRING, kRemove, L"&Remove");

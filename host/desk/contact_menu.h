@@ -1,5 +1,6 @@
 // The contact menu (right click, or the menu key, on a row): the desk
-// host's own commands, then the plug-in's items of the per-contact action
+// host's own commands (Properties, History, Edit, Enable or Disable,
+// Remove), then the plug-in's items of the per-contact action
 // group, each shown when the plug-in says so and in the state it sets.
 // Picking a plug-in item hands it to the plug-in as the host does. Main
 // thread, but for onItemState and shown.
@@ -27,6 +28,7 @@ enum DeskCommand : int {
   kRemove,
   kToggle,
   kExit,
+  kHistory,
   kPluginItem = 1000,  // + the index of the plug-in's item in the contact menu
 };
 
@@ -35,8 +37,9 @@ class ContactMenu {
   explicit ContactMenu(ContactHost& host) : _host(host) {}
 
   // Shows the menu for a check at a screen point and returns once it is
-  // closed; the choice comes to owner as WM_COMMAND.
-  void show(HWND owner, const HostSession::Check& check, POINT at);
+  // closed; the choice comes to owner as WM_COMMAND. History is greyed
+  // where the host keeps none.
+  void show(HWND owner, const HostSession::Check& check, POINT at, bool historyKept);
   // A command at or past kPluginItem: hands the item picked to the plug-in.
   void pluginItemPicked(int command);
   // The contact menu while it is up, else null.

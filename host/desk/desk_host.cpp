@@ -8,6 +8,7 @@
 
 #include "host/desk/contact_dialog.h"
 #include "host/desk/desk_ui.h"
+#include "host/desk/history_window.h"
 #include "host/desk/popups.h"
 #include "host/desk/settings_window.h"
 #include "host/lib/display_text.h"
@@ -48,7 +49,12 @@ DeskHost::~DeskHost() {
   // let go. Then the plug-in, before the parts it reports to.
   if (_window) DestroyWindow(_window);
   _settings.clear();
+  _histories.clear();
   _popups.reset();
+  // The metrics page reads the session: it goes before the plug-in is let
+  // go. The history's reader goes before the store it reads.
+  _metrics.reset();
+  _historyReader.reset();
   if (_session.running()) _session.detachAndWait();
 }
 
@@ -79,7 +85,21 @@ bool DeskHost::start(std::string* error) {
   _inbox.setReasonReader(
       [this](int row, bool withOutput) { return notificationReason(_host, row, withOutput); });
   _session.setEventSink([this](const PluginEvent& event) { onEvent(event); });
+  // The history, kept from the first result on; what the store says of
+  // itself comes on its writer thread and waits for the main window.
+  if (_options.keepHistory) {
+    _session.openHistory(_historyNotices.sink());
+    _historyReader = std::make_unique<HistoryReader>(*_session.history());
+  }
   _session.start();
+  if (!_options.metrics.empty()) {
+    std::string problem;
+    _metrics = MetricsServer::start(_session, _options.metrics, &problem);
+    if (_metrics)
+      notice(L"Metrics", "served for Prometheus at " + _metrics->url());
+    else
+      notice(L"Metrics", "not served: " + problem);
+  }
   // The rows, once the plug-in has registered its icons.
   takeEvents();
   for (size_t i = 0; i < _checks.size(); ++i) _list.insert(i);
@@ -132,7 +152,10 @@ int DeskHost::runUntilClosed() {
   while (dispatchWaiting(false))
     MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_ALERTABLE | MWMO_INPUTAVAILABLE);
   _settings.clear();
+  _histories.clear();
   _popups.reset();
+  _metrics.reset();
+  _historyReader.reset();
   if (!_session.detachAndWait())
     std::fprintf(stderr, "vardok-desk: Vardok did not let its DLL go within 5 s; what it still holds is left to the end of this process\n");
   return save() ? 0 : 1;
@@ -158,10 +181,39 @@ void DeskHost::openSettings(size_t index) {
   if (!window->window()) _settings.erase(row);
 }
 
+HWND DeskHost::historyWindowOf(size_t index) const {
+  if (index >= _checks.size()) return nullptr;
+  const auto open = _histories.find(_checks[index].row);
+  return open == _histories.end() ? nullptr : open->second->window();
+}
+
+std::string DeskHost::historyKeyOfRow(int row) const {
+  const int index = _session.indexOfRow(row);
+  return index < 0 ? std::string() : _session.historyKeyOf(static_cast<size_t>(index));
+}
+
+void DeskHost::openHistory(size_t index) {
+  if (index >= _checks.size()) return;
+  if (!_historyReader) {
+    askAlertably(_window, L"No history is kept: the desk host was started with --no-history.",
+                 MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  const int row = _checks[index].row;
+  auto& window = _histories[row];
+  if (window && window->window()) {
+    SetForegroundWindow(window->window());
+    return;
+  }
+  window.reset(new HistoryWindow(*this, *_historyReader, row, _checks[index].entry.name));
+  if (!window->window()) _histories.erase(row);
+}
+
 void DeskHost::removeContact(size_t index) {
   if (index >= _checks.size()) return;
   const int row = _checks[index].row;
   _settings.erase(row);
+  _histories.erase(row);
   _session.remove(index);
   _inbox.forget(row);
   _list.remove(index);
@@ -233,7 +285,7 @@ void DeskHost::columnsWritten(int row) {
 }
 
 void DeskHost::showContactMenu(size_t index, POINT at) {
-  if (index < _checks.size()) _menu.show(_window, _checks[index], at);
+  if (index < _checks.size()) _menu.show(_window, _checks[index], at, _historyReader != nullptr);
 }
 
 // --- what the plug-in reports ---
@@ -251,6 +303,8 @@ void DeskHost::takeEvents() {
   for (int row : taken.refreshedRows) {
     const int index = _session.indexOfRow(row);
     if (index >= 0) _list.refresh(static_cast<size_t>(index));
+    const auto history = _histories.find(row);
+    if (history != _histories.end()) history->second->contactReported();
   }
   for (const PopupShown& popup : taken.popups)
     if (_popups) _popups->show(wideFromUtf8(fromHostText(popup.text)), popup.iconId, popup.well, popup.exitedWell);
@@ -264,6 +318,15 @@ void DeskHost::takeEvents() {
   if (std::binary_search(taken.refreshedRows.begin(), taken.refreshedRows.end(), _detail.row())) showDetail();
   if (!taken.lateness.empty()) _notifications.setLateness(wideFromUtf8(fromHostText(taken.lateness)));
   if (!taken.refreshedRows.empty()) _tray.refresh();
+}
+
+void DeskHost::takeNotices() {
+  for (const std::string& text : _historyNotices.take()) notice(L"History", text);
+}
+
+void DeskHost::notice(const std::wstring& about, const std::string& text) {
+  std::fprintf(stderr, "vardok-desk: %s: %s\n", utf8FromWide(about).c_str(), text.c_str());
+  _notifications.addNotice(about, wideFromUtf8(text));
 }
 
 }  // namespace VardokHost

@@ -1,7 +1,9 @@
 // vardok-desk.exe: the desk host. Usage:
-//   vardok-desk [--contacts FILE] [--serve-demo]
+//   vardok-desk [--contacts FILE] [--serve-demo] [--no-history] [--metrics [ADDR:]PORT]
 // Without --contacts it shows the user's list (%APPDATA%\Vardok\contacts.txt)
-// or, where there is none, the demo list with the demo site it checks.
+// or, where there is none, the demo list with the demo site it checks. The
+// checks' history is kept in history.db beside the list unless
+// --no-history; --metrics serves the checks as Prometheus metrics.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -33,9 +35,13 @@ int main() {
       options.contactsPath = VardokHost::utf8FromWide(arguments[++i]);
     } else if (argument == "--serve-demo") {
       options.serveDemo = true;
+    } else if (argument == "--no-history") {
+      options.keepHistory = false;
+    } else if (argument == "--metrics" && i + 1 < count) {
+      options.metrics = VardokHost::utf8FromWide(arguments[++i]);
     } else {
       LocalFree(arguments);
-      return fail("usage: vardok-desk [--contacts FILE] [--serve-demo]", 2);
+      return fail("usage: vardok-desk [--contacts FILE] [--serve-demo] [--no-history] [--metrics [ADDR:]PORT]", 2);
     }
   }
   LocalFree(arguments);

@@ -10,6 +10,7 @@
 #include "host/desk/contact_dialog.h"
 #include "host/desk/desk_host.h"
 #include "host/desk/desk_ui.h"
+#include "host/desk/history_window.h"
 #include "host/desk/popups.h"
 #include "host/desk/settings_window.h"
 
@@ -21,6 +22,8 @@ constexpr wchar_t kWindowClass[] = L"VardokDesk";
 constexpr UINT kTakeEvents = WM_APP + 1;
 constexpr UINT kTrayMessage = WM_APP + 2;
 constexpr UINT kCloseSettings = WM_APP + 3;
+constexpr UINT kTakeNotices = WM_APP + 4;
+constexpr UINT kCloseHistory = WM_APP + 5;
 constexpr UINT_PTR kAgeTimer = 1;
 constexpr int kListId = 1, kNotificationsId = 2, kDetailId = 3;
 // The least each part of the window gets, in client pixels: the list its
@@ -33,6 +36,7 @@ HMENU createMenuBar() {
   AppendMenuW(contacts, MF_STRING, kAdd, L"&Add...\tCtrl+N");
   AppendMenuW(contacts, MF_STRING, kEdit, L"&Edit...\tF2");
   AppendMenuW(contacts, MF_STRING, kProperties, L"&Properties\tAlt+Enter");
+  AppendMenuW(contacts, MF_STRING, kHistory, L"&History...\tCtrl+H");
   AppendMenuW(contacts, MF_STRING, kToggle, L"Enable/&Disable\tCtrl+E");
   AppendMenuW(contacts, MF_STRING, kRemove, L"&Remove\tDel");
   AppendMenuW(contacts, MF_SEPARATOR, 0, nullptr);
@@ -54,13 +58,14 @@ bool DeskHost::createMainWindow() {
                   {FVIRTKEY, VK_F2, kEdit},
                   {FALT | FVIRTKEY, VK_RETURN, kProperties},
                   {FCONTROL | FVIRTKEY, 'E', kToggle},
+                  {FCONTROL | FVIRTKEY, 'H', kHistory},
                   {FVIRTKEY, VK_DELETE, kRemove}};
   _accelerators.reset(CreateAcceleratorTableW(keys, sizeof keys / sizeof keys[0]));
 
   // The menu bar is the window's: it goes with it (or here, when there is
   // no window).
   HMENU bar = createMenuBar();
-  _window = CreateWindowExW(0, kWindowClass, L"Vardok", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 20, 20, 900, 560,
+  _window = CreateWindowExW(0, kWindowClass, L"Vardok", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 20, 20, 1040, 560,
                             nullptr, bar, GetModuleHandleW(nullptr), this);
   if (!_window) {
     DestroyMenu(bar);
@@ -71,6 +76,7 @@ bool DeskHost::createMainWindow() {
   _notifications.create(_window, kNotificationsId, _font.get());
   _tray.attach(_window, kTrayMessage);
   _inbox.setTarget(_window, kTakeEvents);
+  _historyNotices.setTarget(_window, kTakeNotices);
   _popups.reset(new Popups(*this));
   SetTimer(_window, kAgeTimer, 1000, nullptr);
   layout();
@@ -103,6 +109,11 @@ void DeskHost::closeSettings(int row) {
   PostMessageW(_window, kCloseSettings, static_cast<WPARAM>(row), 0);
 }
 
+void DeskHost::closeHistory(int row) {
+  // As closeSettings: from the window's own message.
+  PostMessageW(_window, kCloseHistory, static_cast<WPARAM>(row), 0);
+}
+
 LRESULT CALLBACK DeskHost::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
     auto* self = static_cast<DeskHost*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
@@ -128,12 +139,12 @@ LRESULT DeskHost::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
       if (header->hwndFrom != _list.window()) return 0;
-      _list.onNotify(header);
+      const LRESULT answer = _list.onNotify(header);
       if (header->code == LVN_ITEMCHANGED) {
         const auto* change = reinterpret_cast<NMLISTVIEW*>(lParam);
         if ((change->uNewState ^ change->uOldState) & LVIS_SELECTED) showDetail();
       }
-      return 0;
+      return answer;
     }
     case WM_CONTEXTMENU: {
       if (reinterpret_cast<HWND>(wParam) != _list.window()) break;
@@ -149,6 +160,12 @@ LRESULT DeskHost::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case kCloseSettings:
       _settings.erase(static_cast<int>(wParam));
+      return 0;
+    case kTakeNotices:
+      takeNotices();
+      return 0;
+    case kCloseHistory:
+      _histories.erase(static_cast<int>(wParam));
       return 0;
     case WM_TIMER:
       if (wParam == kAgeTimer) _list.refreshAges();
@@ -166,6 +183,7 @@ LRESULT DeskHost::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       KillTimer(_window, kAgeTimer);
       _tray.removeIcon();
       _inbox.setTarget(nullptr, 0);
+      _historyNotices.setTarget(nullptr, 0);
       PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:
@@ -196,6 +214,9 @@ void DeskHost::onCommand(int id) {
       return;
     case kProperties:
       if (index >= 0) openSettings(static_cast<size_t>(index));
+      return;
+    case kHistory:
+      if (index >= 0) openHistory(static_cast<size_t>(index));
       return;
     case kRemove:
       // Asked first, from the menu, the key and the contact menu alike.

@@ -69,7 +69,8 @@ void NotificationPane::onMouse(UINT message, LPARAM lParam) {
   if (hit.iItem < 0) return hideTip();
   if (hit.iItem == _tipRow) return;
   _tipRow = hit.iItem;
-  const std::wstring text = L"Internal name: " + nameOf(hit.iItem);
+  const std::wstring name = nameOf(hit.iItem);
+  const std::wstring text = name.empty() ? L"A notice of the desk host" : L"Internal name: " + name;
   TOOLINFOW tool = tipTool(_list, text.c_str());
   SendMessageW(_tip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
   POINT at{hit.pt.x + 12, hit.pt.y + 20};
@@ -110,6 +111,11 @@ void NotificationPane::add(const std::wstring& contact, const std::wstring& word
   setListItemText(_list, 0, kWords, words.empty() ? wideName : words);
   setListItemText(_list, 0, kReason, reason);
   while (SendMessageW(_list, LVM_GETITEMCOUNT, 0, 0) > kKeptRows) SendMessageW(_list, LVM_DELETEITEM, kKeptRows, 0);
+}
+
+void NotificationPane::addNotice(const std::wstring& about, const std::wstring& text) {
+  // A kind with no name: the tip says whose notice it is.
+  add(L"(desk host)", about, std::string(), text);
 }
 
 std::wstring NotificationPane::nameOf(int row) const {

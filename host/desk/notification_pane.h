@@ -4,7 +4,8 @@
 // defined for it and gives the reason the contact's status gave; the
 // kind's internal name shows in a tool-tip over the row (a tracking
 // tool-tip of its own: a list view's info tips do not appear under Wine).
-// Main thread.
+// The desk host's own notices (of its history, of its metrics page) are
+// rows of the same list, named as the host's. Main thread.
 #pragma once
 
 #include <string>
@@ -28,6 +29,9 @@ class NotificationPane {
   // A notification the plug-in raised for a contact: the words of its kind
   // and its internal name, and the reason (UTF-8 all but the name).
   void add(const std::wstring& contact, const std::wstring& words, const std::string& name, const std::wstring& reason);
+  // A notice of the desk host itself: what it is about ("History") and
+  // what it says.
+  void addNotice(const std::wstring& about, const std::wstring& text);
   // The internal name of the kind a row shows.
   std::wstring nameOf(int row) const;
   // What the plug-in last logged about checks running late.

@@ -123,6 +123,6 @@ std::unique_ptr<MetricsServer> MetricsServer::start(const HostSession& session, 
   return server;
 }
 
-std::string MetricsServer::url() const { return _server.url("metrics"); }
+std::string MetricsServer::url() const { return _server.url("/metrics"); }
 
 }  // namespace VardokHost
