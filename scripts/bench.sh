@@ -4,7 +4,7 @@
 # its target with "met" or "MISSED", and figures asked for over several
 # runs are summed up as median [min-max] of n runs at the end.
 #   scripts/bench.sh [ROUNDS] [CONTACTS]   (default 40 rounds, 1000 contacts)
-# Runs and lengths (environment): REPORT_RUNS (10), HTTP_RUNS (5),
+# Runs and lengths (environment): REPORT_RUNS (10), HTTP_RUNS (5), HISTORY_DAYS (365),
 # SCALE_RUNS (5), SOAK_MINUTES (10; scripts/soak.sh runs the long one),
 # SLOW_MINUTES (20). All of it takes about an hour.
 set -euo pipefail
@@ -55,6 +55,11 @@ repeat scale "${SCALE_RUNS:-5}" "main thread's longest" wine "$win/checks_bench.
 echo
 echo "== vardok-check"
 wine "$win/check_tool_bench.exe" "$rounds"
+echo
+echo "== the history: a simulated year of $contacts contacts at 5 s"
+history_dir=$(mktemp -d)
+wine "$win/history-bench.exe" "Z:$history_dir" "$contacts" "${HISTORY_DAYS:-365}"
+rm -rf "$history_dir"
 echo
 echo "== the DLL under load and churn, ${SOAK_MINUTES:-10} min with $contacts contacts"
 wine "$win/soak.exe" "${SOAK_MINUTES:-10}" "$contacts" mix

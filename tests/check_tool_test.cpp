@@ -233,18 +233,30 @@ TEST(CheckTool, RetriesReportAProblemOnlyWhenEveryAttemptFails) {
   EXPECT_NE(refused.output.find("(attempt 3 of 3)"), std::string::npos) << refused.output;
   EXPECT_GE(refused.processMs, 200u);
 
-  // Refused at first, listening by the second attempt.
-  SOCKET later = INVALID_SOCKET;
-  std::thread opener([&] {
-    Sleep(400);
-    later = socket(AF_INET, SOCK_STREAM, 0);
-    bind(later, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(later, 8);
+  // Wrong at the first attempt, right at the second: a server that answers
+  // its first connection with another word, then with the expected one.
+  // It counts the connections itself, so nothing here depends on when the
+  // check's attempts come.
+  SOCKET server = boundLoopbackSocket(&address);
+  ASSERT_EQ(listen(server, 8), 0);
+  const std::string serverPort = std::to_string(ntohs(address.sin_port));
+  std::thread answering([server] {
+    for (const char* word : {"BUSY\r\n", "READY\r\n"}) {
+      const SOCKET client = accept(server, nullptr, nullptr);
+      if (client == INVALID_SOCKET) return;
+      send(client, word, static_cast<int>(std::strlen(word)), 0);
+      shutdown(client, SD_SEND);
+      char rest[256];
+      while (recv(client, rest, sizeof rest, 0) > 0) {
+      }
+      closesocket(client);
+    }
   });
-  const ProgramRun recovered = expectCheck("tcp 127.0.0.1 " + port + " --retries 3 --retry-delay 1500", kWell);
-  opener.join();
+  const ProgramRun recovered =
+      expectCheck("tcp 127.0.0.1 " + serverPort + " --expect READY --retries 3 --retry-delay 100", kWell);
+  closesocket(server);
+  answering.join();
   EXPECT_NE(recovered.output.find("(attempt 2 of 3)"), std::string::npos) << recovered.output;
-  closesocket(later);
   expectCheck("tcp 127.0.0.1 " + port + " --retries 11", kCritical);  // set up wrongly
   WSACleanup();
 }
