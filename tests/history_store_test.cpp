@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include "host/history/history_store.h"
 #include "host/history/perf_data.h"
 #include "host/history/series_codec.h"
@@ -344,6 +346,76 @@ TEST_F(HistoryStoreTest, ADamagedFileIsMovedAsideWithAWordAndANewOneBegun) {
     if (entry.path().filename().string().rfind("history.db.damaged-", 0) == 0) ++asides;
   EXPECT_EQ(1, asides);
   EXPECT_TRUE(_store->healthy());
+}
+
+TEST_F(HistoryStoreTest, AFileDamagedWhileItIsWrittenIsMovedAsideAndTheWriterGoesOn) {
+  open();
+  run("e1", kEpoch + 2 * kMinute, kSecond, [](int64_t) { return Verdict::Well; });
+  {
+    // Everything into the main file, then the fresh rows' first page
+    // overwritten, as a failing disk or a copy restored over it would.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(path().c_str(), &db));
+    sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    sqlite3_stmt* root = nullptr;
+    sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_master WHERE name = 'fresh'", -1, &root, nullptr);
+    ASSERT_EQ(SQLITE_ROW, sqlite3_step(root));
+    const int64_t page = sqlite3_column_int64(root, 0);
+    sqlite3_finalize(root);
+    sqlite3_close(db);
+    std::fstream file(path(), std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp((page - 1) * 4096);
+    file.write(std::string(4096, '\x5A').data(), 4096);
+  }
+  _clock = kEpoch + 2 * kMinute;
+  run("e1", kEpoch + 3 * kMinute, kSecond, [](int64_t) { return Verdict::Well; });
+  run("e1", kEpoch + 4 * kMinute, kSecond, [](int64_t) { return Verdict::Well; });
+  const std::vector<std::string> said = notices();
+  ASSERT_FALSE(said.empty());
+  bool movedAside = false;
+  for (const std::string& text : said) movedAside = movedAside || text.find("moved aside") != std::string::npos;
+  EXPECT_TRUE(movedAside) << said.front();
+  EXPECT_TRUE(_store->healthy());
+  EXPECT_FALSE(_store->lastResults("e1", 10).empty()) << "the new file takes the results that follow";
+}
+
+TEST_F(HistoryStoreTest, ARenamedContactTakesItsHistoryAndItsOldNameBeginsAnew) {
+  open();
+  run("name:Web", kEpoch + kMinute, 5 * kSecond, [](int64_t) { return Verdict::Critical; });
+  _store->rekey("name:Web", "3f9c0a1b2c4d");
+  run("3f9c0a1b2c4d", kEpoch + 2 * kMinute, 5 * kSecond, [](int64_t) { return Verdict::Critical; });
+  // A new contact of the old name.
+  run("name:Web", kEpoch + 3 * kMinute, 5 * kSecond, [](int64_t) { return Verdict::Well; });
+  EXPECT_EQ(24u, _store->lastResults("3f9c0a1b2c4d", 100).size());
+  const std::vector<RawResult> fresh = _store->lastResults("name:Web", 100);
+  ASSERT_EQ(12u, fresh.size());
+  for (const RawResult& one : fresh) EXPECT_EQ(Verdict::Well, one.verdict);
+  ASSERT_EQ(1u, _store->incidents("3f9c0a1b2c4d", 0).size());
+  EXPECT_EQ(Verdict::Critical, _store->glance("3f9c0a1b2c4d").current->verdict);
+  EXPECT_EQ(Verdict::Well, _store->glance("name:Web").current->verdict);
+}
+
+TEST_F(HistoryStoreTest, TwoWritersOnOneFileLeaveOneIncidentOpen) {
+  open();
+  run("d1", kEpoch + kMinute, 5 * kSecond, [](int64_t) { return Verdict::Well; });
+  {
+    // Another host on the file sees the contact critical once.
+    HistoryStore::Options options;
+    options.clock = [this] { return _clock.load(); };
+    options.batchMs = 5;
+    HistoryStore other(path(), options);
+    other.record(other.contact("d1"), result(kEpoch + kMinute, Verdict::Critical), kMinute, "down");
+    ASSERT_TRUE(other.flush());
+  }
+  _clock = kEpoch + kMinute + 5 * kSecond;
+  run("d1", kEpoch + 2 * kMinute, 5 * kSecond, [](int64_t) { return Verdict::Critical; });
+  run("d1", kEpoch + 3 * kMinute, 5 * kSecond, [](int64_t) { return Verdict::Well; });
+  const std::vector<Incident> incidents = _store->incidents("d1", 0);
+  size_t open = 0;
+  for (const Incident& incident : incidents) open += incident.endMs == 0;
+  EXPECT_EQ(1u, open) << incidents.size() << " incidents";
+  EXPECT_EQ(Verdict::Well, incidents.at(0).verdict);
+  EXPECT_EQ(0, incidents.at(0).endMs);
 }
 
 }  // namespace

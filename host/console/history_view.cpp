@@ -44,7 +44,9 @@ std::string sparkline(const std::vector<RawResult>& results) {
     } else if (result.verdict == Verdict::Critical) {
       line += "!";
     } else {
-      const int level = result.durationMs < 0 || longest <= 0 ? 3 : std::min(7, result.durationMs * 8 / (longest + 1));
+      const int level = result.durationMs < 0 || longest <= 0
+                            ? 3
+                            : static_cast<int>(std::min<int64_t>(7, int64_t{result.durationMs} * 8 / (int64_t{longest} + 1)));
       line += kBars[level];
     }
   }

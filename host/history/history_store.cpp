@@ -140,6 +140,18 @@ const char kSchema[] =
     "CREATE TABLE IF NOT EXISTS incidents(contact INTEGER NOT NULL, start INTEGER NOT NULL, end INTEGER,"
     "  verdict INTEGER NOT NULL, text BLOB NOT NULL, PRIMARY KEY(contact, start)) WITHOUT ROWID;";
 
+// A fresh row read as "SELECT time, verdict, duration, perf, hold".
+HeldResult freshRow(const Statement& row) {
+  HeldResult one;
+  one.result.timeMs = row.integer(0);
+  one.result.verdict = static_cast<Verdict>(std::clamp<int64_t>(row.integer(1), 0, 2));
+  one.result.durationMs = static_cast<int32_t>(row.integer(2));
+  one.result.hasPerf = !row.null(3);
+  one.result.perf = one.result.hasPerf ? row.real(3) : 0;
+  one.holdMs = row.integer(4);
+  return one;
+}
+
 int64_t contactId(sqlite3* db, const std::string& key) {
   Statement find(db, "SELECT id FROM contacts WHERE key = ?");
   find.bind(1, key);
@@ -170,22 +182,32 @@ std::vector<HeldResult> heldResults(sqlite3* db, int64_t contact, int64_t fromMs
                   "SELECT time, verdict, duration, perf, hold FROM fresh WHERE contact = ? AND time >= ? AND time < ?"
                   " ORDER BY time, rowid");
   fresh.bind(1, contact).bind(2, fromMs).bind(3, toMs);
-  while (fresh.step()) {
-    HeldResult one;
-    one.result.timeMs = fresh.integer(0);
-    one.result.verdict = static_cast<Verdict>(std::clamp<int64_t>(fresh.integer(1), 0, 2));
-    one.result.durationMs = static_cast<int32_t>(fresh.integer(2));
-    one.result.hasPerf = !fresh.null(3);
-    one.result.perf = one.result.hasPerf ? fresh.real(3) : 0;
-    one.holdMs = fresh.integer(4);
-    recent.push_back(one);
-  }
+  while (fresh.step()) recent.push_back(freshRow(fresh));
   // A fresh row is newer than anything packed, unless a segment was packed
   // again after a restart; keep time order either way.
   held.insert(held.end(), recent.begin(), recent.end());
   std::stable_sort(held.begin(), held.end(),
                    [](const HeldResult& a, const HeldResult& b) { return a.result.timeMs < b.result.timeMs; });
   return held;
+}
+
+// A contact's last count results, oldest first: fresh rows, then packed
+// segments backwards, only as many as it takes.
+std::vector<RawResult> newestResults(sqlite3* db, int64_t contact, size_t count) {
+  std::vector<RawResult> newest;
+  Statement fresh(db, "SELECT time, verdict, duration, perf, hold FROM fresh WHERE contact = ?"
+                      " ORDER BY time DESC, rowid DESC LIMIT ?");
+  fresh.bind(1, contact).bind(2, static_cast<int64_t>(count));
+  while (fresh.step()) newest.push_back(freshRow(fresh).result);
+  Statement packed(db, "SELECT start, data FROM raw WHERE contact = ? ORDER BY start DESC");
+  packed.bind(1, contact);
+  while (newest.size() < count && packed.step()) {
+    std::vector<RawResult> some;
+    if (!decodeResults(packed.integer(0), packed.bytes(1), &some)) continue;
+    for (auto it = some.rbegin(); it != some.rend() && newest.size() < count; ++it)
+      if (newest.empty() || it->timeMs <= newest.back().timeMs) newest.push_back(*it);
+  }
+  return std::vector<RawResult>(newest.rbegin(), newest.rend());
 }
 
 // The last result before timeMs, within what is kept.
@@ -195,16 +217,7 @@ std::optional<HeldResult> resultBefore(sqlite3* db, int64_t contact, int64_t tim
     Statement fresh(db, "SELECT time, verdict, duration, perf, hold FROM fresh WHERE contact = ? AND time < ?"
                         " ORDER BY time DESC, rowid DESC LIMIT 1");
     fresh.bind(1, contact).bind(2, timeMs);
-    if (fresh.step()) {
-      HeldResult one;
-      one.result.timeMs = fresh.integer(0);
-      one.result.verdict = static_cast<Verdict>(std::clamp<int64_t>(fresh.integer(1), 0, 2));
-      one.result.durationMs = static_cast<int32_t>(fresh.integer(2));
-      one.result.hasPerf = !fresh.null(3);
-      one.result.perf = one.result.hasPerf ? fresh.real(3) : 0;
-      one.holdMs = fresh.integer(4);
-      found = one;
-    }
+    if (fresh.step()) found = freshRow(fresh);
   }
   Statement packed(db, "SELECT r.start, r.data, c.hold FROM raw r JOIN contacts c ON c.id = r.contact"
                        " WHERE r.contact = ? AND r.start < ? ORDER BY r.start DESC LIMIT 2");
@@ -263,7 +276,7 @@ std::string stamp(int64_t unixMs) {
 }  // namespace
 
 HistoryStore::HistoryStore(std::string path, Options options) : _path(std::move(path)), _options(std::move(options)) {
-  if (!_options.clock) const_cast<Options&>(_options).clock = systemClock;
+  if (!_options.clock) _options.clock = systemClock;
   _writer = std::thread([this] { writerMain(); });
 }
 
@@ -319,6 +332,8 @@ void HistoryStore::rekey(const std::string& from, const std::string& to) {
   const int handle = contact(from);
   std::lock_guard<std::mutex> hold(_lock);
   if (_handles.count(to)) return;
+  // The old key is free again: a new contact of the old name begins anew.
+  _handles.erase(from);
   _handles.emplace(to, handle);
   const std::shared_ptr<const std::string> before = _keys[static_cast<size_t>(handle)];
   _keys[static_cast<size_t>(handle)] = std::make_shared<const std::string>(to);
@@ -333,8 +348,10 @@ bool HistoryStore::flush(int64_t timeoutMs) {
   _flushWanted = true;
   _wake.notify_all();
   return _written.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] {
-    if (_turns < target) _flushWanted = true;
-    return _turns >= target;
+    if (_turns >= target) return true;
+    _flushWanted = true;
+    _wake.notify_all();
+    return false;
   });
 }
 
@@ -427,10 +444,7 @@ void HistoryStore::loadGlances() {
     std::vector<RawResult> earlier;
     std::optional<Incident> open;
     if (contact) {
-      const int64_t now = _options.clock();
-      for (const HeldResult& one : heldResults(_db, contact, now - _options.rawKeptMs, now + kDayMs))
-        earlier.push_back(one.result);
-      if (earlier.size() > kGlanceResults) earlier.erase(earlier.begin(), earlier.end() - kGlanceResults);
+      earlier = newestResults(_db, contact, kGlanceResults);
       Statement find(_db, "SELECT start, verdict, text FROM incidents WHERE contact = ? AND end IS NULL"
                           " ORDER BY start DESC LIMIT 1");
       find.bind(1, contact);
@@ -459,9 +473,15 @@ bool HistoryStore::openFile() {
       // The schema, read whole once: a damaged file shows itself here.
       if (execute(_db, "PRAGMA journal_mode=WAL") && execute(_db, "PRAGMA synchronous=NORMAL") &&
           execute(_db, kSchema)) {
+        // Damaged only when the check says so: an error of the moment
+        // (busy, I/O) is no reason to set a year of history aside.
         Statement check(_db, "PRAGMA quick_check(1)");
-        if (check.step() && check.bytes(0) == "ok") break;
-        result = SQLITE_CORRUPT;
+        if (check.step()) {
+          if (check.bytes(0) == "ok") break;
+          result = SQLITE_CORRUPT;
+        } else {
+          result = check.result();
+        }
       } else {
         result = sqlite3_extended_errcode(_db);
       }
@@ -499,9 +519,12 @@ void HistoryStore::setAside(const std::string& why) {
     _reader = nullptr;
   }
   const std::string aside = _path + ".damaged-" + stamp(systemClock());
+  // Its journal goes with it: it may hold the file's last commits.
   const bool moved = std::rename(_path.c_str(), aside.c_str()) == 0;
-  std::remove((_path + "-wal").c_str());
-  std::remove((_path + "-shm").c_str());
+  if (moved) {
+    std::rename((_path + "-wal").c_str(), (aside + "-wal").c_str());
+    std::remove((_path + "-shm").c_str());
+  }
   if (moved)
     notice("the history file was damaged (" + why + "): moved aside as " + aside + ", a new one begun");
   else
@@ -513,12 +536,36 @@ bool HistoryStore::writeBatch(const std::deque<Pending>& batch) {
     failed("cannot write the history");
     return false;
   }
+  if (!writeRows(batch)) {
+    const int code = sqlite3_extended_errcode(_db);
+    failed("cannot write the history");
+    execute(_db, "ROLLBACK");
+    // What the writer believed of the file may not hold after a rollback:
+    // the open segments are read from it again.
+    closeFile();
+    if (damaged(code)) setAside(sqlite3_errstr(code));
+    return false;
+  }
+  if (execute(_db, "COMMIT")) return true;
+  const int code = sqlite3_extended_errcode(_db);
+  failed("cannot write the history");
+  execute(_db, "ROLLBACK");
+  closeFile();
+  if (damaged(code)) setAside(sqlite3_errstr(code));
+  return false;
+}
+
+// The batch's rows, within the transaction writeBatch began; its
+// statements are gone before writeBatch may close the file.
+bool HistoryStore::writeRows(const std::deque<Pending>& batch) {
   Statement upsertContact(_db, "INSERT INTO contacts(key, hold) VALUES(?, ?)"
                                " ON CONFLICT(key) DO UPDATE SET hold = excluded.hold RETURNING id");
   Statement openIncident(_db, "SELECT start, verdict, text FROM incidents WHERE contact = ? AND end IS NULL"
                               " ORDER BY start DESC LIMIT 1");
   Statement insertFresh(_db, "INSERT INTO fresh(contact, time, verdict, duration, perf, hold) VALUES(?, ?, ?, ?, ?, ?)");
-  Statement endIncident(_db, "UPDATE incidents SET end = ? WHERE contact = ? AND start = ?");
+  // Every incident of the contact left open ends (another host on the file
+  // may have begun one this one never saw).
+  Statement endIncident(_db, "UPDATE incidents SET end = max(start, ?) WHERE contact = ? AND end IS NULL");
   Statement beginIncident(_db, "INSERT OR REPLACE INTO incidents(contact, start, end, verdict, text)"
                                " VALUES(?, ?, NULL, ?, ?)");
   bool ok = upsertContact.ok() && openIncident.ok() && insertFresh.ok() && endIncident.ok() && beginIncident.ok();
@@ -565,8 +612,7 @@ bool HistoryStore::writeBatch(const std::deque<Pending>& batch) {
     if (ok && (!tracked.open || tracked.open->verdict != result.verdict)) {
       if (tracked.open) {
         endIncident.reset();
-        endIncident.bind(1, std::max(result.timeMs, tracked.open->startMs)).bind(2, tracked.id)
-            .bind(3, tracked.open->startMs);
+        endIncident.bind(1, result.timeMs).bind(2, tracked.id);
         ok = endIncident.run();
       }
       beginIncident.reset();
@@ -575,16 +621,12 @@ bool HistoryStore::writeBatch(const std::deque<Pending>& batch) {
       ok = ok && beginIncident.run();
       tracked.open = Incident{result.timeMs, 0, result.verdict, pending.text};
     }
-    if (tracked.segmentStart < 0) tracked.segmentStart = floorTo(result.timeMs, kSegmentMs);
+    // A result from before the open segment (the clock set back) opens
+    // its own, earlier one.
+    const int64_t segment = floorTo(result.timeMs, kSegmentMs);
+    if (tracked.segmentStart < 0 || segment < tracked.segmentStart) tracked.segmentStart = segment;
   }
-  if (ok && execute(_db, "COMMIT")) return true;
-  const int code = sqlite3_extended_errcode(_db);
-  failed("cannot write the history");
-  execute(_db, "ROLLBACK");
-  // What the writer believed of the file may not hold after a rollback.
-  _tracked.clear();
-  if (damaged(code)) setAside(sqlite3_errstr(code));
-  return false;
+  return ok;
 }
 
 bool HistoryStore::sealDue(int64_t now) {
@@ -633,15 +675,10 @@ bool HistoryStore::seal(const std::string&, Tracked& tracked) {
                          " ORDER BY time, rowid");
     early.bind(1, tracked.id).bind(2, start);
     std::vector<HeldResult> before;
+    // Late for a segment already packed: counted at this one's start.
     while (early.step()) {
-      HeldResult one;
-      one.result.timeMs = start;
-      one.result.verdict = static_cast<Verdict>(std::clamp<int64_t>(early.integer(1), 0, 2));
-      one.result.durationMs = static_cast<int32_t>(early.integer(2));
-      one.result.hasPerf = !early.null(3);
-      one.result.perf = one.result.hasPerf ? early.real(3) : 0;
-      one.holdMs = early.integer(4);
-      before.push_back(one);
+      before.push_back(freshRow(early));
+      before.back().result.timeMs = start;
     }
     held.insert(held.begin(), before.begin(), before.end());
   }
@@ -701,7 +738,8 @@ bool HistoryStore::seal(const std::string&, Tracked& tracked) {
   drop.bind(1, tracked.id).bind(2, end);
   if (!drop.run()) return false;
 
-  if (!raw.empty()) tracked.lastSealed = raw.back();
+  if (!raw.empty() && (!tracked.lastSealed || raw.back().timeMs > tracked.lastSealed->timeMs))
+    tracked.lastSealed = raw.back();
   Statement next(_db, "SELECT min(time) FROM fresh WHERE contact = ?");
   next.bind(1, tracked.id);
   tracked.segmentStart = next.step() && !next.null(0) ? floorTo(next.integer(0), kSegmentMs) : -1;
@@ -786,30 +824,8 @@ std::vector<RawResult> HistoryStore::lastResults(const std::string& key, size_t 
   const int64_t contact = contactId(_reader, key);
   if (!contact) return found;
   execute(_reader, "BEGIN");
-  // Newest first: fresh rows, then packed segments backwards.
-  std::vector<RawResult> newest;
-  Statement fresh(_reader, "SELECT time, verdict, duration, perf FROM fresh WHERE contact = ?"
-                           " ORDER BY time DESC, rowid DESC LIMIT ?");
-  fresh.bind(1, contact).bind(2, static_cast<int64_t>(count));
-  while (fresh.step()) {
-    RawResult one;
-    one.timeMs = fresh.integer(0);
-    one.verdict = static_cast<Verdict>(std::clamp<int64_t>(fresh.integer(1), 0, 2));
-    one.durationMs = static_cast<int32_t>(fresh.integer(2));
-    one.hasPerf = !fresh.null(3);
-    one.perf = one.hasPerf ? fresh.real(3) : 0;
-    newest.push_back(one);
-  }
-  Statement packed(_reader, "SELECT start, data FROM raw WHERE contact = ? ORDER BY start DESC");
-  packed.bind(1, contact);
-  while (newest.size() < count && packed.step()) {
-    std::vector<RawResult> some;
-    if (!decodeResults(packed.integer(0), packed.bytes(1), &some)) continue;
-    for (auto it = some.rbegin(); it != some.rend() && newest.size() < count; ++it)
-      if (newest.empty() || it->timeMs <= newest.back().timeMs) newest.push_back(*it);
-  }
+  found = newestResults(_reader, contact, count);
   execute(_reader, "COMMIT");
-  found.assign(newest.rbegin(), newest.rend());
   return found;
 }
 

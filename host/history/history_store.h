@@ -169,6 +169,7 @@ class HistoryStore {
   void closeFile();
   void setAside(const std::string& why);
   bool writeBatch(const std::deque<Pending>& batch);
+  bool writeRows(const std::deque<Pending>& batch);
   bool sealDue(int64_t now);
   void loadGlances();
   bool seal(const std::string& key, Tracked& tracked);
@@ -178,7 +179,7 @@ class HistoryStore {
   void failed(const std::string& what);
 
   const std::string _path;
-  const Options _options;
+  Options _options;  // set once, before the writer starts
 
   // The queue and the handles, shared with the writer.
   mutable std::mutex _lock;

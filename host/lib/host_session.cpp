@@ -118,7 +118,13 @@ void HostSession::record(Check& check, DWORD time) {
   result.timeMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::system_clock::now().time_since_epoch())
                       .count();
-  if (started != 0 && time - started < 0x7FFFFFFF) result.durationMs = static_cast<int32_t>(time - started);
+  // A run's length, from the read of its command to its result; a read
+  // longer ago than the check's limit began no run that reports now (its
+  // run was ended), so the length is not known.
+  const int64_t interval = check.entry.interval > 0 ? check.entry.interval : 0;
+  const int64_t holdMs = std::max<int64_t>(60000, 2000 * interval);
+  if (started != 0 && static_cast<int64_t>(time - started) <= holdMs)
+    result.durationMs = static_cast<int32_t>(time - started);
   check.lastUnixMs = result.timeMs;
   check.lastDurationMs = result.durationMs;
   if (!_history || check.historyHandle < 0) return;
@@ -134,8 +140,6 @@ void HostSession::record(Check& check, DWORD time) {
   }
   // A result stands as long as the plug-in waits before it calls a run
   // overdue: the larger of a minute and twice the interval.
-  const int64_t interval = check.entry.interval > 0 ? check.entry.interval : 0;
-  const int64_t holdMs = std::max<int64_t>(60000, 2000 * interval);
   _history->record(check.historyHandle, result, holdMs, _host.statusText(check.row));
 }
 
@@ -170,7 +174,9 @@ void HostSession::start(size_t maxEvents, size_t maxTextBytes) {
     std::lock_guard<std::recursive_mutex> guard(gate->lock);
     if (gate->session) gate->session->onHostEvent(event);
   });
-  _host.setReadObserver([gate = _gate](int row, int column) {
+  _host.setReadObserver([gate = _gate, mainThread = _mainThreadId](int row, int column) {
+    // The main thread's reads begin no run: they pass without the gate.
+    if (GetCurrentThreadId() == mainThread) return;
     std::lock_guard<std::recursive_mutex> guard(gate->lock);
     if (gate->session) gate->session->onColumnRead(row, column);
   });

@@ -74,7 +74,8 @@ LoopbackHttpServer::LoopbackHttpServer(const std::string& address) {
   start();
 }
 
-LoopbackHttpServer::LoopbackHttpServer(const Options& options) : _keepRequests(options.keepRequests) {
+LoopbackHttpServer::LoopbackHttpServer(const Options& options)
+    : _keepRequests(options.keepRequests), _sendTimeoutMs(options.sendTimeoutMs) {
   if (!options.certificateFile.empty()) {
     _tls.reset(new TlsIdentity);
     if (!_tls->load(options.certificateFile, options.keyFile, &_error)) return;
@@ -136,6 +137,8 @@ void LoopbackHttpServer::serve() {
 void LoopbackHttpServer::answer(SOCKET client) {
   const DWORD timeoutMs = 3000;
   setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
+  if (_sendTimeoutMs)
+    setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&_sendTimeoutMs), sizeof _sendTimeoutMs);
   std::unique_ptr<TlsSession> tls;
   if (_tls) {
     tls.reset(new TlsSession(*_tls, client));

@@ -30,6 +30,7 @@ class LoopbackHttpServer {
     std::string certificateFile;  // PEM; with keyFile, the server speaks HTTPS
     std::string keyFile;
     bool keepRequests = true;     // for requests(); a long-running server keeps none
+    DWORD sendTimeoutMs = 0;      // a client that stops reading is dropped after this (0: never)
   };
   struct Reply {
     std::string bytes;                      // status line, headers, body, as sent
@@ -85,6 +86,7 @@ class LoopbackHttpServer {
   mutable std::mutex _lock;
   Handler _handler;
   bool _keepRequests = true;
+  DWORD _sendTimeoutMs = 0;
   std::vector<std::string> _requests;
 };
 

@@ -55,8 +55,11 @@ std::string metricsPage(const HostSession& session) {
   std::map<std::string, int> seen;
   for (const HostSession::Check& check : session.checksCopy()) {
     if (check.entry.network != Vardok::kNetwork || check.results == 0) continue;
+    // A second contact of one name is "Name (2)", and so on past any
+    // contact already called so.
     std::string name = check.entry.name;
-    if (const int times = ++seen[name]; times > 1) name += " (" + std::to_string(times) + ")";
+    for (int times = 2; seen.count(name); ++times) name = check.entry.name + " (" + std::to_string(times) + ")";
+    seen[name] = 1;
     const std::string contact = "contact=\"" + labelValue(name) + "\"";
     const CheckState state = stateOfStatus(host.getInt(check.row, Vardok::kColumnStatus));
     status.samples += std::string(status.name) + "{" + contact + "} " + std::to_string(static_cast<int>(state)) + "\n";
@@ -107,6 +110,9 @@ std::unique_ptr<MetricsServer> MetricsServer::start(const HostSession& session, 
   }
   options.port = static_cast<int>(number);
   options.keepRequests = false;
+  // A client that stops reading holds the one thread that serves the page
+  // 3 s at most, and never the host's end.
+  options.sendTimeoutMs = 3000;
   std::unique_ptr<MetricsServer> server(new MetricsServer(options));
   if (!server->_server.listening()) {
     *error = "metrics: " + server->_server.error();
