@@ -1490,8 +1490,9 @@ TEST_F(DeskHistoryTest, EachRowsSparklineShowsItsResultsInTheColoursOfTheirClass
     std::vector<int> expected;
     for (const RawResult& result : shown[i]) expected.push_back(static_cast<int>(result.verdict));
     EXPECT_EQ(bars, expected) << "row " << i << ": the bars on the screen are not its results";
-    if (i < 3)
+    if (i < 3) {
       for (const RawResult& result : shown[i]) EXPECT_EQ(result.verdict, onlyOf[i]) << "row " << i;
+    }
     if (i == 3) {
       std::set<int> classes(expected.begin(), expected.end());
       EXPECT_EQ(classes, (std::set<int>{0, 2})) << "the flipping check was not both well and critical";
