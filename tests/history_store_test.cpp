@@ -41,7 +41,9 @@ void expectSame(const std::vector<RawResult>& expected, const std::vector<RawRes
     EXPECT_EQ(expected[i].verdict, actual[i].verdict);
     EXPECT_EQ(expected[i].durationMs, actual[i].durationMs);
     EXPECT_EQ(expected[i].hasPerf, actual[i].hasPerf);
-    if (expected[i].hasPerf) EXPECT_NEAR(expected[i].perf, actual[i].perf, std::fabs(expected[i].perf) * 1e-7);
+    if (expected[i].hasPerf) {
+      EXPECT_NEAR(expected[i].perf, actual[i].perf, std::fabs(expected[i].perf) * 1e-7);
+    }
   }
 }
 

@@ -817,60 +817,60 @@ bool HistoryStore::openReader() {
   return true;
 }
 
-std::vector<RawResult> HistoryStore::lastResults(const std::string& key, size_t count) {
+// Runs read(contact id) on the readers' connection in one read
+// transaction, for a contact the file knows; nothing for one it does not
+// (or when there is no file yet).
+void HistoryStore::readContact(const std::string& key, const std::function<void(int64_t)>& read) {
   std::lock_guard<std::mutex> hold(_readLock);
-  std::vector<RawResult> found;
-  if (count == 0 || !openReader()) return found;
+  if (!openReader()) return;
   const int64_t contact = contactId(_reader, key);
-  if (!contact) return found;
+  if (!contact) return;
   execute(_reader, "BEGIN");
-  found = newestResults(_reader, contact, count);
+  read(contact);
   execute(_reader, "COMMIT");
+}
+
+std::vector<RawResult> HistoryStore::lastResults(const std::string& key, size_t count) {
+  std::vector<RawResult> found;
+  if (count > 0) readContact(key, [&](int64_t contact) { found = newestResults(_reader, contact, count); });
   return found;
 }
 
 std::vector<RawResult> HistoryStore::results(const std::string& key, int64_t fromMs, int64_t toMs) {
-  std::lock_guard<std::mutex> hold(_readLock);
   std::vector<RawResult> found;
-  if (!openReader()) return found;
-  const int64_t contact = contactId(_reader, key);
-  if (!contact) return found;
-  execute(_reader, "BEGIN");
-  for (const HeldResult& one : heldResults(_reader, contact, fromMs, toMs)) found.push_back(one.result);
-  execute(_reader, "COMMIT");
+  readContact(key, [&](int64_t contact) {
+    for (const HeldResult& one : heldResults(_reader, contact, fromMs, toMs)) found.push_back(one.result);
+  });
   return found;
 }
 
 std::vector<Rollup> HistoryStore::rollups(const std::string& key, int64_t fromMs, int64_t toMs, int64_t bucketMs) {
-  std::lock_guard<std::mutex> hold(_readLock);
-  std::vector<Rollup> found;
-  if (bucketMs < kMinuteMs || toMs <= fromMs || !openReader()) return found;
-  const int64_t contact = contactId(_reader, key);
-  if (!contact) return found;
-  execute(_reader, "BEGIN");
+  std::vector<Rollup> packed;
+  if (bucketMs < kMinuteMs || toMs <= fromMs) return packed;
   const int64_t now = _options.clock();
   // Hours where minutes are no longer kept or are not needed.
   const bool hourly = bucketMs >= kHourMs || fromMs < now - _options.minutesKeptMs - kMinuteMs;
-  std::vector<Rollup> packed = hourly ? packedRollups(_reader, "hours", contact, kDayMs, kHourMs, fromMs, toMs)
-                                      : packedRollups(_reader, "minutes", contact, kHourMs, kMinuteMs, fromMs, toMs);
-  // The span not yet packed: from the fresh rows, from the first of them
-  // (a packed hour already holds its packed segments).
-  Statement first(_reader, "SELECT min(time) FROM fresh WHERE contact = ?");
-  first.bind(1, contact);
-  if (first.step() && !first.null(0)) {
-    const int64_t openFrom = std::max(floorTo(first.integer(0), kSegmentMs), floorTo(fromMs, kMinuteMs));
-    const int64_t openTo = std::min(toMs, std::max(now, openFrom));
-    if (openTo > openFrom) {
-      const std::vector<HeldResult> held = heldResults(_reader, contact, openFrom, openTo);
-      std::vector<HeldResult> fresh;
-      for (const HeldResult& one : held)
-        if (one.result.timeMs >= openFrom) fresh.push_back(one);
-      const std::optional<HeldResult> before = resultBefore(_reader, contact, openFrom);
-      for (const Rollup& rollup : rollUp(openFrom, openTo, kMinuteMs, before ? &*before : nullptr, fresh))
-        packed.push_back(rollup);
+  readContact(key, [&](int64_t contact) {
+    packed = hourly ? packedRollups(_reader, "hours", contact, kDayMs, kHourMs, fromMs, toMs)
+                    : packedRollups(_reader, "minutes", contact, kHourMs, kMinuteMs, fromMs, toMs);
+    // The span not yet packed: from the fresh rows, from the first of them
+    // (a packed hour already holds its packed segments).
+    Statement first(_reader, "SELECT min(time) FROM fresh WHERE contact = ?");
+    first.bind(1, contact);
+    if (first.step() && !first.null(0)) {
+      const int64_t openFrom = std::max(floorTo(first.integer(0), kSegmentMs), floorTo(fromMs, kMinuteMs));
+      const int64_t openTo = std::min(toMs, std::max(now, openFrom));
+      if (openTo > openFrom) {
+        const std::vector<HeldResult> held = heldResults(_reader, contact, openFrom, openTo);
+        std::vector<HeldResult> fresh;
+        for (const HeldResult& one : held)
+          if (one.result.timeMs >= openFrom) fresh.push_back(one);
+        const std::optional<HeldResult> before = resultBefore(_reader, contact, openFrom);
+        for (const Rollup& rollup : rollUp(openFrom, openTo, kMinuteMs, before ? &*before : nullptr, fresh))
+          packed.push_back(rollup);
+      }
     }
-  }
-  execute(_reader, "COMMIT");
+  });
   const auto earlier = [](const Rollup& a, const Rollup& b) { return a.startMs < b.startMs; };
   if (!std::is_sorted(packed.begin(), packed.end(), earlier)) std::stable_sort(packed.begin(), packed.end(), earlier);
   // Minutes asked for as minutes are what was read.
@@ -888,17 +888,15 @@ Uptime HistoryStore::uptime(const std::string& key) {
 }
 
 std::vector<Incident> HistoryStore::incidents(const std::string& key, int64_t fromMs, size_t limit) {
-  std::lock_guard<std::mutex> hold(_readLock);
   std::vector<Incident> found;
-  if (!openReader()) return found;
-  const int64_t contact = contactId(_reader, key);
-  if (!contact) return found;
-  Statement read(_reader, "SELECT start, end, verdict, text FROM incidents WHERE contact = ?"
-                          " AND (end IS NULL OR end >= ?) ORDER BY start DESC LIMIT ?");
-  read.bind(1, contact).bind(2, fromMs).bind(3, static_cast<int64_t>(limit));
-  while (read.step())
-    found.push_back(Incident{read.integer(0), read.null(1) ? 0 : read.integer(1),
-                             static_cast<Verdict>(std::clamp<int64_t>(read.integer(2), 0, 2)), read.bytes(3)});
+  readContact(key, [&](int64_t contact) {
+    Statement read(_reader, "SELECT start, end, verdict, text FROM incidents WHERE contact = ?"
+                            " AND (end IS NULL OR end >= ?) ORDER BY start DESC LIMIT ?");
+    read.bind(1, contact).bind(2, fromMs).bind(3, static_cast<int64_t>(limit));
+    while (read.step())
+      found.push_back(Incident{read.integer(0), read.null(1) ? 0 : read.integer(1),
+                               static_cast<Verdict>(std::clamp<int64_t>(read.integer(2), 0, 2)), read.bytes(3)});
+  });
   return found;
 }
 

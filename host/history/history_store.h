@@ -208,6 +208,7 @@ class HistoryStore {
   std::mutex _readLock;
   sqlite3* _reader = nullptr;
   bool openReader();
+  void readContact(const std::string& key, const std::function<void(int64_t contact)>& read);
 
   std::thread _writer;
 };

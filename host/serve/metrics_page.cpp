@@ -89,15 +89,15 @@ std::string metricsPage(const HostSession& session) {
   return page;
 }
 
-std::unique_ptr<MetricsServer> MetricsServer::start(const HostSession& session, const std::string& spec,
+std::unique_ptr<MetricsServer> MetricsServer::start(const HostSession& session, const std::string& listenAt,
                                                     std::string* error) {
   LoopbackHttpServer::Options options;
   options.address = "127.0.0.1";
-  std::string port = spec;
-  const size_t colon = spec.rfind(':');
+  std::string port = listenAt;
+  const size_t colon = listenAt.rfind(':');
   if (colon != std::string::npos) {
-    options.address = spec.substr(0, colon);
-    port = spec.substr(colon + 1);
+    options.address = listenAt.substr(0, colon);
+    port = listenAt.substr(colon + 1);
     // [::1]:9182
     if (options.address.size() >= 2 && options.address.front() == '[' && options.address.back() == ']')
       options.address = options.address.substr(1, options.address.size() - 2);
@@ -105,7 +105,7 @@ std::unique_ptr<MetricsServer> MetricsServer::start(const HostSession& session, 
   char* end = nullptr;
   const long number = port.empty() ? -1 : std::strtol(port.c_str(), &end, 10);
   if (port.empty() || *end != '\0' || number < 1 || number > 65535 || options.address.empty()) {
-    *error = "--metrics wants [ADDRESS:]PORT, a port from 1 to 65535, not '" + spec + "'";
+    *error = "--metrics wants [ADDRESS:]PORT, a port from 1 to 65535, not '" + listenAt + "'";
     return nullptr;
   }
   options.port = static_cast<int>(number);

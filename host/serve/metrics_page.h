@@ -29,10 +29,10 @@ std::string metricsPage(const HostSession& session);
 
 class MetricsServer {
  public:
-  // Listens at spec, "[ADDR:]PORT" (loopback, 127.0.0.1, unless an address
+  // Listens at listenAt, "[ADDR:]PORT" (loopback, 127.0.0.1, unless an address
   // is given: "0.0.0.0:9182" for every interface). Null with the reason in
   // *error.
-  static std::unique_ptr<MetricsServer> start(const HostSession& session, const std::string& spec,
+  static std::unique_ptr<MetricsServer> start(const HostSession& session, const std::string& listenAt,
                                               std::string* error);
   // "http://ADDR:PORT/metrics"
   std::string url() const;
