@@ -16,21 +16,6 @@ namespace {
 
 constexpr int64_t kMinuteMs = HistoryStore::kMinuteMs, kHourMs = HistoryStore::kHourMs, kDayMs = HistoryStore::kDayMs;
 
-// "2026-12-09 14:02" in the machine's own time.
-std::string localStamp(int64_t unixMs) {
-  const uint64_t ticks = static_cast<uint64_t>(unixMs) * 10000 + 116444736000000000ull;
-  FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)}, local;
-  SYSTEMTIME time;
-  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &time)) return "?";
-  char text[32];
-  snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute);
-  return text;
-}
-
-const char* verdictWord(Verdict verdict) {
-  return verdict == Verdict::Well ? "well" : verdict == Verdict::Problem ? "problem" : "critical";
-}
-
 // One character a result: a bar as high as its run was long against the
 // longest shown, "?" for a problem and "!" for a critical result.
 std::string sparkline(const std::vector<RawResult>& results) {
@@ -51,14 +36,6 @@ std::string sparkline(const std::vector<RawResult>& results) {
     }
   }
   return line;
-}
-
-std::string milliseconds(double ms) {
-  char text[32];
-  if (ms < 10) snprintf(text, sizeof text, "%.1f ms", ms);
-  else if (ms < 10000) snprintf(text, sizeof text, "%.0f ms", ms);
-  else snprintf(text, sizeof text, "%.1f s", ms / 1000);
-  return text;
 }
 
 }  // namespace
@@ -106,8 +83,8 @@ void ConsoleHost::printHistory(size_t index, const std::string& window) {
   std::string runs = std::to_string(whole.runs) + " results in the last " + (window.empty() ? "24h" : window) + ", " +
                      std::to_string(whole.problems) + " problems, " + std::to_string(whole.criticals) + " critical";
   if (whole.timed)
-    runs += "; run time " + milliseconds(whole.durationMin) + " least, " + milliseconds(whole.durationMean) +
-            " mean, " + milliseconds(whole.durationMax) + " most";
+    runs += "; run time " + runTimeWords(whole.durationMin) + " least, " + runTimeWords(whole.durationMean) +
+            " mean, " + runTimeWords(whole.durationMax) + " most";
   _out.line(runs);
 
   _out.line(incidents.empty() ? "No change of state in the window." : "Changes of state (newest first):");

@@ -25,39 +25,11 @@ constexpr int kMargin = 12, kLineHeight = 18, kButtonWidth = 56, kButtonHeight =
 constexpr int kLeastWidth = 560, kLeastHeight = 460;
 enum ChangeColumn : int { kBegan, kState, kLasted, kText };
 
-// "2026-12-09 14:02" in the machine's own time.
-std::wstring localStamp(int64_t unixMs) {
-  const uint64_t ticks = static_cast<uint64_t>(unixMs) * 10000 + 116444736000000000ull;
-  FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)}, local;
-  SYSTEMTIME time;
-  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &time)) return L"?";
-  char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u", time.wYear, time.wMonth, time.wDay, time.wHour,
-                time.wMinute);
-  return wideFromUtf8(text);
-}
-
 std::wstring windowTextOf(HWND window) {
   const int length = GetWindowTextLengthW(window);
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');
   GetWindowTextW(window, &text[0], length + 1);
   text.resize(static_cast<size_t>(std::max(0, length)));
-  return text;
-}
-
-const wchar_t* stateWord(Verdict verdict) {
-  return verdict == Verdict::Well ? L"well" : verdict == Verdict::Problem ? L"problem" : L"critical";
-}
-
-// A run time in the sums: "4.2 ms", "250 ms", "1.5 s".
-std::string milliseconds(double ms) {
-  char text[32];
-  if (ms < 10)
-    std::snprintf(text, sizeof text, "%.1f ms", ms);
-  else if (ms < 10000)
-    std::snprintf(text, sizeof text, "%.0f ms", ms);
-  else
-    std::snprintf(text, sizeof text, "%.1f s", ms / 1000);
   return text;
 }
 
@@ -201,11 +173,11 @@ void HistoryWindow::showState() {
   const HistoryGlance glance = history->glance(key);
   std::wstring line = L"No result recorded yet.";
   if (glance.current) {
-    std::wstring word = stateWord(glance.current->verdict);
+    std::wstring word = wideFromUtf8(verdictWord(glance.current->verdict));
     word[0] = static_cast<wchar_t>(towupper(word[0]));
     if (glance.current->verdict == Verdict::Problem) word = L"A problem";
     line = word + L" for " + wideFromUtf8(lastedWords(history->now() - glance.current->startMs)) + L", since " +
-           localStamp(glance.current->startMs);
+           wideFromUtf8(localStamp(glance.current->startMs));
   }
   if (line != windowTextOf(_state)) SetWindowTextW(_state, line.c_str());
 }
@@ -225,8 +197,8 @@ void HistoryWindow::showAnswer(const HistoryAnswer& answer) {
   if (whole.runs) {
     sums += ": " + std::to_string(whole.problems) + " with a problem, " + std::to_string(whole.criticals) + " critical";
     if (whole.timed)
-      sums += "; run time " + milliseconds(whole.durationMin) + " least, " + milliseconds(whole.durationMean) +
-              " mean, " + milliseconds(whole.durationMax) + " most";
+      sums += "; run time " + runTimeWords(whole.durationMin) + " least, " + runTimeWords(whole.durationMean) +
+              " mean, " + runTimeWords(whole.durationMax) + " most";
   }
   SetWindowTextW(_sums, wideFromUtf8(sums).c_str());
 
@@ -236,7 +208,7 @@ void HistoryWindow::showAnswer(const HistoryAnswer& answer) {
   const int count = static_cast<int>(answer.incidents.size());
   for (int i = 0; i < count; ++i) {
     const Incident& incident = answer.incidents[static_cast<size_t>(i)];
-    const std::wstring began = localStamp(incident.startMs);
+    const std::wstring began = wideFromUtf8(localStamp(incident.startMs));
     if (i >= shownBefore) {
       LVITEMW item{};
       item.mask = LVIF_TEXT;
@@ -245,7 +217,7 @@ void HistoryWindow::showAnswer(const HistoryAnswer& answer) {
       SendMessageW(_changes, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
     }
     setListItemText(_changes, i, kBegan, began);
-    setListItemText(_changes, i, kState, stateWord(incident.verdict));
+    setListItemText(_changes, i, kState, wideFromUtf8(verdictWord(incident.verdict)));
     const int64_t end = incident.endMs ? incident.endMs : answer.nowMs;
     setListItemText(_changes, i, kLasted,
                     wideFromUtf8(lastedWords(end - incident.startMs) + (incident.endMs ? "" : " so far")));

@@ -5,6 +5,10 @@
 
 namespace VardokHost {
 
+const char* verdictWord(Verdict verdict) {
+  return verdict == Verdict::Well ? "well" : verdict == Verdict::Problem ? "problem" : "critical";
+}
+
 void Rollup::addResult(const RawResult& result) {
   ++runs;
   if (result.verdict == Verdict::Problem) ++problems;

@@ -17,6 +17,9 @@ namespace VardokHost {
 // A result's class: the contact's state after it.
 enum class Verdict : uint8_t { Well = 0, Problem = 1, Critical = 2 };
 
+// "well", "problem", "critical".
+const char* verdictWord(Verdict verdict);
+
 // One result of a check as the host saw it.
 struct RawResult {
   int64_t timeMs = 0;        // Unix time in ms

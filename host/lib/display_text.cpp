@@ -323,6 +323,17 @@ std::string displayLine(std::string_view utf8, size_t maxChars) {
   return clean(utf8, Writer(std::numeric_limits<size_t>::max(), maxChars, true));
 }
 
+std::string runTimeWords(double ms) {
+  char text[32];
+  if (ms < 10)
+    std::snprintf(text, sizeof text, "%.1f ms", ms);
+  else if (ms < 10000)
+    std::snprintf(text, sizeof text, "%.0f ms", ms);
+  else
+    std::snprintf(text, sizeof text, "%.1f s", ms / 1000);
+  return text;
+}
+
 std::string uptimeText(double ratio) {
   if (!(ratio >= 0 && ratio <= 1)) return "-";
   if (ratio == 1) return "100%";

@@ -42,6 +42,9 @@ std::string displayLine(std::string_view utf8, size_t maxChars = kListLineChars)
 // is "about 49.7 days".
 std::string intervalWords(int64_t seconds);
 
+// A run's length as the history's sums show it: "4.2 ms", "250 ms", "1.5 s".
+std::string runTimeWords(double ms);
+
 // A share as an uptime reads: "99.93%", "100%", "0%"; "-" when unknown
 // (NaN). Never rounds up to 100% nor down to 0% a share that is neither.
 std::string uptimeText(double ratio);

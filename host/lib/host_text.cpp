@@ -1,5 +1,6 @@
 #include "host/lib/host_text.h"
 
+#include <cstdio>
 #include <vector>
 
 #include <windows.h>
@@ -30,6 +31,17 @@ std::string fromHostText(const std::string& cp1250) { return fromWide(toWide(cp1
 std::string toHostText(const std::string& utf8) { return fromWide(toWide(utf8, CP_UTF8), 1250); }
 std::wstring wideFromUtf8(const std::string& utf8) { return toWide(utf8, CP_UTF8); }
 std::string utf8FromWide(const std::wstring& wide) { return fromWide(wide, CP_UTF8); }
+
+std::string localStamp(int64_t unixMs) {
+  const uint64_t ticks = static_cast<uint64_t>(unixMs) * 10000 + 116444736000000000ull;
+  FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)}, local;
+  SYSTEMTIME time;
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &time)) return "?";
+  char text[32];
+  snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u", time.wYear, time.wMonth, time.wDay, time.wHour,
+           time.wMinute);
+  return text;
+}
 
 bool isUtf8(const std::string& text) {
   return text.empty() ||

@@ -2,6 +2,7 @@
 // plug-in writes them; the hosts' files and windows speak UTF-8 and UTF-16.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace VardokHost {
@@ -19,5 +20,8 @@ bool isUtf8(const std::string& text);
 // UTF-8 to UTF-16 and back, for windows.
 std::wstring wideFromUtf8(const std::string& utf8);
 std::string utf8FromWide(const std::wstring& wide);
+// A Unix time in ms as "2026-12-09 14:02", in the machine's own time; "?"
+// for one the system cannot convert.
+std::string localStamp(int64_t unixMs);
 
 }  // namespace VardokHost
